@@ -1,0 +1,24 @@
+# Drives CMake; everything else lives in CMakeLists.txt and scripts/.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all build demo test deps clean
+
+all: build
+
+deps:
+	scripts/install-deps cmake ninja-build g++ libgtest-dev
+
+build:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
+
+demo: build
+	cd $(BUILD) && ./examples/carvelle_demo demo.gds
+
+test: deps build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD) build-*

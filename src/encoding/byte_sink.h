@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "encoding/record_writer.h"
+#include "platform/platform.h"
+
+namespace carvelle {
+
+// The output buffer of one library. Writers reserve room for a whole element,
+// store its records through a RecordWriter without a test per value, and
+// commit; a full buffer goes to the file in one write. The first failed write
+// is kept: from then on bytes are dropped and failed() stays true.
+class ByteSink {
+public:
+    // Large enough for the largest element (an 8189-vertex BOUNDARY, or an
+    // SREF with a 65530-byte name, about 64 KiB) many times over.
+    static constexpr std::size_t kCapacity = std::size_t{1} << 20;
+
+    explicit ByteSink(OutputFile& file) : file_(file) {}
+    ByteSink(const ByteSink&) = delete;
+    ByteSink& operator=(const ByteSink&) = delete;
+
+    // Room for at least size bytes (size <= kCapacity).
+    RecordWriter reserve(std::size_t size) {
+        if (kCapacity - used_ < size) drain();
+        return RecordWriter(buffer_ + used_);
+    }
+    void commit(const RecordWriter& out) { used_ = static_cast<std::size_t>(out.position() - buffer_); }
+
+    // Hands the buffered bytes to the file; false once any write has failed.
+    bool flush();
+    bool failed() const { return failed_; }
+
+private:
+    void drain();
+
+    OutputFile& file_;
+    std::size_t used_ = 0;
+    bool failed_ = false;
+    std::uint8_t buffer_[kCapacity];
+};
+
+}  // namespace carvelle

@@ -1,0 +1,75 @@
+#include "library/library_writer.h"
+
+#include "encoding/real8.h"
+#include "encoding/timestamp.h"
+#include "library/text_checks.h"
+
+namespace carvelle {
+
+LibraryWriter::LibraryWriter() : sink(fileStream) {}
+
+LibraryWriter::~LibraryWriter() { finish(); }
+
+bool LibraryWriter::finish() {
+    const bool flushed = sink.flush();
+    const bool closed = closeFile();
+    closeFailed = closeFailed || !closed;
+    return flushed && !closeFailed;
+}
+
+ResultCode LibraryWriter::beginLibrary(const char* fileName, double userUnit, double meterUnit) {
+    // A name that LIBNAME cannot hold cannot be opened either. The units are
+    // tested before the open, so a refused library leaves no file behind.
+    std::size_t nameLength = 0;
+    if (measureText(fileName, kMaxTextLength, nameLength) != GDS_OK) return GDS_ERR_OPEN;
+    if (!fitsReal8(userUnit) || !fitsReal8(meterUnit)) return GDS_ERR_RANGE;
+    if (!openFile(fileName)) return GDS_ERR_OPEN;
+    libraryOpen = true;
+
+    const RecordTag version = tagOf(Record::StreamVersion);
+    const std::size_t size = kInt16RecordSize + kTimestampRecordSize + stringRecordSize(nameLength) +
+                             kRecordHeaderSize + 16;
+    return emit(size, [&](RecordWriter& out) {
+        out.header(Record::Header, 2).put2(static_cast<std::uint16_t>(version.recordType << 8 | version.dataType));
+        out.timestampRecord(Record::BgnLib, currentTimestamp());
+        out.stringRecord(Record::LibName, fileName, nameLength);
+        out.header(Record::Units, 16).put8(toReal8(userUnit)).put8(toReal8(meterUnit));
+    });
+}
+
+ResultCode LibraryWriter::endLibrary() {
+    if (!libraryOpen) return GDS_ERR_STOPPED;
+    if (structureOpen) return GDS_ERR_STRUCT_NOT_CLOSED;
+    structureNames.clear();
+    emit(kEmptyRecordSize, [](RecordWriter& out) { out.emptyRecord(Record::EndLib); });
+    const bool written = finish();
+    libraryOpen = false;
+    return written ? GDS_OK : GDS_ERR_WRITE;
+}
+
+ResultCode LibraryWriter::beginStructure(const char* name) {
+    if (!libraryOpen) return GDS_ERR_STOPPED;
+    if (structureOpen) return GDS_ERR_STRUCT_OPEN;
+    std::size_t nameLength = 0;
+    if (const ResultCode code = measureText(name, kMaxTextLength, nameLength); code != GDS_OK) return code;
+    if (sink.failed()) return GDS_ERR_WRITE;
+    try {
+        if (!structureNames.emplace(name, nameLength).second) return GDS_ERR_STRUCT_DUPLICATE;
+    } catch (...) {
+        return GDS_ERR_HANDLE;  // no memory for the name: nothing registered or written
+    }
+    structureOpen = true;
+    return emit(kTimestampRecordSize + stringRecordSize(nameLength), [&](RecordWriter& out) {
+        out.timestampRecord(Record::BgnStr, currentTimestamp());
+        out.stringRecord(Record::StrName, name, nameLength);
+    });
+}
+
+ResultCode LibraryWriter::endStructure() {
+    if (!structureOpen) return GDS_ERR_STRUCT_NOT_OPEN;
+    if (sink.failed()) return GDS_ERR_WRITE;
+    structureOpen = false;
+    return emit(kEmptyRecordSize, [](RecordWriter& out) { out.emptyRecord(Record::EndStr); });
+}
+
+}  // namespace carvelle

@@ -1,0 +1,46 @@
+#pragma once
+
+// The few services the library takes from the operating system, one
+// implementation per platform, chosen at build time.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace carvelle {
+
+struct LocalTime {
+    int year;    // e.g. 2026
+    int month;   // 1 to 12
+    int day;     // 1 to 31
+    int hour;    // 0 to 23
+    int minute;  // 0 to 59
+    int second;  // 0 to 59
+};
+
+// One thread-safe reading of the local (not universal) time.
+LocalTime readLocalTime();
+
+// A file opened for binary output: created or cut to length 0, write only,
+// without denying other processes read or write access. The name goes to the
+// platform unchanged, as narrow 8-bit bytes.
+class OutputFile {
+public:
+    OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile() { close(); }
+
+    bool open(const char* name);
+    bool isOpen() const { return handle_ != kClosed; }
+    // Writes all size bytes or reports false.
+    bool write(const void* data, std::size_t size);
+    // Closes the file if one is open; false when the platform reports a
+    // failure (for example a deferred write error).
+    bool close();
+
+private:
+    static constexpr std::intptr_t kClosed = -1;
+    std::intptr_t handle_ = kClosed;
+};
+
+}  // namespace carvelle
