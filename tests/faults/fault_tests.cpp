@@ -1,0 +1,451 @@
+// A disk that fails: /dev/full, and a file-size limit that makes a write fail
+// after N bytes. Every case must end without a crash or a hang, with
+// GDS_ERR_WRITE from the calls that hit or follow the failure, the refusals
+// of the other calls unchanged, and the handle freed.
+//
+// The library buffers its output and writes it in large blocks, so a failure
+// shows at the call whose records no longer fit the buffer, or at
+// GDS_EndLib. These tests fill the buffer to a chosen byte with records whose
+// sizes follow from the format alone.
+
+#include <gtest/gtest.h>
+
+#include <malloc.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "gds_api.h"
+#include "gds_records.h"
+
+namespace {
+
+// Size of the library's output buffer: output reaches the file in blocks of
+// at most this many bytes.
+constexpr std::size_t kBuffer = std::size_t{1} << 20;
+
+// Sizes of whole elements, from the record layout: every element opens with
+// its 4-byte record, ELFLAGS (6) and PLEX (8) and ends with ENDEL (4).
+constexpr std::size_t kOpenClose = 4 + 6 + 8 + 4;
+constexpr std::size_t boundarySize(std::size_t vertices) { return kOpenClose + 6 + 6 + 4 + 8 * (vertices + 1); }
+constexpr std::size_t textSize(std::size_t evenLength) {
+    // LAYER, TEXTTYPE, PRESENTATION, PATHTYPE, WIDTH, STRANS, MAG, ANGLE, XY, STRING
+    return kOpenClose + 4 * 6 + 8 + 6 + 12 + 12 + 12 + 4 + evenLength;
+}
+constexpr std::size_t kBoxSize = kOpenClose + 6 + 6 + 4 + 40;
+constexpr std::size_t kStructureOpen = 28 + 4 + 2;  // BGNSTR, STRNAME of a 1- or 2-byte name
+constexpr std::size_t kEndStr = 4;
+constexpr std::size_t kEndLib = 4;
+std::size_t libraryOpening(const std::string& fileName) {
+    const std::size_t name = fileName.size() + (fileName.size() & 1);
+    return 6 + 28 + 4 + name + 20;  // HEADER, BGNLIB, LIBNAME, UNITS
+}
+
+constexpr std::int16_t kMaxVertices = 8189;
+
+std::vector<std::int32_t> ramp(std::size_t n, std::int32_t scale) {
+    std::vector<std::int32_t> v(n);
+    for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<std::int32_t>(i) * scale;
+    return v;
+}
+const std::vector<std::int32_t> kXs = ramp(kMaxVertices, 3);
+const std::vector<std::int32_t> kYs = ramp(kMaxVertices, -7);
+
+std::string tempPath(const char* stem) {
+    const char* dir = std::getenv("TMPDIR");
+    std::ostringstream name;
+    name << (dir != nullptr ? dir : "/tmp") << "/carvelle-faults-" << getpid() << "-" << stem << ".gds";
+    return name.str();
+}
+
+long fileSize(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? static_cast<long>(st.st_size) : -1;
+}
+
+// Bytes in use on the heap. A leaked handle (more than a megabyte with its
+// buffer) shows here in a plain build; LeakSanitizer covers sanitized builds.
+std::size_t heapInUse() {
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
+constexpr std::size_t kLeakSlack = 256 * 1024;
+
+// Failures found in a child process, sent to the parent as text.
+struct Log {
+    std::string text;
+    void equal(long long got, long long want, const char* what, int line) {
+        if (got == want) return;
+        std::ostringstream s;
+        s << "line " << line << ": " << what << " = " << got << ", expected " << want << "\n";
+        text += s.str();
+    }
+};
+#define CHECK_EQ(log, got, want) (log).equal(static_cast<long long>(got), static_cast<long long>(want), #got, __LINE__)
+
+// Runs body in a forked child with the file size limited to limit bytes and
+// SIGXFSZ ignored, so that a write past the limit fails with EFBIG. The child
+// ends with exit(), which also runs LeakSanitizer in a sanitized build. A
+// hang ends in SIGALRM.
+void runLimited(rlim_t limit, const std::function<void(Log&)>& body) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        close(fds[0]);
+        signal(SIGXFSZ, SIG_IGN);
+        const struct rlimit rl{limit, limit};
+        Log log;
+        if (setrlimit(RLIMIT_FSIZE, &rl) != 0) log.text = "setrlimit failed\n";
+        alarm(60);
+        if (log.text.empty()) body(log);
+        if (!log.text.empty()) {
+            const ssize_t ignored = write(fds[1], log.text.data(), log.text.size());
+            (void)ignored;
+        }
+        close(fds[1]);
+        std::exit(log.text.empty() ? 0 : 1);
+    }
+    close(fds[1]);
+    std::string text;
+    char chunk[512];
+    ssize_t got;
+    while ((got = read(fds[0], chunk, sizeof chunk)) > 0 || (got < 0 && errno == EINTR)) {
+        if (got > 0) text.append(chunk, static_cast<std::size_t>(got));
+    }
+    close(fds[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    if (WIFSIGNALED(status)) {
+        ADD_FAILURE() << "child killed by signal " << WTERMSIG(status)
+                      << (WTERMSIG(status) == SIGALRM ? " (hang)" : "") << "\n" << text;
+    } else {
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "limit " << limit << ":\n" << text;
+    }
+}
+
+// Writes elements into the open structure until exactly target bytes have
+// been produced since the library began (used counts them), every call
+// returning 0. target - used must be 0 or at least 170.
+void fillTo(GdsHandle h, std::size_t& used, std::size_t target, Log& log) {
+    while (target - used > boundarySize(kMaxVertices) + textSize(512)) {
+        CHECK_EQ(log, GDS_Boundary(h, kXs.data(), kYs.data(), kMaxVertices, 1, 0, 0, 0), GDS_OK);
+        used += boundarySize(kMaxVertices);
+    }
+    if (target == used) return;
+    // One boundary, then a text whose string takes up the last 0 to 7 bytes.
+    const std::size_t n = std::min<std::size_t>(kMaxVertices, (target - used - boundarySize(0) - textSize(0)) / 8);
+    CHECK_EQ(log, GDS_Boundary(h, kXs.data(), kYs.data(), static_cast<std::int16_t>(n), 2, 0, 0, 0), GDS_OK);
+    used += boundarySize(n);
+    const std::string text(target - used - textSize(0), 't');
+    CHECK_EQ(log, GDS_Text(h, 0, 0, text.c_str(), 3, 0, 0, 0, 0, 0, 1.0, 0.0, 0, 0), GDS_OK);
+    used += textSize(text.size());
+}
+
+// Calls that a handle with a failed file still refuses with their own code,
+// and calls that pass their checks and so get GDS_ERR_WRITE; a structure is
+// open. Nothing of this reaches the file.
+void checkFailedHandleInStructure(GdsHandle h, Log& log) {
+    const std::int32_t p[3] = {0, 10, 20};
+    const std::string longName(65531, 'n');
+    CHECK_EQ(log, GDS_Boundary(h, p, p, 3, 1, 0, 0, 0), GDS_ERR_WRITE);
+    CHECK_EQ(log, GDS_Boundary(h, p, p, 2, 1, 0, 0, 0), GDS_ERR_TOO_FEW_POINTS);
+    CHECK_EQ(log, GDS_Boundary(h, p, p, 8190, 1, 0, 0, 0), GDS_ERR_TOO_MANY_POINTS);
+    CHECK_EQ(log, GDS_Boundary(h, nullptr, p, 3, 1, 0, 0, 0), GDS_ERR_NO_POINTS);
+    CHECK_EQ(log, GDS_Box(h, 0, 0, 1, 1, 1, 0, 0, 0), GDS_ERR_WRITE);
+    CHECK_EQ(log, GDS_BoxWH(h, 0, 0, 1, 1, 1, 0, 0, 0), GDS_ERR_WRITE);
+    CHECK_EQ(log, GDS_Square(h, 0, 0, 1, 1, 0, 0, 0), GDS_ERR_WRITE);
+    CHECK_EQ(log, GDS_Path(h, p, p, 3, 5, 1, 0, 0, 0, 0), GDS_ERR_WRITE);
+    CHECK_EQ(log, GDS_Path(h, p, p, 1, 5, 1, 0, 0, 0, 0), GDS_ERR_PATH_POINTS);
+    CHECK_EQ(log, GDS_Path(h, p, nullptr, 3, 5, 1, 0, 0, 0, 0), GDS_ERR_NO_POINTS);
+    CHECK_EQ(log, GDS_Circle(h, 0, 0, 100, 16, 1, 0, 0, 0), GDS_ERR_WRITE);
+    CHECK_EQ(log, GDS_Circle(h, INT32_MAX, 0, 1, 16, 1, 0, 0, 0), GDS_ERR_RANGE);
+    CHECK_EQ(log, GDS_Arc(h, 0, 0, 100, 0.0, 90.0, 16, 1, 1, 0, 0, 0, 0), GDS_ERR_WRITE);
+    CHECK_EQ(log, GDS_Arc(h, 0, 0, 100, NAN, 90.0, 16, 1, 1, 0, 0, 0, 0), GDS_ERR_RANGE);
+    CHECK_EQ(log, GDS_Sector(h, 0, 0, 100, 0.0, 90.0, 16, 1, 0, 0, 0), GDS_ERR_WRITE);
+    CHECK_EQ(log, GDS_Sector(h, 0, 0, 100, 0.0, 90.0, 2, 1, 0, 0, 0), GDS_ERR_TOO_FEW_POINTS);
+    CHECK_EQ(log, GDS_Text(h, 0, 0, "t", 1, 0, 0, 0, 0, 0, 1.0, 0.0, 0, 0), GDS_ERR_WRITE);
+    CHECK_EQ(log, GDS_Text(h, 0, 0, nullptr, 1, 0, 0, 0, 0, 0, 1.0, 0.0, 0, 0), GDS_ERR_NO_STRING);
+    CHECK_EQ(log, GDS_Text(h, 0, 0, "t", 1, 256, 0, 0, 0, 0, 1.0, 0.0, 0, 0), GDS_ERR_TEXTTYPE);
+    CHECK_EQ(log, GDS_Text(h, 0, 0, "t", 1, 0, 0, 0, 0, 0, INFINITY, 0.0, 0, 0), GDS_ERR_RANGE);
+    CHECK_EQ(log, GDS_Sref(h, "A", 0, 0, 0, 1.0, 0.0, 0, 0), GDS_ERR_WRITE);
+    CHECK_EQ(log, GDS_Sref(h, longName.c_str(), 0, 0, 0, 1.0, 0.0, 0, 0), GDS_ERR_STRING_LENGTH);
+    CHECK_EQ(log, GDS_Aref(h, "A", p, p, 2, 2, 0, 1.0, 0.0, 0, 0), GDS_ERR_WRITE);
+    CHECK_EQ(log, GDS_Aref(h, "A", p, p, 2, 2, 0, 1.0, 0x1p252, 0, 0), GDS_ERR_RANGE);
+    CHECK_EQ(log, GDS_Node(h, p, p, 1, 1, 0, 0, 0), GDS_ERR_WRITE);
+    CHECK_EQ(log, GDS_Node(h, p, p, 51, 1, 0, 0, 0), GDS_ERR_NODE_TOO_MANY);
+    CHECK_EQ(log, GDS_Node(h, p, p, 0, 1, 0, 0, 0), GDS_ERR_NODE_TOO_FEW);
+    CHECK_EQ(log, GDS_BeginStructure(h, "Z"), GDS_ERR_STRUCT_OPEN);
+}
+
+// A library whose file fails after limit bytes, with 3 MiB of elements in
+// one structure. The call whose records overflow the buffer for the first
+// time after limit bytes returns 18; so does every later call that passes
+// its own checks. A refused GDS_EndStructure leaves the structure open, so
+// GDS_EndLib reports that (6), and frees the handle.
+void failInsideStructure(const std::string& path, std::size_t limit, Log& log) {
+    const std::size_t before = heapInUse();
+    GdsHandle h = nullptr;
+    CHECK_EQ(log, GDS_BeginLib(path.c_str(), 0.001, 1e-9, &h), GDS_OK);
+    CHECK_EQ(log, GDS_BeginStructure(h, "A"), GDS_OK);
+    std::size_t used = libraryOpening(path) + kStructureOpen;
+    std::size_t written = 0;  // bytes handed to the file so far
+    int failures = 0;
+    for (int i = 0; i < 64 && failures == 0; ++i) {
+        const std::size_t size = boundarySize(kMaxVertices);
+        const bool drains = used - written + size > kBuffer;
+        const bool fails = drains && used > limit;
+        const int code = GDS_Boundary(h, kXs.data(), kYs.data(), kMaxVertices, 1, 0, 0, 0);
+        CHECK_EQ(log, code, fails ? GDS_ERR_WRITE : GDS_OK);
+        if (code != GDS_OK) ++failures;
+        if (drains) written = used;
+        used += size;
+    }
+    CHECK_EQ(log, failures, 1);
+    checkFailedHandleInStructure(h, log);
+    CHECK_EQ(log, GDS_EndStructure(h), GDS_ERR_WRITE);
+    CHECK_EQ(log, GDS_EndStructure(h), GDS_ERR_WRITE);  // still open: refused calls change nothing
+    CHECK_EQ(log, GDS_EndLib(h), GDS_ERR_STRUCT_NOT_CLOSED);
+    CHECK_EQ(log, fileSize(path), static_cast<long>(limit));
+    CHECK_EQ(log, heapInUse() <= before + kLeakSlack, true);
+    if (path != "/dev/full") std::remove(path.c_str());
+}
+
+class DeadDisk : public ::testing::Test {};
+
+TEST_F(DeadDisk, DevFullOpensAndFailsOnlyAtEndLibWhenEverythingFitsTheBuffer) {
+    const std::size_t before = heapInUse();
+    GdsHandle h = nullptr;
+    ASSERT_EQ(GDS_BeginLib("/dev/full", 0.001, 1e-9, &h), GDS_OK);
+    EXPECT_EQ(GDS_BeginStructure(h, "TOP"), GDS_OK);
+    EXPECT_EQ(GDS_Box(h, 0, 0, 10, 10, 1, 0, 0, 0), GDS_OK);
+    EXPECT_EQ(GDS_EndStructure(h), GDS_OK);
+    EXPECT_EQ(GDS_EndLib(h), GDS_ERR_WRITE);
+    EXPECT_LE(heapInUse(), before + kLeakSlack);
+}
+
+TEST_F(DeadDisk, DevFullFailsAtTheCallThatOverflowsTheBufferAndEveryCallAfterIt) {
+    runLimited(RLIM_INFINITY, [](Log& log) { failInsideStructure("/dev/full", 0, log); });
+}
+
+TEST_F(DeadDisk, DevFullFailingInEndStructureClosesItAndEndLibReports18) {
+    // The buffer is filled to 2 bytes short of full, so ENDSTR is the record
+    // that forces the first write.
+    const std::size_t before = heapInUse();
+    const std::string path = "/dev/full";
+    GdsHandle h = nullptr;
+    ASSERT_EQ(GDS_BeginLib(path.c_str(), 0.001, 1e-9, &h), GDS_OK);
+    ASSERT_EQ(GDS_BeginStructure(h, "A"), GDS_OK);
+    Log log;
+    std::size_t used = libraryOpening(path) + kStructureOpen;
+    fillTo(h, used, kBuffer - 2, log);
+    EXPECT_EQ(log.text, "");
+    EXPECT_EQ(GDS_EndStructure(h), GDS_ERR_WRITE);
+    // The structure is closed: element calls need one, the name "A" is taken
+    // but the failed file answers first, and no new name is registered.
+    const std::int32_t p[3] = {0, 1, 2};
+    EXPECT_EQ(GDS_Boundary(h, p, p, 3, 1, 0, 0, 0), GDS_ERR_STRUCT_NOT_OPEN);
+    EXPECT_EQ(GDS_EndStructure(h), GDS_ERR_STRUCT_NOT_OPEN);
+    EXPECT_EQ(GDS_BeginStructure(h, nullptr), GDS_ERR_NO_STRING);
+    EXPECT_EQ(GDS_BeginStructure(h, std::string(65531, 'a').c_str()), GDS_ERR_STRING_LENGTH);
+    EXPECT_EQ(GDS_BeginStructure(h, "A"), GDS_ERR_WRITE);
+    EXPECT_EQ(GDS_BeginStructure(h, "B"), GDS_ERR_WRITE);
+    EXPECT_EQ(GDS_BeginStructure(h, "B"), GDS_ERR_WRITE);  // not 9: "B" was never registered
+    EXPECT_EQ(GDS_Box(h, 0, 0, 1, 1, 1, 0, 0, 0), GDS_ERR_STRUCT_NOT_OPEN);
+    EXPECT_EQ(GDS_EndLib(h), GDS_ERR_WRITE);
+    EXPECT_LE(heapInUse(), before + kLeakSlack);
+}
+
+TEST_F(DeadDisk, DevFullFailingInBeginStructureOpensItAndReports18) {
+    // Full to the last byte: BGNSTR forces the write, fails, and the
+    // structure counts as begun (its records may be partly in the file).
+    const std::string path = "/dev/full";
+    GdsHandle h = nullptr;
+    ASSERT_EQ(GDS_BeginLib(path.c_str(), 0.001, 1e-9, &h), GDS_OK);
+    ASSERT_EQ(GDS_BeginStructure(h, "A"), GDS_OK);
+    Log log;
+    std::size_t used = libraryOpening(path) + kStructureOpen;
+    fillTo(h, used, kBuffer - kEndStr, log);
+    EXPECT_EQ(log.text, "");
+    EXPECT_EQ(GDS_EndStructure(h), GDS_OK);  // exactly fills the buffer
+    EXPECT_EQ(GDS_BeginStructure(h, "B"), GDS_ERR_WRITE);
+    EXPECT_EQ(GDS_BeginStructure(h, "C"), GDS_ERR_STRUCT_OPEN);
+    EXPECT_EQ(GDS_EndStructure(h), GDS_ERR_WRITE);
+    EXPECT_EQ(GDS_EndLib(h), GDS_ERR_STRUCT_NOT_CLOSED);
+}
+
+TEST_F(DeadDisk, WriteFailsAfterNBytesWithinTheFirstBlock) {
+    // The first block of 1 MiB is cut after N bytes: at the very start, at
+    // odd offsets, and within the XY record of the third 8189-vertex
+    // boundary (65558 bytes each, XY starting 34 bytes into the element).
+    const std::string path = tempPath("first");
+    const std::size_t opening = libraryOpening(path) + kStructureOpen;
+    const std::size_t insideXy = opening + 2 * boundarySize(kMaxVertices) + 34 + 30001;
+    for (const std::size_t limit : {std::size_t{0}, std::size_t{1}, std::size_t{100}, std::size_t{4097},
+                                    insideXy, kBuffer - 1}) {
+        SCOPED_TRACE(limit);
+        runLimited(limit, [&](Log& log) { failInsideStructure(path, limit, log); });
+    }
+}
+
+TEST_F(DeadDisk, WriteFailsInALaterBlock) {
+    // The first block reaches the file whole; a later one is cut.
+    const std::string path = tempPath("later");
+    for (const std::size_t limit : {kBuffer, kBuffer + 1, kBuffer + kBuffer / 2 + 3, 2 * kBuffer + 10}) {
+        SCOPED_TRACE(limit);
+        runLimited(limit, [&](Log& log) { failInsideStructure(path, limit, log); });
+    }
+}
+
+// A small library (under one block) whose only write is the final flush.
+std::size_t writeSmallLibrary(const std::string& path, Log& log, int expectedEnd) {
+    GdsHandle h = nullptr;
+    const std::int32_t p[3] = {0, 100, 50};
+    CHECK_EQ(log, GDS_BeginLib(path.c_str(), 0.001, 1e-9, &h), GDS_OK);
+    CHECK_EQ(log, GDS_BeginStructure(h, "A"), GDS_OK);
+    CHECK_EQ(log, GDS_Boundary(h, p, p, 3, 1, 0, 0, 0), GDS_OK);
+    CHECK_EQ(log, GDS_Box(h, 0, 0, 5, 5, 1, 0, 0, 0), GDS_OK);
+    CHECK_EQ(log, GDS_EndStructure(h), GDS_OK);
+    CHECK_EQ(log, GDS_BeginStructure(h, "B"), GDS_OK);
+    CHECK_EQ(log, GDS_Sref(h, "A", 1, 2, 0, 1.0, 0.0, 0, 0), GDS_OK);
+    CHECK_EQ(log, GDS_EndStructure(h), GDS_OK);
+    CHECK_EQ(log, GDS_EndLib(h), expectedEnd);
+    return libraryOpening(path) + 2 * (kStructureOpen + kEndStr) + boundarySize(3) + kBoxSize +
+           (kOpenClose + 6 + 6 + 12 + 12 + 12) + kEndLib;  // SREF: SNAME "A", STRANS, MAG, ANGLE, XY
+}
+
+TEST_F(DeadDisk, OnlyTheFinalFlushFails) {
+    const std::string path = tempPath("flush");
+    Log sizing;
+    const std::size_t total = writeSmallLibrary(path, sizing, GDS_OK);
+    ASSERT_EQ(sizing.text, "");
+    ASSERT_EQ(fileSize(path), static_cast<long>(total));
+    const std::vector<std::uint8_t> reference = gdstest::maskTimestamps(gdstest::readFile(path));
+
+    // One byte short, or short of exactly the ENDLIB record: every call
+    // before GDS_EndLib succeeds (nothing has been written yet), the flush
+    // fails, and GDS_EndLib reports it.
+    for (const std::size_t limit : {total - 1, total - kEndLib, std::size_t{7}}) {
+        SCOPED_TRACE(limit);
+        runLimited(limit, [&](Log& log) {
+            writeSmallLibrary(path, log, GDS_ERR_WRITE);
+            CHECK_EQ(log, fileSize(path), static_cast<long>(limit));
+        });
+    }
+    // Exactly enough room: success, and the same bytes as without a limit.
+    runLimited(total, [&](Log& log) {
+        writeSmallLibrary(path, log, GDS_OK);
+        CHECK_EQ(log, gdstest::maskTimestamps(gdstest::readFile(path)) == reference, true);
+    });
+    std::remove(path.c_str());
+}
+
+TEST_F(DeadDisk, FileCutInsideARecordStillTilesUpToTheCut) {
+    // What reached the file before the failure is a prefix of the library.
+    const std::string path = tempPath("prefix");
+    const std::size_t opening = libraryOpening(path) + kStructureOpen;
+    const std::size_t limit = opening + boundarySize(kMaxVertices) + 1001;
+    runLimited(limit, [&](Log& log) {
+        GdsHandle h = nullptr;
+        CHECK_EQ(log, GDS_BeginLib(path.c_str(), 0.001, 1e-9, &h), GDS_OK);
+        CHECK_EQ(log, GDS_BeginStructure(h, "A"), GDS_OK);
+        for (int i = 0; i < 20; ++i) GDS_Boundary(h, kXs.data(), kYs.data(), kMaxVertices, 1, 0, 0, 0);
+        GDS_EndStructure(h);
+        GDS_EndLib(h);
+        const std::vector<std::uint8_t> bytes = gdstest::readFile(path);
+        CHECK_EQ(log, bytes.size(), limit);
+        bool tiled = true;
+        const std::vector<gdstest::Record> records = gdstest::splitRecords(bytes, tiled);
+        CHECK_EQ(log, tiled, false);  // the last record is cut
+        // HEADER BGNLIB LIBNAME UNITS BGNSTR STRNAME, one whole boundary of
+        // 7 records, then BOUNDARY ELFLAGS PLEX LAYER DATATYPE and the cut XY.
+        CHECK_EQ(log, records.size(), 6 + 7 + 5);
+        CHECK_EQ(log, records.back().type, gdstest::kDatatype);
+        std::remove(path.c_str());
+    });
+}
+
+// Calls that end with codes 3, 5 and 6: the handle must still be freed.
+class FailedLibraries : public ::testing::Test {};
+
+TEST_F(FailedLibraries, OpenFailuresAndRangeFailuresFreeTheHandleAtEndLib) {
+    const std::string longName(65531, 'f');
+    const std::string missingDir = "/nonexistent-carvelle-dir/x.gds";
+    const std::size_t before = heapInUse();
+    for (int round = 0; round < 50; ++round) {
+        GdsHandle h = nullptr;
+        EXPECT_EQ(GDS_BeginLib(missingDir.c_str(), 0.001, 1e-9, &h), GDS_ERR_OPEN);
+        ASSERT_NE(h, nullptr);
+        EXPECT_EQ(GDS_BeginStructure(h, "A"), GDS_ERR_STOPPED);
+        EXPECT_EQ(GDS_EndStructure(h), GDS_ERR_STRUCT_NOT_OPEN);
+        EXPECT_EQ(GDS_EndLib(h), GDS_ERR_STOPPED);
+
+        h = nullptr;
+        EXPECT_EQ(GDS_BeginLib(nullptr, 0.001, 1e-9, &h), GDS_ERR_OPEN);
+        EXPECT_EQ(GDS_EndLib(h), GDS_ERR_STOPPED);
+
+        h = nullptr;
+        EXPECT_EQ(GDS_BeginLib(longName.c_str(), 0.001, 1e-9, &h), GDS_ERR_OPEN);
+        EXPECT_EQ(GDS_EndLib(h), GDS_ERR_STOPPED);
+
+        h = nullptr;
+        EXPECT_EQ(GDS_BeginLib(tempPath("range").c_str(), INFINITY, 1e-9, &h), GDS_ERR_RANGE);
+        EXPECT_EQ(fileSize(tempPath("range")), -1);  // no file created
+        EXPECT_EQ(GDS_EndLib(h), GDS_ERR_STOPPED);
+    }
+    EXPECT_EQ(GDS_BeginLib("x.gds", 0.001, 1e-9, nullptr), GDS_ERR_HANDLE);
+    EXPECT_LE(heapInUse(), before + kLeakSlack);
+}
+
+TEST_F(FailedLibraries, EndLibWithAnOpenStructureClosesTheFileAndFreesTheHandle) {
+    const std::string path = tempPath("open");
+    const std::size_t before = heapInUse();
+    for (int round = 0; round < 50; ++round) {
+        GdsHandle h = nullptr;
+        ASSERT_EQ(GDS_BeginLib(path.c_str(), 0.001, 1e-9, &h), GDS_OK);
+        ASSERT_EQ(GDS_BeginStructure(h, "A"), GDS_OK);
+        ASSERT_EQ(GDS_Box(h, 0, 0, 1, 1, 1, 0, 0, 0), GDS_OK);
+        ASSERT_EQ(GDS_EndLib(h), GDS_ERR_STRUCT_NOT_CLOSED);
+    }
+    EXPECT_LE(heapInUse(), before + kLeakSlack);
+    // The records written so far are in the file, whole, without ENDSTR or
+    // ENDLIB.
+    bool tiled = false;
+    const std::vector<gdstest::Record> records = gdstest::splitRecords(gdstest::readFile(path), tiled);
+    EXPECT_TRUE(tiled);
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records.back().type, gdstest::kEndEl);
+    for (const gdstest::Record& r : records) {
+        EXPECT_NE(r.type, gdstest::kEndStr);
+        EXPECT_NE(r.type, gdstest::kEndLib);
+    }
+    std::remove(path.c_str());
+}
+
+TEST_F(FailedLibraries, DevFullWithAnOpenStructureStillReports6AndFreesTheHandle) {
+    // EndLib tests its state before it writes: 6 wins over the dead disk.
+    const std::size_t before = heapInUse();
+    GdsHandle h = nullptr;
+    ASSERT_EQ(GDS_BeginLib("/dev/full", 0.001, 1e-9, &h), GDS_OK);
+    ASSERT_EQ(GDS_BeginStructure(h, "A"), GDS_OK);
+    EXPECT_EQ(GDS_EndLib(h), GDS_ERR_STRUCT_NOT_CLOSED);
+    EXPECT_LE(heapInUse(), before + kLeakSlack);
+}
+
+}  // namespace
