@@ -1,0 +1,534 @@
+// Carvelle for C++17: a header-only layer over the C functions of gds_api.h.
+//
+//   carvelle::Library lib("chip.gds");              // GDS_BeginLib; throws carvelle::Error
+//   {
+//       auto top = lib.structure("TOP");             // GDS_BeginStructure ... GDS_EndStructure
+//       lib.box(0, 0, 1000, 500, /*layer*/ 1);
+//       lib.boundary({{0, 0}, {100, 0}, {50, 80}}, 2);
+//       top->text(0, -100, "chip", 63);              // the scope forwards to its library
+//   }                                               // ~Structure ends TOP
+//   lib.close();                                    // or let ~Library end the library
+//
+// Every operation calls exactly one C function (Point lists are split into
+// the two coordinate arrays that the C functions take). Each exists twice:
+//   - try_xxx(...) is noexcept and returns the library's result code;
+//   - xxx(...) throws carvelle::Error (code, name, the library's message) for
+//     a non-zero result. It exists only when the host compiles with
+//     exceptions; with -fno-exceptions (or /EHs-c-) only the try_ forms and
+//     the non-throwing constructor are declared.
+// Parameters keep the C types and order: coordinates, widths and PLEX as
+// int32_t, layers, types, bit words and counts as int16_t (use
+// carvelle::word(0x8000) for a bit word with the top bit set); trailing
+// parameters default to 0, mag to 1.0 and angles to 0.0.
+//
+// Lifetime: ~Library ends a structure begun through it and still open, then
+// the library (GDS_EndLib), ignoring their results; close() and try_close()
+// report them. A Structure scope refers to its Library, which must outlive
+// it and must not be moved while it is alive.
+#ifndef CARVELLE_HPP
+#define CARVELLE_HPP
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <iterator>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "gds_api.h"
+
+#if defined(__cpp_exceptions) || defined(__EXCEPTIONS) || defined(_CPPUNWIND)
+#define CARVELLE_HPP_EXCEPTIONS 1
+#include <stdexcept>
+#else
+#define CARVELLE_HPP_EXCEPTIONS 0
+#endif
+
+namespace carvelle {
+
+struct Point {
+    int32_t x;
+    int32_t y;
+};
+
+// The 16 bits of a bit word (strans, elflags, presentation) as the int16_t
+// that the C functions take: word(0x8000) is the STRANS reflection bit.
+constexpr int16_t word(uint16_t bits) noexcept {
+    return bits > 0x7FFF ? static_cast<int16_t>(static_cast<int32_t>(bits) - 0x10000)
+                         : static_cast<int16_t>(bits);
+}
+
+// Name of a result code as in gds_api.h ("GDS_ERR_STRUCT_NOT_OPEN"); null
+// for a code the header does not define.
+inline const char* result_name(int32_t code) noexcept {
+    static const char* const names[GDS_RESULT_CODE_COUNT] = {
+        "GDS_OK",
+        "GDS_ERR_HANDLE",
+        "GDS_ERR_RANGE",
+        "GDS_ERR_OPEN",
+        "GDS_ERR_STARTED",
+        "GDS_ERR_STOPPED",
+        "GDS_ERR_STRUCT_NOT_CLOSED",
+        "GDS_ERR_STRUCT_OPEN",
+        "GDS_ERR_STRUCT_NOT_OPEN",
+        "GDS_ERR_STRUCT_DUPLICATE",
+        "GDS_ERR_TOO_MANY_POINTS",
+        "GDS_ERR_TOO_FEW_POINTS",
+        "GDS_ERR_PATH_POINTS",
+        "GDS_ERR_NO_STRING",
+        "GDS_ERR_STRING_LENGTH",
+        "GDS_ERR_TEXTTYPE",
+        "GDS_ERR_NODE_TOO_MANY",
+        "GDS_ERR_NODE_TOO_FEW",
+        "GDS_ERR_WRITE",
+        "GDS_ERR_NO_POINTS",
+    };
+    return code >= 0 && code < GDS_RESULT_CODE_COUNT ? names[code] : nullptr;
+}
+
+// The library's message for a code (GDS_GetError), empty when it has none.
+inline std::string error_message(int32_t code) {
+    char buffer[GDS_ERROR_BUFFER_SIZE] = {0};
+    GDS_GetError(code, buffer, static_cast<int32_t>(sizeof buffer));
+    return std::string(buffer);
+}
+
+#if CARVELLE_HPP_EXCEPTIONS
+// A call that the library refused. what() reads
+// "GDS_Box: Error: Structure is not opened. (GDS_ERR_STRUCT_NOT_OPEN, code 8)".
+class Error : public std::runtime_error {
+public:
+    Error(int32_t code, const char* function)
+        : std::runtime_error(describe(code, function)), code_(code), function_(function) {}
+
+    int32_t code() const noexcept { return code_; }
+    // The name of the code in gds_api.h, or "unknown".
+    const char* name() const noexcept {
+        const char* n = result_name(code_);
+        return n ? n : "unknown";
+    }
+    // The library's own text, byte for byte.
+    std::string message() const { return error_message(code_); }
+    // The C function that returned the code.
+    const char* function() const noexcept { return function_; }
+
+private:
+    static std::string describe(int32_t code, const char* function) {
+        std::string text = function ? std::string(function) + ": " : std::string();
+        std::string message = error_message(code);
+        while (!message.empty() && message.back() == ' ') message.pop_back();
+        text += message.empty() ? std::string("unknown result") : message;
+        const char* n = result_name(code);
+        text += std::string(" (") + (n ? n : "unknown") + ", code " + std::to_string(code) + ")";
+        return text;
+    }
+
+    int32_t code_;
+    const char* function_;
+};
+
+namespace detail {
+inline void check(int32_t code, const char* function) {
+    if (code != GDS_OK) throw Error(code, function);
+}
+}  // namespace detail
+#endif
+
+// A point list that the caller owns, viewed for the length of one call: a contiguous sequence of Point (any
+// container with data() and size(), a braced list, or pointer and count), or
+// two coordinate sequences xs and ys (passed to the library as they are; xs
+// and ys of different sizes make the element call return GDS_ERR_NO_POINTS
+// without calling the library).
+class Points {
+public:
+    Points(const Point* points, std::size_t count) noexcept : points_(points), count_(count) {}
+    // A braced list lives until the end of the call that it is passed to,
+    // which is as long as a Points is meant to live.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winit-list-lifetime"
+#endif
+    Points(std::initializer_list<Point> points) noexcept : points_(points.begin()), count_(points.size()) {}
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+    template <class Container,
+              class = std::enable_if_t<std::is_convertible_v<decltype(std::data(std::declval<const Container&>())),
+                                                             const Point*>>>
+    Points(const Container& points) noexcept : points_(std::data(points)), count_(std::size(points)) {}
+
+    Points(const int32_t* xs, const int32_t* ys, std::size_t count) noexcept : xs_(xs), ys_(ys), count_(count) {}
+    template <class Xs, class Ys,
+              class = std::enable_if_t<std::is_convertible_v<decltype(std::data(std::declval<const Xs&>())),
+                                                             const int32_t*> &&
+                                       std::is_convertible_v<decltype(std::data(std::declval<const Ys&>())),
+                                                             const int32_t*>>>
+    Points(const Xs& xs, const Ys& ys) noexcept
+        : xs_(std::data(xs)), ys_(std::data(ys)), count_(std::size(xs)),
+          mismatch_(std::size(xs) != std::size(ys)) {}
+
+    std::size_t size() const noexcept { return count_; }
+
+private:
+    friend class Library;
+    const Point* points_ = nullptr;
+    const int32_t* xs_ = nullptr;
+    const int32_t* ys_ = nullptr;
+    std::size_t count_ = 0;
+    bool mismatch_ = false;
+};
+
+class Structure;
+
+class Library {
+public:
+    // An empty object: no library until try_open() succeeds.
+    Library() noexcept = default;
+
+#if CARVELLE_HPP_EXCEPTIONS
+    // Begins the library in path (GDS_BeginLib); throws Error on failure.
+    explicit Library(const char* path, double user_unit = 1e-3, double meter_unit = 1e-9) {
+        detail::check(try_open(path, user_unit, meter_unit), "GDS_BeginLib");
+    }
+    explicit Library(const std::string& path, double user_unit = 1e-3, double meter_unit = 1e-9)
+        : Library(path.c_str(), user_unit, meter_unit) {}
+#endif
+
+    ~Library() { finish(); }
+
+    Library(const Library&) = delete;
+    Library& operator=(const Library&) = delete;
+    Library(Library&& other) noexcept
+        : handle_(std::exchange(other.handle_, nullptr)),
+          structure_open_(std::exchange(other.structure_open_, false)),
+          xs_(std::move(other.xs_)), ys_(std::move(other.ys_)) {}
+    Library& operator=(Library&& other) noexcept {
+        if (this != &other) {
+            finish();
+            handle_ = std::exchange(other.handle_, nullptr);
+            structure_open_ = std::exchange(other.structure_open_, false);
+            xs_ = std::move(other.xs_);
+            ys_ = std::move(other.ys_);
+        }
+        return *this;
+    }
+
+    // Begins the library in path. Returns the GDS_BeginLib result; on failure
+    // the handle that GDS_BeginLib made is released and the object stays
+    // empty. An object that already holds a library returns GDS_ERR_STARTED.
+    int32_t try_open(const char* path, double user_unit = 1e-3, double meter_unit = 1e-9) noexcept {
+        if (handle_ != nullptr) return GDS_ERR_STARTED;
+        GdsHandle handle = nullptr;
+        const int32_t code = GDS_BeginLib(path, user_unit, meter_unit, &handle);
+        if (code != GDS_OK) {
+            if (handle != nullptr) GDS_EndLib(handle);
+            return code;
+        }
+        handle_ = handle;
+        return GDS_OK;
+    }
+    int32_t try_open(const std::string& path, double user_unit = 1e-3, double meter_unit = 1e-9) noexcept {
+        return try_open(path.c_str(), user_unit, meter_unit);
+    }
+
+    // Ends the library (GDS_EndLib); the handle is released whatever the
+    // result. On an empty object the library reports GDS_ERR_HANDLE.
+    int32_t try_close() noexcept {
+        structure_open_ = false;
+        return GDS_EndLib(std::exchange(handle_, nullptr));
+    }
+
+    bool is_open() const noexcept { return handle_ != nullptr; }
+    explicit operator bool() const noexcept { return handle_ != nullptr; }
+    GdsHandle handle() const noexcept { return handle_; }
+    // Gives up the handle: the caller ends it with GDS_EndLib.
+    GdsHandle release() noexcept {
+        structure_open_ = false;
+        return std::exchange(handle_, nullptr);
+    }
+
+    // --- structures ----------------------------------------------------------
+    int32_t try_begin_structure(const char* name) noexcept {
+        const int32_t code = GDS_BeginStructure(handle_, name);
+        if (code == GDS_OK) structure_open_ = true;
+        return code;
+    }
+    int32_t try_begin_structure(const std::string& name) noexcept { return try_begin_structure(name.c_str()); }
+    int32_t try_end_structure() noexcept {
+        structure_open_ = false;
+        return GDS_EndStructure(handle_);
+    }
+    // A scope that ends the structure when it goes away; result receives the
+    // GDS_BeginStructure result, and the scope is empty unless it is 0.
+    inline Structure try_structure(const char* name, int32_t& result) noexcept;
+    inline Structure try_structure(const std::string& name, int32_t& result) noexcept;
+
+    // --- elements (GDS_ functions of the same name) --------------------------
+    // Point lists longer than 32767 do not fit the 16-bit count: they return
+    // GDS_ERR_TOO_MANY_POINTS (NODE: GDS_ERR_NODE_TOO_MANY) without a call.
+    int32_t try_boundary(Points points, int16_t layer = 0, int16_t datatype = 0, int16_t elflags = 0,
+                         int32_t plex = 0) noexcept {
+        const int32_t *xs = nullptr, *ys = nullptr;
+        int16_t count = 0;
+        if (const int32_t refused = split(points, xs, ys, count, GDS_ERR_TOO_MANY_POINTS)) return refused;
+        return GDS_Boundary(handle_, xs, ys, count, layer, datatype, elflags, plex);
+    }
+    int32_t try_box(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int16_t layer = 0, int16_t boxtype = 0,
+                    int16_t elflags = 0, int32_t plex = 0) noexcept {
+        return GDS_Box(handle_, x1, y1, x2, y2, layer, boxtype, elflags, plex);
+    }
+    int32_t try_box_wh(int32_t x, int32_t y, int32_t w, int32_t h, int16_t layer = 0, int16_t boxtype = 0,
+                       int16_t elflags = 0, int32_t plex = 0) noexcept {
+        return GDS_BoxWH(handle_, x, y, w, h, layer, boxtype, elflags, plex);
+    }
+    int32_t try_square(int32_t x, int32_t y, int32_t side, int16_t layer = 0, int16_t boxtype = 0,
+                       int16_t elflags = 0, int32_t plex = 0) noexcept {
+        return GDS_Square(handle_, x, y, side, layer, boxtype, elflags, plex);
+    }
+    int32_t try_path(Points points, int32_t width = 0, int16_t layer = 0, int16_t datatype = 0,
+                     int16_t pathtype = 0, int16_t elflags = 0, int32_t plex = 0) noexcept {
+        const int32_t *xs = nullptr, *ys = nullptr;
+        int16_t count = 0;
+        if (const int32_t refused = split(points, xs, ys, count, GDS_ERR_TOO_MANY_POINTS)) return refused;
+        return GDS_Path(handle_, xs, ys, count, width, layer, datatype, pathtype, elflags, plex);
+    }
+    int32_t try_circle(int32_t cx, int32_t cy, int32_t radius, int16_t count, int16_t layer = 0,
+                       int16_t datatype = 0, int16_t elflags = 0, int32_t plex = 0) noexcept {
+        return GDS_Circle(handle_, cx, cy, radius, count, layer, datatype, elflags, plex);
+    }
+    int32_t try_arc(int32_t cx, int32_t cy, int32_t radius, double start_angle, double end_angle, int16_t count,
+                    int32_t width = 0, int16_t layer = 0, int16_t datatype = 0, int16_t pathtype = 0,
+                    int16_t elflags = 0, int32_t plex = 0) noexcept {
+        return GDS_Arc(handle_, cx, cy, radius, start_angle, end_angle, count, width, layer, datatype, pathtype,
+                       elflags, plex);
+    }
+    int32_t try_sector(int32_t cx, int32_t cy, int32_t radius, double start_angle, double end_angle,
+                       int16_t count, int16_t layer = 0, int16_t datatype = 0, int16_t elflags = 0,
+                       int32_t plex = 0) noexcept {
+        return GDS_Sector(handle_, cx, cy, radius, start_angle, end_angle, count, layer, datatype, elflags, plex);
+    }
+    int32_t try_text(int32_t x, int32_t y, const char* text, int16_t layer = 0, int16_t texttype = 0,
+                     int16_t presentation = 0, int16_t pathtype = 0, int32_t width = 0, int16_t strans = 0,
+                     double mag = 1.0, double angle = 0.0, int16_t elflags = 0, int32_t plex = 0) noexcept {
+        return GDS_Text(handle_, x, y, text, layer, texttype, presentation, pathtype, width, strans, mag, angle,
+                        elflags, plex);
+    }
+    int32_t try_text(int32_t x, int32_t y, const std::string& text, int16_t layer = 0, int16_t texttype = 0,
+                     int16_t presentation = 0, int16_t pathtype = 0, int32_t width = 0, int16_t strans = 0,
+                     double mag = 1.0, double angle = 0.0, int16_t elflags = 0, int32_t plex = 0) noexcept {
+        return try_text(x, y, text.c_str(), layer, texttype, presentation, pathtype, width, strans, mag, angle,
+                        elflags, plex);
+    }
+    int32_t try_sref(const char* sname, int32_t x, int32_t y, int16_t strans = 0, double mag = 1.0,
+                     double angle = 0.0, int16_t elflags = 0, int32_t plex = 0) noexcept {
+        return GDS_Sref(handle_, sname, x, y, strans, mag, angle, elflags, plex);
+    }
+    int32_t try_sref(const std::string& sname, int32_t x, int32_t y, int16_t strans = 0, double mag = 1.0,
+                     double angle = 0.0, int16_t elflags = 0, int32_t plex = 0) noexcept {
+        return try_sref(sname.c_str(), x, y, strans, mag, angle, elflags, plex);
+    }
+    // origin, the origin displaced by cols column pitches, and by rows row pitches.
+    int32_t try_aref(const char* sname, Point origin, Point col_corner, Point row_corner, int16_t cols,
+                     int16_t rows, int16_t strans = 0, double mag = 1.0, double angle = 0.0, int16_t elflags = 0,
+                     int32_t plex = 0) noexcept {
+        const int32_t xs[3] = {origin.x, col_corner.x, row_corner.x};
+        const int32_t ys[3] = {origin.y, col_corner.y, row_corner.y};
+        return GDS_Aref(handle_, sname, xs, ys, cols, rows, strans, mag, angle, elflags, plex);
+    }
+    int32_t try_aref(const std::string& sname, Point origin, Point col_corner, Point row_corner, int16_t cols,
+                     int16_t rows, int16_t strans = 0, double mag = 1.0, double angle = 0.0, int16_t elflags = 0,
+                     int32_t plex = 0) noexcept {
+        return try_aref(sname.c_str(), origin, col_corner, row_corner, cols, rows, strans, mag, angle, elflags,
+                        plex);
+    }
+    int32_t try_node(Points points, int16_t layer = 0, int16_t nodetype = 0, int16_t elflags = 0,
+                     int32_t plex = 0) noexcept {
+        const int32_t *xs = nullptr, *ys = nullptr;
+        int16_t count = 0;
+        if (const int32_t refused = split(points, xs, ys, count, GDS_ERR_NODE_TOO_MANY)) return refused;
+        return GDS_Node(handle_, xs, ys, count, layer, nodetype, elflags, plex);
+    }
+
+#if CARVELLE_HPP_EXCEPTIONS
+    // --- the same, throwing Error ---------------------------------------------
+    void open(const char* path, double user_unit = 1e-3, double meter_unit = 1e-9) {
+        detail::check(try_open(path, user_unit, meter_unit), "GDS_BeginLib");
+    }
+    void open(const std::string& path, double user_unit = 1e-3, double meter_unit = 1e-9) {
+        open(path.c_str(), user_unit, meter_unit);
+    }
+    void close() { detail::check(try_close(), "GDS_EndLib"); }
+    void begin_structure(const char* name) { detail::check(try_begin_structure(name), "GDS_BeginStructure"); }
+    void begin_structure(const std::string& name) { begin_structure(name.c_str()); }
+    void end_structure() { detail::check(try_end_structure(), "GDS_EndStructure"); }
+    inline Structure structure(const char* name);
+    inline Structure structure(const std::string& name);
+
+    void boundary(Points points, int16_t layer = 0, int16_t datatype = 0, int16_t elflags = 0,
+                  int32_t plex = 0) {
+        detail::check(try_boundary(points, layer, datatype, elflags, plex), "GDS_Boundary");
+    }
+    void box(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int16_t layer = 0, int16_t boxtype = 0,
+             int16_t elflags = 0, int32_t plex = 0) {
+        detail::check(try_box(x1, y1, x2, y2, layer, boxtype, elflags, plex), "GDS_Box");
+    }
+    void box_wh(int32_t x, int32_t y, int32_t w, int32_t h, int16_t layer = 0, int16_t boxtype = 0,
+                int16_t elflags = 0, int32_t plex = 0) {
+        detail::check(try_box_wh(x, y, w, h, layer, boxtype, elflags, plex), "GDS_BoxWH");
+    }
+    void square(int32_t x, int32_t y, int32_t side, int16_t layer = 0, int16_t boxtype = 0, int16_t elflags = 0,
+                int32_t plex = 0) {
+        detail::check(try_square(x, y, side, layer, boxtype, elflags, plex), "GDS_Square");
+    }
+    void path(Points points, int32_t width = 0, int16_t layer = 0, int16_t datatype = 0, int16_t pathtype = 0,
+              int16_t elflags = 0, int32_t plex = 0) {
+        detail::check(try_path(points, width, layer, datatype, pathtype, elflags, plex), "GDS_Path");
+    }
+    void circle(int32_t cx, int32_t cy, int32_t radius, int16_t count, int16_t layer = 0, int16_t datatype = 0,
+                int16_t elflags = 0, int32_t plex = 0) {
+        detail::check(try_circle(cx, cy, radius, count, layer, datatype, elflags, plex), "GDS_Circle");
+    }
+    void arc(int32_t cx, int32_t cy, int32_t radius, double start_angle, double end_angle, int16_t count,
+             int32_t width = 0, int16_t layer = 0, int16_t datatype = 0, int16_t pathtype = 0, int16_t elflags = 0,
+             int32_t plex = 0) {
+        detail::check(try_arc(cx, cy, radius, start_angle, end_angle, count, width, layer, datatype, pathtype,
+                              elflags, plex),
+                      "GDS_Arc");
+    }
+    void sector(int32_t cx, int32_t cy, int32_t radius, double start_angle, double end_angle, int16_t count,
+                int16_t layer = 0, int16_t datatype = 0, int16_t elflags = 0, int32_t plex = 0) {
+        detail::check(try_sector(cx, cy, radius, start_angle, end_angle, count, layer, datatype, elflags, plex),
+                      "GDS_Sector");
+    }
+    void text(int32_t x, int32_t y, const char* text, int16_t layer = 0, int16_t texttype = 0,
+              int16_t presentation = 0, int16_t pathtype = 0, int32_t width = 0, int16_t strans = 0,
+              double mag = 1.0, double angle = 0.0, int16_t elflags = 0, int32_t plex = 0) {
+        detail::check(try_text(x, y, text, layer, texttype, presentation, pathtype, width, strans, mag, angle,
+                               elflags, plex),
+                      "GDS_Text");
+    }
+    void text(int32_t x, int32_t y, const std::string& text, int16_t layer = 0, int16_t texttype = 0,
+              int16_t presentation = 0, int16_t pathtype = 0, int32_t width = 0, int16_t strans = 0,
+              double mag = 1.0, double angle = 0.0, int16_t elflags = 0, int32_t plex = 0) {
+        this->text(x, y, text.c_str(), layer, texttype, presentation, pathtype, width, strans, mag, angle,
+                   elflags, plex);
+    }
+    void sref(const char* sname, int32_t x, int32_t y, int16_t strans = 0, double mag = 1.0, double angle = 0.0,
+              int16_t elflags = 0, int32_t plex = 0) {
+        detail::check(try_sref(sname, x, y, strans, mag, angle, elflags, plex), "GDS_Sref");
+    }
+    void sref(const std::string& sname, int32_t x, int32_t y, int16_t strans = 0, double mag = 1.0,
+              double angle = 0.0, int16_t elflags = 0, int32_t plex = 0) {
+        sref(sname.c_str(), x, y, strans, mag, angle, elflags, plex);
+    }
+    void aref(const char* sname, Point origin, Point col_corner, Point row_corner, int16_t cols, int16_t rows,
+              int16_t strans = 0, double mag = 1.0, double angle = 0.0, int16_t elflags = 0, int32_t plex = 0) {
+        detail::check(try_aref(sname, origin, col_corner, row_corner, cols, rows, strans, mag, angle, elflags,
+                               plex),
+                      "GDS_Aref");
+    }
+    void aref(const std::string& sname, Point origin, Point col_corner, Point row_corner, int16_t cols,
+              int16_t rows, int16_t strans = 0, double mag = 1.0, double angle = 0.0, int16_t elflags = 0,
+              int32_t plex = 0) {
+        aref(sname.c_str(), origin, col_corner, row_corner, cols, rows, strans, mag, angle, elflags, plex);
+    }
+    void node(Points points, int16_t layer = 0, int16_t nodetype = 0, int16_t elflags = 0, int32_t plex = 0) {
+        detail::check(try_node(points, layer, nodetype, elflags, plex), "GDS_Node");
+    }
+#endif
+
+private:
+    void finish() noexcept {
+        if (handle_ == nullptr) return;
+        if (structure_open_) GDS_EndStructure(handle_);
+        GDS_EndLib(handle_);
+        handle_ = nullptr;
+        structure_open_ = false;
+    }
+
+    // The xs and ys arrays of a point list; Point sequences are copied into
+    // the reused scratch arrays. Not GDS_OK when the list cannot be passed.
+    int32_t split(const Points& points, const int32_t*& xs, const int32_t*& ys, int16_t& count,
+                  int32_t too_many) noexcept {
+        if (points.mismatch_) return GDS_ERR_NO_POINTS;
+        if (points.count_ > 32767) return too_many;
+        count = static_cast<int16_t>(points.count_);
+        if (points.points_ == nullptr) {
+            xs = points.xs_;
+            ys = points.ys_;
+            return GDS_OK;
+        }
+        xs_.resize(points.count_);
+        ys_.resize(points.count_);
+        for (std::size_t i = 0; i < points.count_; ++i) {
+            xs_[i] = points.points_[i].x;
+            ys_[i] = points.points_[i].y;
+        }
+        // Never null: an empty list reaches the library as a count of 0.
+        xs = points.count_ ? xs_.data() : &empty_;
+        ys = points.count_ ? ys_.data() : &empty_;
+        return GDS_OK;
+    }
+
+    GdsHandle handle_ = nullptr;
+    bool structure_open_ = false;
+    std::vector<int32_t> xs_, ys_;
+    static constexpr int32_t empty_ = 0;
+};
+
+// The open structure of a Library, ended (GDS_EndStructure) when the scope
+// goes away unless end() or try_end() came first. operator-> reaches the
+// library's element calls.
+class Structure {
+public:
+    Structure(const Structure&) = delete;
+    Structure& operator=(const Structure&) = delete;
+    ~Structure() {
+        if (library_ != nullptr) library_->try_end_structure();
+    }
+
+    bool is_open() const noexcept { return library_ != nullptr; }
+    explicit operator bool() const noexcept { return library_ != nullptr; }
+    Library* operator->() const noexcept { return library_; }
+    Library& library() const noexcept { return *library_; }
+
+    // Ends the structure now. An empty or ended scope returns
+    // GDS_ERR_STRUCT_NOT_OPEN without a call.
+    int32_t try_end() noexcept {
+        if (library_ == nullptr) return GDS_ERR_STRUCT_NOT_OPEN;
+        return std::exchange(library_, nullptr)->try_end_structure();
+    }
+#if CARVELLE_HPP_EXCEPTIONS
+    void end() {
+        const int32_t code = try_end();
+        if (code != GDS_OK) throw Error(code, "GDS_EndStructure");
+    }
+#endif
+
+private:
+    friend class Library;
+    explicit Structure(Library* library) noexcept : library_(library) {}
+    Library* library_;
+};
+
+inline Structure Library::try_structure(const char* name, int32_t& result) noexcept {
+    result = try_begin_structure(name);
+    return Structure(result == GDS_OK ? this : nullptr);
+}
+inline Structure Library::try_structure(const std::string& name, int32_t& result) noexcept {
+    return try_structure(name.c_str(), result);
+}
+
+#if CARVELLE_HPP_EXCEPTIONS
+inline Structure Library::structure(const char* name) {
+    detail::check(try_begin_structure(name), "GDS_BeginStructure");
+    return Structure(this);
+}
+inline Structure Library::structure(const std::string& name) { return structure(name.c_str()); }
+#endif
+
+}  // namespace carvelle
+
+#endif  // CARVELLE_HPP

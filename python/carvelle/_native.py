@@ -1,0 +1,170 @@
+"""Loading the Carvelle shared library and declaring its seventeen functions.
+
+Search order (the first that exists and loads wins):
+
+1. the environment variable CARVELLE_LIBRARY: the full path of the library
+   file; when it is set nothing else is tried;
+2. the package's own folder (a copy of the library installed next to
+   ``__init__.py``);
+3. the folder that holds the package, and its Release/Debug/RelWithDebInfo/
+   MinSizeRel subfolders: the build tree, where CMake stages a copy of this
+   package next to the library it builds;
+4. the CMake build folder of a source checkout: ``<checkout>/build`` (this
+   package lives in ``<checkout>/python/carvelle``) and the same subfolders;
+5. the platform's own search: ``libcarvelle.so.1`` then ``libcarvelle.so`` on
+   Linux (LD_LIBRARY_PATH, the ld.so cache, the system folders),
+   ``carvelle.dll`` on Windows (found on PATH), ``libcarvelle.1.dylib`` then
+   ``libcarvelle.dylib`` on macOS.
+"""
+
+import ctypes
+import ctypes.util
+import os
+import sys
+import threading
+
+_i16 = ctypes.c_int16
+_i32 = ctypes.c_int32
+_f64 = ctypes.c_double
+_str = ctypes.c_char_p
+_handle = ctypes.c_void_p
+_points = ctypes.POINTER(ctypes.c_int32)
+
+# Argument types of the seventeen exported functions, in the order of the C
+# header; every one returns a 32-bit result code.
+SIGNATURES = {
+    "GDS_BeginLib": (_str, _f64, _f64, ctypes.POINTER(ctypes.c_void_p)),
+    "GDS_EndLib": (_handle,),
+    "GDS_BeginStructure": (_handle, _str),
+    "GDS_EndStructure": (_handle,),
+    # handle, xs, ys, count, layer, datatype, elflags, plex
+    "GDS_Boundary": (_handle, _points, _points, _i16, _i16, _i16, _i16, _i32),
+    # handle, x1, y1, x2, y2, layer, boxtype, elflags, plex
+    "GDS_Box": (_handle, _i32, _i32, _i32, _i32, _i16, _i16, _i16, _i32),
+    # handle, x, y, w, h, layer, boxtype, elflags, plex
+    "GDS_BoxWH": (_handle, _i32, _i32, _i32, _i32, _i16, _i16, _i16, _i32),
+    # handle, x, y, side, layer, boxtype, elflags, plex
+    "GDS_Square": (_handle, _i32, _i32, _i32, _i16, _i16, _i16, _i32),
+    # handle, xs, ys, count, width, layer, datatype, pathtype, elflags, plex
+    "GDS_Path": (_handle, _points, _points, _i16, _i32, _i16, _i16, _i16, _i16, _i32),
+    # handle, cx, cy, radius, count, layer, datatype, elflags, plex
+    "GDS_Circle": (_handle, _i32, _i32, _i32, _i16, _i16, _i16, _i16, _i32),
+    # handle, cx, cy, radius, startAngle, endAngle, count, width, layer,
+    # datatype, pathtype, elflags, plex
+    "GDS_Arc": (_handle, _i32, _i32, _i32, _f64, _f64, _i16, _i32, _i16, _i16, _i16, _i16, _i32),
+    # handle, cx, cy, radius, startAngle, endAngle, count, layer, datatype,
+    # elflags, plex
+    "GDS_Sector": (_handle, _i32, _i32, _i32, _f64, _f64, _i16, _i16, _i16, _i16, _i32),
+    # handle, x, y, text, layer, texttype, presentation, pathtype, width,
+    # strans, mag, angle, elflags, plex
+    "GDS_Text": (_handle, _i32, _i32, _str, _i16, _i16, _i16, _i16, _i32, _i16, _f64, _f64, _i16, _i32),
+    # handle, sname, x, y, strans, mag, angle, elflags, plex
+    "GDS_Sref": (_handle, _str, _i32, _i32, _i16, _f64, _f64, _i16, _i32),
+    # handle, sname, xs, ys, cols, rows, strans, mag, angle, elflags, plex
+    "GDS_Aref": (_handle, _str, _points, _points, _i16, _i16, _i16, _f64, _f64, _i16, _i32),
+    # handle, xs, ys, count, layer, nodetype, elflags, plex
+    "GDS_Node": (_handle, _points, _points, _i16, _i16, _i16, _i16, _i32),
+    # code, buffer, bufferSize
+    "GDS_GetError": (_i32, ctypes.c_char_p, _i32),
+}
+
+_CONFIG_FOLDERS = ("", "Release", "Debug", "RelWithDebInfo", "MinSizeRel")
+
+
+def _file_names():
+    if sys.platform == "win32" or sys.platform == "cygwin":
+        return ("carvelle.dll", "libcarvelle.dll")
+    if sys.platform == "darwin":
+        return ("libcarvelle.1.dylib", "libcarvelle.dylib")
+    return ("libcarvelle.so.1", "libcarvelle.so")
+
+
+def candidates():
+    """Paths (or bare names for the platform search) tried in order."""
+    env = os.environ.get("CARVELLE_LIBRARY")
+    if env:
+        return [env]
+    package = os.path.dirname(os.path.abspath(__file__))
+    parent = os.path.dirname(package)
+    folders = [package]
+    folders += [os.path.join(parent, sub) if sub else parent for sub in _CONFIG_FOLDERS]
+    checkout_build = os.path.join(os.path.dirname(parent), "build")
+    folders += [os.path.join(checkout_build, sub) if sub else checkout_build for sub in _CONFIG_FOLDERS]
+    found = [os.path.join(folder, name) for folder in folders for name in _file_names()]
+    if sys.platform == "win32":
+        # A bare name is no longer looked up on PATH by ctypes; find_library is.
+        system = ctypes.util.find_library("carvelle")
+        if system:
+            found.append(system)
+    else:
+        found += list(_file_names())
+        system = ctypes.util.find_library("carvelle")
+        if system:
+            found.append(system)
+    return found
+
+
+class LoadError(OSError):
+    """The shared library could not be found or lacks an entry point."""
+
+
+_lock = threading.Lock()
+_loaded = None  # (path, CDLL)
+
+
+def _declare(cdll):
+    for name, argtypes in SIGNATURES.items():
+        try:
+            function = getattr(cdll, name)
+        except AttributeError:
+            raise LoadError("%s does not export %s" % (cdll._name, name)) from None
+        function.argtypes = argtypes
+        function.restype = ctypes.c_int32
+
+
+def load(path=None):
+    """Loads the library (once) and returns (path, CDLL).
+
+    With a path, that file is loaded, replacing none already loaded: a second
+    call with a different path raises LoadError.
+    """
+    global _loaded
+    with _lock:
+        if _loaded is not None:
+            if path is not None and os.path.abspath(path) != os.path.abspath(_loaded[0]):
+                raise LoadError("carvelle is already loaded from %s" % _loaded[0])
+            return _loaded
+        tried = []
+        for candidate in ([path] if path is not None else candidates()):
+            is_path = os.path.dirname(candidate) != ""
+            if is_path and not os.path.exists(candidate):
+                tried.append(candidate + " (missing)")
+                continue
+            try:
+                cdll = ctypes.CDLL(candidate)
+            except OSError as error:
+                tried.append("%s (%s)" % (candidate, error))
+                continue
+            _declare(cdll)
+            resolved = candidate
+            if not is_path:
+                resolved = _resolved_path(cdll, candidate)
+            _loaded = (resolved, cdll)
+            return _loaded
+        raise LoadError(
+            "cannot load the carvelle shared library; set CARVELLE_LIBRARY to its path. Tried:\n  "
+            + "\n  ".join(tried))
+
+
+def _resolved_path(cdll, fallback):
+    """The file behind a library loaded by bare name, when the system tells."""
+    if sys.platform.startswith("linux"):
+        try:
+            with open("/proc/self/maps") as maps:
+                for line in maps:
+                    fields = line.split()
+                    if len(fields) >= 6 and os.path.basename(fields[5]).startswith("libcarvelle"):
+                        return fields[5]
+        except OSError:
+            pass
+    return fallback

@@ -1,0 +1,124 @@
+"""Leaving a with block ends the structure and the library, also when an
+exception leaves it, and never hides that exception."""
+
+import os
+
+import carvelle
+import pytest
+
+from conftest import records
+
+ENDEL, ENDSTR, ENDLIB = 0x1100, 0x0700, 0x0400
+
+
+class Boom(Exception):
+    pass
+
+
+def open_descriptors_to(path):
+    """Paths of this process's open file descriptors that point at path."""
+    folder = "/proc/self/fd"
+    found = []
+    for fd in os.listdir(folder):
+        try:
+            if os.path.realpath(os.path.join(folder, fd)) == os.path.realpath(path):
+                found.append(fd)
+        except OSError:
+            pass
+    return found
+
+
+needs_proc = pytest.mark.skipif(not os.path.isdir("/proc/self/fd"), reason="needs /proc")
+
+
+def tail_tags(path, n=3):
+    return [tag for tag, _ in records(path.read_bytes())][-n:]
+
+
+@needs_proc
+def test_exception_in_both_blocks_closes_the_file(in_tmp):
+    path = in_tmp / "x.gds"
+    raised = Boom("inside")
+    with pytest.raises(Boom) as caught:
+        with carvelle.Library("x.gds") as lib:
+            with lib.structure("A") as a:
+                a.box(0, 0, 1, 1)
+                assert open_descriptors_to(path)
+                raise raised
+    assert caught.value is raised
+    assert lib.closed and a.closed
+    assert not open_descriptors_to(path)
+    assert tail_tags(path) == [ENDEL, ENDSTR, ENDLIB]
+
+
+def test_structure_without_with_is_ended_by_the_library_block(in_tmp):
+    with pytest.raises(Boom):
+        with carvelle.Library("y.gds") as lib:
+            s = lib.structure("A")
+            s.box(0, 0, 1, 1)
+            raise Boom()
+    assert s.closed
+    assert tail_tags(in_tmp / "y.gds") == [ENDEL, ENDSTR, ENDLIB]
+
+
+def test_normal_exit_ends_an_open_structure_too(in_tmp):
+    with carvelle.Library("z.gds") as lib:
+        lib.structure("A").box(0, 0, 1, 1)
+    assert tail_tags(in_tmp / "z.gds") == [ENDEL, ENDSTR, ENDLIB]
+
+
+def test_library_error_inside_the_block_propagates_and_the_file_still_ends(in_tmp):
+    with pytest.raises(carvelle.Error) as caught:
+        with carvelle.Library("e.gds") as lib:
+            with lib.structure("A") as a:
+                a.path([(0, 0)])
+    assert caught.value.code == 12
+    assert tail_tags(in_tmp / "e.gds", 2) == [ENDSTR, ENDLIB]
+
+
+@pytest.mark.skipif(not os.path.exists("/dev/full"), reason="needs /dev/full")
+def test_failure_while_ending_does_not_mask_the_exception():
+    # /dev/full accepts the open and fails every write: ending reports 18.
+    with pytest.raises(Boom):
+        with carvelle.Library("/dev/full") as lib:
+            with lib.structure("A") as a:
+                for i in range(2000):
+                    a.box(0, 0, i, i)
+                raise Boom()
+    assert lib.closed
+    # Without an exception in flight the same failure is raised.
+    with pytest.raises(carvelle.Error) as caught:
+        with carvelle.Library("/dev/full") as lib:
+            with lib.structure("A") as a:
+                for i in range(2000):
+                    a.box(0, 0, i, i)
+    assert caught.value.code == 18
+
+
+def test_ended_structure_does_not_write_into_the_next_one(in_tmp):
+    with carvelle.Library("s.gds") as lib:
+        with lib.structure("A") as a:
+            pass
+        with lib.structure("B"):
+            with pytest.raises(carvelle.Error) as caught:
+                a.box(0, 0, 1, 1)
+    assert caught.value.code == 8 and caught.value.name == "GDS_ERR_STRUCT_NOT_OPEN"
+    assert 0x2D00 not in [tag for tag, _ in records((in_tmp / "s.gds").read_bytes())]  # no BOX
+
+
+@needs_proc
+def test_dropped_library_is_ended(in_tmp):
+    import gc
+    lib = carvelle.Library("d.gds")
+    lib.structure("A").box(0, 0, 1, 1)
+    del lib
+    gc.collect()
+    assert not open_descriptors_to(in_tmp / "d.gds")
+    assert tail_tags(in_tmp / "d.gds", 2) == [ENDSTR, ENDLIB]
+
+
+def test_library_is_loaded_from_the_environment_path():
+    expected = os.environ["CARVELLE_LIBRARY"]
+    assert os.path.samefile(carvelle.library_path(), expected)
+    assert carvelle.load() == carvelle.library_path()
+    assert carvelle.load(expected) == carvelle.library_path()
