@@ -7,7 +7,9 @@
 // BGNSTR/ENDSTR brackets, ends with its one ENDLIB, and has exactly the
 // size that the records of the calls add up to.
 //
-// Input format: one byte selects the operation and the handle, then each
+// Input format (fuzz/make_corpus.py writes seeds in it): one byte selects
+// the operation (bits 1 to 5) and the handle (bit 0; bits 6 and 7 both set
+// make it a null handle instead), then each
 // argument takes one byte that picks an interesting value (null pointers,
 // counts at their limits, NaN, infinities, +-2^252, names of 65530 bytes
 // and more, ...) or asks for raw bytes. The input running out ends the run.
@@ -185,7 +187,10 @@ struct Model {
 const char* g_opName = "";
 std::size_t g_step = 0;
 
+bool g_trace = false;  // CARVELLE_FUZZ_TRACE=1 prints every call
+
 void expect(int got, int want, const char* what) {
+    if (g_trace) std::fprintf(stderr, "call %zu %s: %d\n", g_step, g_opName, got);
     if (got == want) return;
     std::fprintf(stderr, "call %zu %s: result %d, model predicts %d (%s)\n", g_step, g_opName, got, want, what);
     std::abort();
@@ -593,6 +598,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const char* dir = std::getenv("CARVELLE_FUZZ_DIR");
     g_dir = dir != nullptr ? dir : (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
     points(0);
+    g_trace = std::getenv("CARVELLE_FUZZ_TRACE") != nullptr;
     return 0;
 }
 
@@ -603,13 +609,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint8_t op = in.byte();
         Model& m = slots[op & 1];
         const bool nullHandle = (op & 0x80) != 0 && (op & 0x40) != 0;  // one op in four
-        switch ((op >> 1) % 17) {
+        switch ((op >> 1) % 18) {
             case 0: beginLibrary(m, op & 1, in); break;
             case 1: endLibrary(m, nullHandle); break;
             case 2: case 3: beginStructure(m, nullHandle, in); break;
             case 4: endStructure(m, nullHandle); break;
-            case 16: getError(in); break;
-            default: element(m, nullHandle, (op >> 1) % 17 - 5, in); break;
+            case 17: getError(in); break;
+            default: element(m, nullHandle, (op >> 1) % 18 - 5, in); break;
         }
     }
     for (Model& m : slots) {
