@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all build demo test deps clean
+.PHONY: all build demo render test deps clean
 
 all: build
 
@@ -16,6 +16,9 @@ build:
 
 demo: build
 	cd $(BUILD) && ./examples/carvelle_demo demo.gds
+
+render: demo
+	scripts/render $(BUILD)/demo.gds docs/demo.png
 
 test: deps build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)

@@ -1,5 +1,6 @@
 /* Writes a small test chip with every element kind, then reads the file back
  * and prints one line per structure. Usage: carvelle_demo [output.gds] */
+#include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -58,12 +59,13 @@ static void writeTop(GdsHandle lib) {
      * origin displaced by 4 column pitches, and by 3 row pitches. */
     const int32_t arrayX[] = {0, 4 * 16000, 0};
     const int32_t arrayY[] = {0, 0, 3 * 12000};
-    /* A serpentine bus of 10000 points: longer than one PATH element holds. */
+    /* A wavy bus of 10000 points: more than one PATH element holds, so the
+     * library splits it into pieces that share their joint points. */
     enum { BUS_POINTS = 10000 };
     static int32_t busX[BUS_POINTS], busY[BUS_POINTS];
     for (int i = 0; i < BUS_POINTS; ++i) {
-        busX[i] = -4000 + (i / 2) * 14;
-        busY[i] = ((i + 1) / 2) % 2 ? -6000 : -3000;
+        busX[i] = -8000 + 8 * i;
+        busY[i] = (int32_t)(-5000 + 2500 * sin(i * 6.283185307179586 / 2500));
     }
     CHECK(GDS_BeginStructure(lib, "TOP"));
     CHECK(GDS_Aref(lib, "CELL", arrayX, arrayY, 4, 3, 0, 1.0, 0.0, 0, 0));
