@@ -436,6 +436,21 @@ class Structure:
 
     def box(self, x1, y1, x2, y2, *, layer=0, boxtype=0, elflags=0, plex=0):
         """BOX with corners (x1, y1) and (x2, y2)."""
+        # Fast path for the common call: plain range tests, ctypes converts
+        # (a 16-bit value above 32767 goes over as its bits). Anything unusual
+        # takes the checking path below for its proper exception.
+        try:
+            if (_I32_MIN <= x1 <= _I32_MAX and _I32_MIN <= y1 <= _I32_MAX and _I32_MIN <= x2 <= _I32_MAX
+                    and _I32_MIN <= y2 <= _I32_MAX and _W16_MIN <= layer <= _W16_MAX
+                    and _W16_MIN <= boxtype <= _W16_MAX and _W16_MIN <= elflags <= _W16_MAX
+                    and _I32_MIN <= plex <= _I32_MAX):
+                code = self._library._f.GDS_Box(self._h("GDS_Box"), x1, y1, x2, y2, layer, boxtype,
+                                                elflags, plex)
+                if code:
+                    raise Error(code, "GDS_Box")
+                return
+        except (TypeError, ctypes.ArgumentError):
+            pass
         _check(self._library._f.GDS_Box(
             self._h("GDS_Box"), _i32(x1, "x1"), _i32(y1, "y1"), _i32(x2, "x2"), _i32(y2, "y2"),
             _w16(layer, "layer"), _w16(boxtype, "boxtype"), _w16(elflags, "elflags"),
