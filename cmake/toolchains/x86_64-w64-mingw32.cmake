@@ -17,14 +17,15 @@ find_program(CMAKE_AR NAMES ${MINGW_TRIPLET}-gcc-ar-posix ${MINGW_TRIPLET}-ar)
 find_program(CMAKE_RANLIB NAMES ${MINGW_TRIPLET}-gcc-ranlib-posix ${MINGW_TRIPLET}-ranlib)
 find_program(CMAKE_OBJDUMP NAMES ${MINGW_TRIPLET}-objdump)
 
-# Headers, libraries and packages come from the MinGW sysroot (plus any
-# prefix the caller adds to CMAKE_FIND_ROOT_PATH or CMAKE_PREFIX_PATH);
-# programs such as wine or python come from the build machine.
+# Headers, libraries and packages come from the MinGW sysroot, never from
+# the build machine's Linux folders; a Windows package installed elsewhere is
+# found through its <Package>_DIR or a prefix added to CMAKE_FIND_ROOT_PATH.
+# Programs such as wine come from the build machine.
 list(APPEND CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLET} /usr/lib/gcc/${MINGW_TRIPLET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 if(NOT DEFINED CMAKE_CROSSCOMPILING_EMULATOR)
   find_program(CARVELLE_WINE NAMES wine64 wine)
