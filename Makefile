@@ -3,12 +3,12 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all build demo render test deps clean
+.PHONY: all build demo render test deps clean bench bench-quick bench-python
 
 all: build
 
 deps:
-	scripts/install-deps cmake ninja-build g++ libgtest-dev
+	scripts/install-deps cmake ninja-build g++ pkg-config libgtest-dev python3 python3-pytest python3-numpy
 
 build:
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
@@ -25,3 +25,13 @@ test: deps build
 
 clean:
 	rm -rf $(BUILD) build-*
+
+# Benchmarks: separate commands, not part of make test.
+bench:
+	bench/compare
+
+bench-quick:
+	bench/compare --quick --callgrind
+
+bench-python: build
+	CARVELLE_LIBRARY=$(BUILD)/libcarvelle.so.1 /usr/bin/python3 python/bench_boxes.py
