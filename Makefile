@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all build demo render test deps clean bench bench-quick bench-python
+.PHONY: all build demo render test test-windows deps clean bench bench-quick bench-python
 
 all: build
 
@@ -22,6 +22,12 @@ render: demo
 
 test: deps build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	@grep -hE '^\[(KLayout|gdspy)\] (layout|all)' $(BUILD)/Testing/Temporary/LastTest.log || true
+	$(MAKE) test-windows
+
+# The DLL, cross-built with MinGW-w64, and the suites run under Wine.
+test-windows:
+	BUILD_WINDOWS=$(BUILD)-windows JOBS=$(JOBS) scripts/test-windows
 
 clean:
 	rm -rf $(BUILD) build-*
