@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all build demo render test test-windows deps clean bench bench-quick bench-python
+.PHONY: all build demo render test test-sanitizers test-fuzz test-windows deps clean bench bench-quick bench-python
 
 all: build
 
@@ -23,7 +23,16 @@ render: demo
 test: deps build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 	@grep -hE '^\[(KLayout|gdspy)\] (layout|all)' $(BUILD)/Testing/Temporary/LastTest.log || true
-	$(MAKE) test-windows
+	$(MAKE) test-sanitizers test-fuzz test-windows
+
+# The whole suite under AddressSanitizer, UBSan and LeakSanitizer, and the
+# thread test under ThreadSanitizer.
+test-sanitizers:
+	JOBS=$(JOBS) scripts/test-sanitizers
+
+# The call-sequence fuzzer, two minutes on top of fuzz/corpus.
+test-fuzz:
+	JOBS=$(JOBS) scripts/test-fuzz
 
 # The DLL, cross-built with MinGW-w64, and the suites run under Wine.
 test-windows:

@@ -562,10 +562,10 @@ void endStructure(Model& m, bool nullHandle) {
     int want;
     if (h == nullptr) want = GDS_ERR_HANDLE;
     else if (!m.structureOpen) want = GDS_ERR_STRUCT_NOT_OPEN;
-    else if (m.failed) want = GDS_ERR_WRITE;
     else {
+        // Closes the bracket even on a failed file, without writing ENDSTR.
         m.structureOpen = false;
-        want = m.emit(4);
+        want = m.failed ? GDS_ERR_WRITE : m.emit(4);
     }
     expect(GDS_EndStructure(h), want, "end structure");
 }

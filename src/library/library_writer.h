@@ -12,7 +12,8 @@ namespace carvelle {
 // The object behind a GdsHandle: one library written to one file, once.
 // Every operation runs its checks before its first byte, so a refused call
 // leaves the file as it was. The first failed write is kept: later calls
-// that pass their own checks return GDS_ERR_WRITE and write nothing.
+// that pass their own checks return GDS_ERR_WRITE and write nothing (only
+// endStructure still closes its bracket, so that endLibrary reports 18).
 class LibraryWriter : public LibraryFile {
 public:
     LibraryWriter();

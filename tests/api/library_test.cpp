@@ -224,10 +224,11 @@ TEST_F(WriteFailureTest, EveryCallAfterAMidLibraryFailureReturns18) {
     EXPECT_EQ(GDS_Text(h, 0, 0, nullptr, 1, 0, 0, 0, 0, 0, 1.0, 0.0, 0, 0), GDS_ERR_NO_STRING);
     EXPECT_EQ(GDS_Node(h, nullptr, three, 3, 1, 0, 0, 0), GDS_ERR_NO_POINTS);
     EXPECT_EQ(GDS_BeginStructure(h, "B"), GDS_ERR_STRUCT_OPEN);
-    // EndStructure is refused with 18 and changes nothing, so the structure
-    // stays open and EndLib reports it (6) before the write failure.
+    // EndStructure reports 18 but closes the bracket, so that EndLib ends
+    // with the write failure rather than an open structure.
     EXPECT_EQ(GDS_EndStructure(h), GDS_ERR_WRITE);
-    EXPECT_EQ(GDS_EndLib(h), GDS_ERR_STRUCT_NOT_CLOSED);
+    EXPECT_EQ(GDS_EndStructure(h), GDS_ERR_STRUCT_NOT_OPEN);
+    EXPECT_EQ(GDS_EndLib(h), GDS_ERR_WRITE);
 }
 
 }  // namespace

@@ -197,8 +197,8 @@ void checkFailedHandleInStructure(GdsHandle h, Log& log) {
 // A library whose file fails after limit bytes, with 3 MiB of elements in
 // one structure. The call whose records overflow the buffer for the first
 // time after limit bytes returns 18; so does every later call that passes
-// its own checks. A refused GDS_EndStructure leaves the structure open, so
-// GDS_EndLib reports that (6), and frees the handle.
+// its own checks. GDS_EndStructure reports 18 but closes the bracket, so
+// GDS_EndLib reports the write failure (18), and frees the handle.
 void failInsideStructure(const std::string& path, std::size_t limit, Log& log) {
     const std::size_t before = heapInUse();
     GdsHandle h = nullptr;
@@ -220,8 +220,8 @@ void failInsideStructure(const std::string& path, std::size_t limit, Log& log) {
     CHECK_EQ(log, failures, 1);
     checkFailedHandleInStructure(h, log);
     CHECK_EQ(log, GDS_EndStructure(h), GDS_ERR_WRITE);
-    CHECK_EQ(log, GDS_EndStructure(h), GDS_ERR_WRITE);  // still open: refused calls change nothing
-    CHECK_EQ(log, GDS_EndLib(h), GDS_ERR_STRUCT_NOT_CLOSED);
+    CHECK_EQ(log, GDS_EndStructure(h), GDS_ERR_STRUCT_NOT_OPEN);  // the bracket closed all the same
+    CHECK_EQ(log, GDS_EndLib(h), GDS_ERR_WRITE);
     CHECK_EQ(log, fileSize(path), static_cast<long>(limit));
     CHECK_EQ(log, heapInUse() <= before + kLeakSlack, true);
     if (path != "/dev/full") std::remove(path.c_str());
@@ -287,7 +287,7 @@ TEST_F(DeadDisk, DevFullFailingInBeginStructureOpensItAndReports18) {
     EXPECT_EQ(GDS_BeginStructure(h, "B"), GDS_ERR_WRITE);
     EXPECT_EQ(GDS_BeginStructure(h, "C"), GDS_ERR_STRUCT_OPEN);
     EXPECT_EQ(GDS_EndStructure(h), GDS_ERR_WRITE);
-    EXPECT_EQ(GDS_EndLib(h), GDS_ERR_STRUCT_NOT_CLOSED);
+    EXPECT_EQ(GDS_EndLib(h), GDS_ERR_WRITE);
 }
 
 TEST_F(DeadDisk, WriteFailsAfterNBytesWithinTheFirstBlock) {

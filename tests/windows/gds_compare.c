@@ -47,29 +47,41 @@ static long maskTimestamps(unsigned char *a, long size, const char *name) {
     return records;
 }
 
+/* 0 when the files match (timestamps aside), 1 when they differ, 2 when
+ * either is not a sequence of records. */
+static int compare(const char *nameA, unsigned char *a, long sizeA, const char *nameB, unsigned char *b,
+                   long sizeB) {
+    long i, common;
+    const long recordsA = maskTimestamps(a, sizeA, nameA);
+    const long recordsB = maskTimestamps(b, sizeB, nameB);
+    if (recordsA < 0 || recordsB < 0) return 2;
+    common = sizeA < sizeB ? sizeA : sizeB;
+    for (i = 0; i < common; ++i) {
+        if (a[i] != b[i]) {
+            printf("%s and %s differ at byte %ld: %02x against %02x\n", nameA, nameB, i, a[i], b[i]);
+            return 1;
+        }
+    }
+    if (sizeA != sizeB) {
+        printf("%s has %ld bytes, %s has %ld\n", nameA, sizeA, nameB, sizeB);
+        return 1;
+    }
+    printf("%s and %s match: %ld bytes, %ld records, timestamps aside\n", nameA, nameB, sizeA, recordsA);
+    return 0;
+}
+
 int main(int argc, char **argv) {
     unsigned char *a, *b;
-    long sizeA, sizeB, recordsA, recordsB, i, common;
+    long sizeA, sizeB;
+    int result;
     if (argc != 3) {
         fprintf(stderr, "usage: gds_compare A.gds B.gds\n");
         return 2;
     }
     a = slurp(argv[1], &sizeA);
     b = slurp(argv[2], &sizeB);
-    recordsA = maskTimestamps(a, sizeA, argv[1]);
-    recordsB = maskTimestamps(b, sizeB, argv[2]);
-    if (recordsA < 0 || recordsB < 0) return 2;
-    common = sizeA < sizeB ? sizeA : sizeB;
-    for (i = 0; i < common; ++i) {
-        if (a[i] != b[i]) {
-            printf("%s and %s differ at byte %ld: %02x against %02x\n", argv[1], argv[2], i, a[i], b[i]);
-            return 1;
-        }
-    }
-    if (sizeA != sizeB) {
-        printf("%s has %ld bytes, %s has %ld\n", argv[1], sizeA, argv[2], sizeB);
-        return 1;
-    }
-    printf("%s and %s match: %ld bytes, %ld records, timestamps aside\n", argv[1], argv[2], sizeA, recordsA);
-    return 0;
+    result = compare(argv[1], a, sizeA, argv[2], b, sizeB);
+    free(a);
+    free(b);
+    return result;
 }
