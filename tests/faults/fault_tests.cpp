@@ -30,7 +30,7 @@
 #include <vector>
 
 #include "gds_api.h"
-#include "gds_records.h"
+#include "gds_test_support.h"
 
 namespace {
 
@@ -376,7 +376,7 @@ TEST_F(DeadDisk, FileCutInsideARecordStillTilesUpToTheCut) {
         // HEADER BGNLIB LIBNAME UNITS BGNSTR STRNAME, one whole boundary of
         // 7 records, then BOUNDARY ELFLAGS PLEX LAYER DATATYPE and the cut XY.
         CHECK_EQ(log, records.size(), 6 + 7 + 5);
-        CHECK_EQ(log, records.back().type, gdstest::kDatatype);
+        CHECK_EQ(log, records.back().type, gdstest::DATATYPE);
         std::remove(path.c_str());
     });
 }
@@ -430,10 +430,10 @@ TEST_F(FailedLibraries, EndLibWithAnOpenStructureClosesTheFileAndFreesTheHandle)
     const std::vector<gdstest::Record> records = gdstest::splitRecords(gdstest::readFile(path), tiled);
     EXPECT_TRUE(tiled);
     ASSERT_FALSE(records.empty());
-    EXPECT_EQ(records.back().type, gdstest::kEndEl);
+    EXPECT_EQ(records.back().type, gdstest::ENDEL);
     for (const gdstest::Record& r : records) {
-        EXPECT_NE(r.type, gdstest::kEndStr);
-        EXPECT_NE(r.type, gdstest::kEndLib);
+        EXPECT_NE(r.type, gdstest::ENDSTR);
+        EXPECT_NE(r.type, gdstest::ENDLIB);
     }
     std::remove(path.c_str());
 }

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "../faults/gds_records.h"
+#include "gds_test_support.h"
 #include "gds_api.h"
 
 namespace {
@@ -103,7 +103,7 @@ std::vector<std::uint8_t> comparable(const std::string& path) {
     std::vector<std::uint8_t> bytes = gdstest::maskTimestamps(gdstest::readFile(path));
     bool tiled = false;
     for (const gdstest::Record& r : gdstest::splitRecords(bytes, tiled)) {
-        if (r.type != gdstest::kLibName) continue;
+        if (r.type != gdstest::LIBNAME) continue;
         const std::string name(bytes.begin() + static_cast<std::ptrdiff_t>(r.offset + 4),
                                bytes.begin() + static_cast<std::ptrdiff_t>(r.offset + 4 + path.size()));
         EXPECT_EQ(name, path);
