@@ -45,37 +45,30 @@ def sample(a, radius, cx, cy):
     return (trunc32(x), trunc32(y))
 
 
-def circle_points(cx, cy, radius, count):
-    step = TURN / float(count)
-    a = 0.0
+def accumulated_samples(start, step, count, radius, cx, cy):
+    """count samples from angle start on, the angle accumulated step by step."""
+    a = start
     points = []
     for _ in range(count):
         points.append(sample(a, radius, cx, cy))
         a = a + step
     return points
+
+
+def circle_points(cx, cy, radius, count):
+    return accumulated_samples(0.0, TURN / float(count), count, radius, cx, cy)
 
 
 def arc_points(cx, cy, radius, start, end, count):
     s = (start * PI) * DEGREE
     e = (end * PI) * DEGREE
-    step = (e - s) / float(count)
-    a = s
-    points = []
-    for _ in range(count):
-        points.append(sample(a, radius, cx, cy))
-        a = a + step
-    return points
+    return accumulated_samples(s, (e - s) / float(count), count, radius, cx, cy)
 
 
 def sector_points(cx, cy, radius, start, end, count):
     s = (start * PI) * DEGREE
     step = (((end - start) * PI) / float(count)) * DEGREE
-    a = s
-    points = [(cx, cy)]
-    for _ in range(1, count):
-        points.append(sample(a, radius, cx, cy))
-        a = a + step
-    return points
+    return [(cx, cy)] + accumulated_samples(s, step, count - 1, radius, cx, cy)
 
 
 def path_pieces(points):
