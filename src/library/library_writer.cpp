@@ -13,8 +13,7 @@ LibraryWriter::~LibraryWriter() { finish(); }
 bool LibraryWriter::finish() {
     const bool flushed = sink.flush();
     const bool closed = closeFile();
-    closeFailed = closeFailed || !closed;
-    return flushed && !closeFailed;
+    return flushed && closed;
 }
 
 ResultCode LibraryWriter::beginLibrary(const char* fileName, double userUnit, double meterUnit) {
@@ -26,14 +25,16 @@ ResultCode LibraryWriter::beginLibrary(const char* fileName, double userUnit, do
     if (!openFile(fileName)) return GDS_ERR_OPEN;
     libraryOpen = true;
 
+    // HEADER's payload, the stream version, is kept with the tags.
     const RecordTag version = tagOf(Record::StreamVersion);
+    constexpr std::size_t kUnitsPayload = 2 * sizeof(Real8);
     const std::size_t size = kInt16RecordSize + kTimestampRecordSize + stringRecordSize(nameLength) +
-                             kRecordHeaderSize + 16;
+                             kRecordHeaderSize + kUnitsPayload;
     return emit(size, [&](RecordWriter& out) {
         out.header(Record::Header, 2).put2(static_cast<std::uint16_t>(version.recordType << 8 | version.dataType));
         out.timestampRecord(Record::BgnLib, currentTimestamp());
         out.stringRecord(Record::LibName, fileName, nameLength);
-        out.header(Record::Units, 16).put8(toReal8(userUnit)).put8(toReal8(meterUnit));
+        out.header(Record::Units, kUnitsPayload).put8(toReal8(userUnit)).put8(toReal8(meterUnit));
     });
 }
 

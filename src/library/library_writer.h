@@ -79,7 +79,6 @@ private:
 
     bool libraryOpen = false;
     bool structureOpen = false;
-    bool closeFailed = false;
     ByteSink sink;
 
     // Working arrays of the curve writers, kept here so that a curve costs
