@@ -13,10 +13,10 @@ ResultCode LibraryWriter::writePath(const std::int32_t* xs, const std::int32_t* 
     if (!structureOpen) return GDS_ERR_STRUCT_NOT_OPEN;
     if (count < 2) return GDS_ERR_PATH_POINTS;
     if (xs == nullptr || ys == nullptr) return GDS_ERR_NO_POINTS;
-    if (sink.failed()) return GDS_ERR_WRITE;
 
     // Consecutive pieces share their joint point, so together they trace the
-    // whole polyline; every piece but the last holds 8190 points.
+    // whole polyline; every piece but the last holds 8190 points. A failed
+    // file stops the loop at the first piece, before anything is stored.
     const auto total = static_cast<std::size_t>(count);
     std::size_t start = 0;
     for (;;) {
