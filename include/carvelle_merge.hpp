@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: MIT
+// Carvelle merge: joins part libraries into one library.
+//
+// The output gets one HEADER, BGNLIB (now), LIBNAME (the output name exactly
+// as given, as GDS_BeginLib writes it) and UNITS (the parts' own bytes), then
+// every structure of every part in part order, byte for byte, then ENDLIB.
+// It is written as "<output>.merging-<pid>-<n>" in the output's folder and
+// renamed to the output name once complete: a refused or failed merge leaves
+// no output file (an existing file of that name stays as it was).
+//
+// Memory stays constant whatever the parts' sizes; only the structure names
+// are kept, to find a name defined twice. Link Carvelle::merge.
+#ifndef CARVELLE_MERGE_HPP
+#define CARVELLE_MERGE_HPP
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace carvelle {
+
+// Why a merge did not complete. The numbers are stable.
+enum class MergeFailure : int {
+    None = 0,
+    NoParts = 1,             // the part list is empty: no UNITS to write
+    OutputIsPart = 2,        // the output names a file that is also a part
+    Open = 3,                // a part cannot be read, or the output cannot be created (name too long, a folder)
+    NotALibrary = 4,         // a part is not one complete library (not GDSII, cut short, no ENDLIB, records
+                             // that do not tile the file, a record a library does not hold at that place)
+    UnitsDiffer = 5,         // a part's UNITS differ from the first part's, byte for byte
+    DuplicateStructure = 6,  // a structure name is defined twice (in two parts, or twice in one)
+    Write = 7,               // writing, closing or renaming the output failed
+};
+
+struct MergeResult {
+    MergeFailure failure = MergeFailure::None;
+    std::string message;         // what was refused and where (part path, byte offset); empty on success
+    std::uint64_t bytes = 0;     // size of the output
+    std::uint64_t structures = 0;
+    explicit operator bool() const noexcept { return failure == MergeFailure::None; }
+};
+
+// Merges parts (at least one; a part with no structures adds none) into
+// output. Never throws.
+MergeResult merge_libraries(const std::string& output, const std::vector<std::string>& parts) noexcept;
+
+}  // namespace carvelle
+
+#endif  // CARVELLE_MERGE_HPP

@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: MIT
+// carvelle-merge OUT PART...: joins part libraries into one library (see
+// carvelle_merge.hpp). Exit status 0 when OUT was written, 1 when the merge
+// was refused or failed (OUT is then untouched), 2 for a usage error.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "carvelle_merge.hpp"
+#include "gds_api.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: carvelle-merge OUT PART...\n"
+    "Writes every structure of the part libraries, in order, into the library OUT.\n"
+    "The parts must share their UNITS and define each structure name once.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> arguments;
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        if (options && std::strcmp(argv[i], "--") == 0) {
+            options = false;
+        } else if (options && (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0)) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (options && std::strcmp(argv[i], "--version") == 0) {
+            std::printf("carvelle-merge %d.%d.%d\n", CARVELLE_VERSION_MAJOR, CARVELLE_VERSION_MINOR,
+                        CARVELLE_VERSION_PATCH);
+            return 0;
+        } else if (options && argv[i][0] == '-' && argv[i][1] != '\0') {
+            std::fprintf(stderr, "carvelle-merge: unknown option %s (a name that starts with '-' goes after --)\n%s",
+                         argv[i], kUsage);
+            return 2;
+        } else {
+            arguments.emplace_back(argv[i]);
+        }
+    }
+    if (arguments.size() < 2) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    const std::string output = arguments.front();
+    arguments.erase(arguments.begin());
+    const carvelle::MergeResult result = carvelle::merge_libraries(output, arguments);
+    if (!result) {
+        std::fprintf(stderr, "carvelle-merge: %s\n", result.message.c_str());
+        return 1;
+    }
+    return 0;
+}

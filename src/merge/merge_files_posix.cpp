@@ -1,0 +1,189 @@
+// SPDX-License-Identifier: MIT
+#include "merge/merge_files.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <sys/sendfile.h>
+#endif
+
+namespace carvelle::merge {
+namespace {
+
+std::string failure(const std::string& what, const std::string& path) {
+    return std::string(what) + " " + path + ": " + std::strerror(errno);
+}
+
+}  // namespace
+
+bool PartFile::open(const std::string& path, std::string& error) {
+    close();
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    struct stat status {};
+    if (fd < 0 || ::fstat(fd, &status) != 0) {
+        error = failure("cannot open part", path);
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        ::close(fd);
+        error = "cannot open part " + path + ": not a regular file";
+        return false;
+    }
+    handle_ = fd;
+    path_ = path;
+    size_ = static_cast<std::uint64_t>(status.st_size);
+#if defined(POSIX_FADV_SEQUENTIAL)
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+    return true;
+}
+
+std::size_t PartFile::read(std::uint8_t* buffer, std::size_t capacity, std::string& error) {
+    for (;;) {
+        const ssize_t got = ::read(static_cast<int>(handle_), buffer, capacity);
+        if (got >= 0) return static_cast<std::size_t>(got);
+        if (errno != EINTR) {
+            error = failure("cannot read part", path_);
+            return 0;
+        }
+    }
+}
+
+bool PartFile::readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size, std::string& error) {
+    while (size > 0) {
+        const ssize_t got = ::pread(static_cast<int>(handle_), buffer, size, static_cast<off_t>(offset));
+        if (got <= 0) {
+            if (got < 0 && errno == EINTR) continue;
+            if (got == 0) errno = EIO;  // the part shrank while it was merged
+            error = failure("cannot read part", path_);
+            return false;
+        }
+        buffer += got;
+        size -= static_cast<std::size_t>(got);
+        offset += static_cast<std::uint64_t>(got);
+    }
+    return true;
+}
+
+const std::uint8_t* PartFile::map(std::uint64_t offset, std::size_t size) {
+    // Reading a mapped part costs no copy into the process; the pages are the page cache's own.
+    static const auto page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    const std::uint64_t start = offset - offset % page;
+    const std::size_t length = size + static_cast<std::size_t>(offset - start);
+    int flags = MAP_PRIVATE;
+#if defined(MAP_POPULATE)
+    flags |= MAP_POPULATE;
+#endif
+    void* at = ::mmap(nullptr, length, PROT_READ, flags, static_cast<int>(handle_), static_cast<off_t>(start));
+    if (at == MAP_FAILED) return nullptr;
+    mapped_ = at;
+    mappedSize_ = length;
+    return static_cast<const std::uint8_t*>(at) + (offset - start);
+}
+
+void PartFile::unmap() {
+    if (mapped_ != nullptr) ::munmap(mapped_, mappedSize_);
+    mapped_ = nullptr;
+}
+
+void PartFile::close() {
+    unmap();
+    if (handle_ >= 0) ::close(static_cast<int>(handle_));
+    handle_ = -1;
+}
+
+bool OutputFile::create(const std::string& path, std::string& error) {
+    discard();
+    // A name of our own beside the real one, so that the rename stays within one file system.
+    for (unsigned attempt = 0;; ++attempt) {
+        temporary_ = path + ".merging-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        const int fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            handle_ = fd;
+            path_ = path;
+            copier_ = Copier::Range;
+            return true;
+        }
+        if (errno != EEXIST && errno != EINTR) break;
+    }
+    error = failure("cannot create", temporary_);
+    temporary_.clear();
+    return false;
+}
+
+bool OutputFile::write(const std::uint8_t* bytes, std::size_t size, std::string& error) {
+    while (size > 0) {
+        const ssize_t written = ::write(static_cast<int>(handle_), bytes, size);
+        if (written <= 0) {
+            if (written < 0 && errno == EINTR) continue;
+            if (written == 0) errno = ENOSPC;
+            error = failure("cannot write", temporary_);
+            return false;
+        }
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool OutputFile::copy(PartFile& part, std::uint64_t offset, std::uint64_t size, std::string& error) {
+#if defined(__linux__)
+    // copy_file_range keeps the bytes in the kernel (and lets a network file system copy on the server);
+    // sendfile where the kernel refuses it between these two files; the buffer where neither works.
+    auto in = static_cast<off_t>(offset);
+    while (size > 0 && copier_ != Copier::Buffer) {
+        const int from = static_cast<int>(part.handle_), to = static_cast<int>(handle_);
+        const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(size, std::size_t{1} << 30));
+        const ssize_t copied = copier_ == Copier::Range ? ::copy_file_range(from, &in, to, nullptr, piece, 0)
+                                                        : ::sendfile(to, from, &in, piece);
+        if (copied > 0) {
+            size -= static_cast<std::uint64_t>(copied);
+        } else if (copied == 0 || errno != EINTR) {
+            // Not possible between these files, or the disk failed: the next way says which.
+            copier_ = copier_ == Copier::Range ? Copier::SendFile : Copier::Buffer;
+        }
+    }
+    offset = static_cast<std::uint64_t>(in);
+#endif
+    return copyThroughBuffer(part, offset, size, error);
+}
+
+bool OutputFile::close(std::string& error) {
+    const int fd = static_cast<int>(handle_);
+    handle_ = -1;
+    // A network file system may report a failed write only here.
+    if (::close(fd) != 0) {
+        error = failure("cannot write", temporary_);
+        return false;
+    }
+    return true;
+}
+
+bool OutputFile::complete(std::string& error) {
+    if (!close(error)) return false;
+    if (std::rename(temporary_.c_str(), path_.c_str()) != 0) {
+        error = failure("cannot rename " + temporary_ + " to", path_);
+        return false;
+    }
+    temporary_.clear();
+    return true;
+}
+
+void OutputFile::discard() {
+    if (handle_ >= 0) ::close(static_cast<int>(handle_));
+    handle_ = -1;
+    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    temporary_.clear();
+}
+
+}  // namespace carvelle::merge

@@ -1,0 +1,187 @@
+// SPDX-License-Identifier: MIT
+#include "merge/part_scanner.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "encoding/record_writer.h"
+
+namespace carvelle::merge {
+namespace {
+
+// Record types 0 to 7 are the brackets of the library and its structures
+// (HEADER ... ENDSTR): element records number above them.
+constexpr std::uint8_t kLastBracket = tagOf(Record::EndStr).recordType;
+constexpr const char* kBracketNames[kLastBracket + 1] = {"HEADER", "BGNLIB", "LIBNAME", "UNITS",
+                                                         "ENDLIB", "BGNSTR", "STRNAME", "ENDSTR"};
+constexpr std::size_t kUnitsPayload = 2 * sizeof(Real8);
+
+bool is(const std::uint8_t* header, Record record) {
+    const RecordTag tag = tagOf(record);
+    return header[2] == tag.recordType && header[3] == tag.dataType;
+}
+
+std::string nameOf(std::uint8_t type) {
+    if (type <= kLastBracket) return kBracketNames[type];
+    char text[24];
+    std::snprintf(text, sizeof text, "record type 0x%02X", type);
+    return text;
+}
+
+}  // namespace
+
+bool PartScanner::fail(std::string reason) {
+    error_ = std::move(reason);
+    return false;
+}
+
+std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t size) {
+    std::size_t at = 0;
+    while (size - at >= kRecordHeaderSize) {
+        const std::size_t length = std::size_t{bytes[at]} << 8 | bytes[at + 1];
+        if (length < kRecordHeaderSize || (length & 1) || length > size - at || bytes[at + 2] <= kLastBracket) {
+            break;
+        }
+        at += length;
+    }
+    return at;
+}
+
+bool PartScanner::feed(const std::uint8_t* bytes, std::size_t size) {
+    if (!error_.empty()) return false;
+    while (size > 0) {
+        if (expect_ == Expect::Padding) {
+            const auto* nonzero = std::find_if(bytes, bytes + size, [](std::uint8_t b) { return b != 0; });
+            if (nonzero != bytes + size) {
+                return fail("bytes after ENDLIB at byte " + std::to_string(offset_ + std::size_t(nonzero - bytes)));
+            }
+            offset_ += size;
+            return true;
+        }
+        if (headerHave_ == 0 && expect_ == Expect::Element) {
+            const std::size_t skipped = skipElements(bytes, size);
+            bytes += skipped;
+            size -= skipped;
+            offset_ += skipped;
+            if (size == 0) break;
+        }
+        if (headerHave_ < kRecordHeaderSize) {
+            if (headerHave_ == 0) recordStart_ = offset_;
+            const std::size_t take = std::min(kRecordHeaderSize - headerHave_, size);
+            std::copy_n(bytes, take, header_ + headerHave_);
+            headerHave_ += take;
+            bytes += take;
+            size -= take;
+            offset_ += take;
+            if (headerHave_ < kRecordHeaderSize) break;
+            if (!beginRecord()) return false;
+        } else {
+            const std::size_t take = std::min(payloadLeft_, size);
+            if (keepPayload_) payload_.append(reinterpret_cast<const char*>(bytes), take);
+            payloadLeft_ -= take;
+            bytes += take;
+            size -= take;
+            offset_ += take;
+        }
+        if (payloadLeft_ == 0 && !endRecord()) return false;
+    }
+    return true;
+}
+
+bool PartScanner::beginRecord() {
+    const std::size_t length = std::size_t{header_[0]} << 8 | header_[1];
+    if (expect_ == Expect::Header && (!is(header_, Record::Header) || length != kInt16RecordSize)) {
+        return fail("not a GDSII library: it does not begin with HEADER");
+    }
+    const std::string at = " at byte " + std::to_string(recordStart_);
+    if (length < kRecordHeaderSize || (length & 1)) {
+        return fail("a record of length " + std::to_string(length) + at + " (records are 4 bytes or more, even)");
+    }
+    payloadLeft_ = length - kRecordHeaderSize;
+    keepPayload_ = false;
+    payload_.clear();
+    const std::uint8_t type = header_[2];
+    switch (expect_) {
+        case Expect::Header:
+            expect_ = Expect::BgnLib;
+            return true;
+        case Expect::BgnLib:
+        case Expect::LibName:
+        case Expect::Units: {
+            const Record wanted = expect_ == Expect::BgnLib    ? Record::BgnLib
+                                  : expect_ == Expect::LibName ? Record::LibName
+                                                               : Record::Units;
+            if (!is(header_, wanted)) {
+                return fail("expected " + nameOf(tagOf(wanted).recordType) + at + ", found " + nameOf(type) +
+                            " (a part holds no library records but HEADER, BGNLIB, LIBNAME and UNITS)");
+            }
+            if (wanted == Record::Units && payloadLeft_ != kUnitsPayload) return fail("UNITS of wrong length" + at);
+            keepPayload_ = wanted == Record::Units;
+            expect_ = static_cast<Expect>(static_cast<int>(expect_) + 1);
+            return true;
+        }
+        case Expect::Structure:
+            if (is(header_, Record::BgnStr)) {
+                expect_ = Expect::StrName;
+            } else if (is(header_, Record::EndLib) && length == kEmptyRecordSize) {
+                expect_ = Expect::Padding;
+            } else {
+                return fail("expected BGNSTR or ENDLIB" + at + ", found " + nameOf(type));
+            }
+            return true;
+        case Expect::StrName:
+            if (!is(header_, Record::StrName)) return fail("BGNSTR without STRNAME" + at);
+            keepPayload_ = true;
+            expect_ = Expect::Element;
+            return true;
+        case Expect::Element:
+            if (is(header_, Record::EndStr) && length == kEmptyRecordSize) {
+                expect_ = Expect::Structure;
+                return true;
+            }
+            if (type <= kLastBracket) {
+                return fail(nameOf(type) + at + " inside structure \"" + structure_ + "\", which has no ENDSTR");
+            }
+            return true;
+        case Expect::Padding:
+            break;
+    }
+    return fail("bytes after ENDLIB" + at);
+}
+
+bool PartScanner::endRecord() {
+    headerHave_ = 0;
+    if (!keepPayload_) return true;
+    if (expect_ == Expect::Structure) {
+        units_ = payload_;
+        bodyStart_ = offset_;
+    } else {
+        structure_.assign(payload_.c_str());  // up to the first NUL: the pad byte, or where a reader stops
+        names_.push_back(structure_);
+    }
+    return true;
+}
+
+bool PartScanner::finish() {
+    if (!error_.empty()) return false;
+    if (headerHave_ > 0) {
+        const std::size_t length = headerHave_ < kRecordHeaderSize ? kRecordHeaderSize
+                                                                   : (std::size_t{header_[0]} << 8 | header_[1]);
+        return fail("cut short: the record at byte " + std::to_string(recordStart_) + " needs " +
+                    std::to_string(length) + " bytes, the file ends at byte " + std::to_string(offset_));
+    }
+    switch (expect_) {
+        case Expect::Padding:
+            return true;
+        case Expect::Header:
+            return fail(offset_ == 0 ? "not a GDSII library: the file is empty"
+                                     : "not a GDSII library: it does not begin with HEADER");
+        case Expect::Element:
+            return fail("cut short: the file ends inside structure \"" + structure_ + "\" at byte " +
+                        std::to_string(offset_));
+        default:
+            return fail("cut short: no ENDLIB (the file ends at byte " + std::to_string(offset_) + ")");
+    }
+}
+
+}  // namespace carvelle::merge
