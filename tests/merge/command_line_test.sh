@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# carvelle-merge as a user runs it: exit status 0, 1 (refused, nothing
+# written) and 2 (usage), a message on stderr.
+set -euo pipefail
+merge=$1 every_element=$2 scratch=$3
+rm -rf "$scratch" && mkdir -p "$scratch" && cd "$scratch"
+"$every_element" part.gds >/dev/null
+
+expect() {  # STATUS COMMAND...: runs COMMAND, which must exit with STATUS
+  local want=$1 status=0
+  shift
+  "$@" 2>stderr || status=$?
+  if [[ $status -ne $want ]]; then
+    echo "'$*' exited with $status, not $want:"; cat stderr; exit 1
+  fi
+}
+expect 0 "$merge" merged.gds part.gds
+test "$(tail -c 4 merged.gds | od -An -tx1 | tr -d ' ')" = "00040400" || { echo "merged.gds does not end with ENDLIB"; exit 1; }
+expect 1 "$merge" twice.gds part.gds part.gds
+grep -q "^carvelle-merge: structure .* is defined in part part.gds and again in part part.gds" stderr
+test ! -e twice.gds
+expect 2 "$merge" only-output.gds
+expect 2 "$merge" --unknown out.gds part.gds
+expect 0 "$merge" --help
+echo "carvelle-merge: exit status 0, 1 and 2 as documented"
