@@ -9,22 +9,32 @@
 //   }                                               // ~Structure ends TOP
 //   lib.close();                                    // or let ~Library end the library
 //
-// Every operation calls exactly one C function (Point lists are split into
+// Every element call is exactly one C function (Point lists are split into
 // the two coordinate arrays that the C functions take). Each exists twice:
 //   - try_xxx(...) is noexcept and returns the library's result code;
 //   - xxx(...) throws carvelle::Error (code, name, the library's message) for
 //     a non-zero result. It exists only when the host compiles with
 //     exceptions; with -fno-exceptions (or /EHs-c-) only the try_ forms and
 //     the non-throwing constructor are declared.
-// Parameters keep the C types and order: coordinates, widths and PLEX as
-// int32_t, layers, types, bit words and counts as int16_t (use
-// carvelle::word(0x8000) for a bit word with the top bit set); trailing
-// parameters default to 0, mag to 1.0 and angles to 0.0.
+// Parameters keep the C order: coordinates, widths and PLEX are Int32,
+// layers, types and counts Int16, bit words Bits16 (-32768 to 0xFFFF, or
+// carvelle::word(0x8000)). They take any integer or enumeration and never
+// cut one: a value that does not fit its C parameter (layer 70000, a
+// long long coordinate of 3e9) makes the call return GDS_ERR_RANGE (or throw
+// Error with it) without calling the library; a double or a bool does not
+// compile. xs and ys may be two std::vector, std::array or std::span of
+// int32_t wherever a point list goes. Trailing parameters default to 0, mag
+// to 1.0 and angles to 0.0.
 //
-// Lifetime: ~Library ends a structure begun through it and still open, then
-// the library (GDS_EndLib), ignoring their results; close() and try_close()
-// report them. A Structure scope refers to its Library, which must outlive
-// it and must not be moved while it is alive.
+// Lifetime: close() and ~Library end a structure begun through the object
+// and still open, then the library (GDS_EndLib), so the file is always
+// complete. Only close() and try_close() can report a failed disk
+// (GDS_ERR_WRITE): ~Library cannot, so call close() when it matters. A
+// Structure scope refers to its Library, which must outlive it and must not
+// be moved while it is alive.
+//
+// carvelle::merge(output, parts) joins part libraries into one
+// (carvelle_merge.hpp; link Carvelle::merge).
 #ifndef CARVELLE_HPP
 #define CARVELLE_HPP
 
@@ -32,11 +42,13 @@
 #include <cstdint>
 #include <initializer_list>
 #include <iterator>
+#include <limits>
 #include <string>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "carvelle_merge.hpp"
 #include "gds_api.h"
 
 #if defined(__cpp_exceptions) || defined(__EXCEPTIONS) || defined(_CPPUNWIND)
@@ -59,6 +71,65 @@ constexpr int16_t word(uint16_t bits) noexcept {
     return bits > 0x7FFF ? static_cast<int16_t>(static_cast<int32_t>(bits) - 0x10000)
                          : static_cast<int16_t>(bits);
 }
+
+namespace detail {
+// True when value lies in [low, high], whatever the signedness of its type.
+template <class I>
+constexpr bool within(I value, std::intmax_t low, std::intmax_t high) noexcept {
+    if constexpr (std::is_signed_v<I>) {
+        return static_cast<std::intmax_t>(value) >= low && static_cast<std::intmax_t>(value) <= high;
+    } else {
+        return static_cast<std::uintmax_t>(value) <= static_cast<std::uintmax_t>(high);
+    }
+}
+
+// A parameter of the C type T, taken from any integer or enumeration. A value
+// outside [Low, High] is kept as refused: the call then returns GDS_ERR_RANGE
+// without calling the library, where a plain conversion would cut the value
+// and write what was not asked. Floating-point and bool arguments do not
+// compile. Values above T's maximum (bit words up to 0xFFFF) keep their low
+// bits, as word() gives them.
+template <class T, std::intmax_t Low, std::intmax_t High>
+class Exact {
+public:
+    template <class I, std::enable_if_t<std::is_integral_v<I> && !std::is_same_v<I, bool>, int> = 0>
+    constexpr Exact(I value) noexcept  // NOLINT(google-explicit-constructor): stands for T in every call
+        : value_(narrow(value)), fits_(within(value, Low, High)) {}
+    template <class E, std::enable_if_t<std::is_enum_v<E>, int> = 0>
+    constexpr Exact(E value) noexcept  // NOLINT(google-explicit-constructor)
+        : Exact(static_cast<std::underlying_type_t<E>>(value)) {}
+    template <class F, std::enable_if_t<std::is_floating_point_v<F> || std::is_same_v<F, bool>, int> = 0>
+    Exact(F) = delete;
+
+    constexpr operator T() const noexcept { return value_; }  // NOLINT(google-explicit-constructor)
+    constexpr bool fits() const noexcept { return fits_; }
+
+private:
+    template <class I>
+    static constexpr T narrow(I value) noexcept {
+        if (!within(value, Low, High)) return 0;
+        const auto wide = static_cast<std::intmax_t>(value);
+        constexpr auto top = static_cast<std::intmax_t>(std::numeric_limits<T>::max());
+        return static_cast<T>(wide > top ? wide - 2 * (top + 1) : wide);
+    }
+
+    T value_;
+    bool fits_;
+};
+
+// Enabled when xs and ys are two contiguous sequences of int32_t.
+template <class Xs, class Ys>
+using Coordinates =
+    std::enable_if_t<std::is_convertible_v<decltype(std::data(std::declval<const Xs&>())), const int32_t*> &&
+                     std::is_convertible_v<decltype(std::data(std::declval<const Ys&>())), const int32_t*>>;
+}  // namespace detail
+
+// Coordinates, widths and PLEX (int32_t in the C functions).
+using Int32 = detail::Exact<int32_t, INT32_MIN, INT32_MAX>;
+// Layers, types and counts (int16_t).
+using Int16 = detail::Exact<int16_t, INT16_MIN, INT16_MAX>;
+// Bit words (strans, elflags, presentation): -32768 to 0xFFFF, as their 16 bits.
+using Bits16 = detail::Exact<int16_t, INT16_MIN, 0xFFFF>;
 
 // Name of a result code as in gds_api.h ("GDS_ERR_STRUCT_NOT_OPEN"); null
 // for a code the header does not define.
@@ -160,11 +231,7 @@ public:
     Points(const Container& points) noexcept : points_(std::data(points)), count_(std::size(points)) {}
 
     Points(const int32_t* xs, const int32_t* ys, std::size_t count) noexcept : xs_(xs), ys_(ys), count_(count) {}
-    template <class Xs, class Ys,
-              class = std::enable_if_t<std::is_convertible_v<decltype(std::data(std::declval<const Xs&>())),
-                                                             const int32_t*> &&
-                                       std::is_convertible_v<decltype(std::data(std::declval<const Ys&>())),
-                                                             const int32_t*>>>
+    template <class Xs, class Ys, class = detail::Coordinates<Xs, Ys>>
     Points(const Xs& xs, const Ys& ys) noexcept
         : xs_(std::data(xs)), ys_(std::data(ys)), count_(std::size(xs)),
           mismatch_(std::size(xs) != std::size(ys)) {}
@@ -233,11 +300,15 @@ public:
         return try_open(path.c_str(), user_unit, meter_unit);
     }
 
-    // Ends the library (GDS_EndLib); the handle is released whatever the
-    // result. On an empty object the library reports GDS_ERR_HANDLE.
+    // Ends a structure begun through this object and still open, as leaving
+    // its scope does, then the library (GDS_EndLib), so that the file is
+    // complete; the handle is released whatever the result. Returns the
+    // first code that is not GDS_OK (GDS_ERR_WRITE for a failed disk). On an
+    // empty object the library reports GDS_ERR_HANDLE.
     int32_t try_close() noexcept {
-        structure_open_ = false;
-        return GDS_EndLib(std::exchange(handle_, nullptr));
+        const int32_t ended = structure_open_ ? try_end_structure() : GDS_OK;
+        const int32_t closed = GDS_EndLib(std::exchange(handle_, nullptr));
+        return ended != GDS_OK ? ended : closed;
     }
 
     bool is_open() const noexcept { return handle_ != nullptr; }
@@ -268,87 +339,114 @@ public:
     // --- elements (GDS_ functions of the same name) --------------------------
     // Point lists longer than 32767 do not fit the 16-bit count: they return
     // GDS_ERR_TOO_MANY_POINTS (NODE: GDS_ERR_NODE_TOO_MANY) without a call.
-    int32_t try_boundary(Points points, int16_t layer = 0, int16_t datatype = 0, int16_t elflags = 0,
-                         int32_t plex = 0) noexcept {
+    int32_t try_boundary(Points points, Int16 layer = 0, Int16 datatype = 0, Bits16 elflags = 0,
+                         Int32 plex = 0) noexcept {
+        if (!fit(layer, datatype, elflags, plex)) return GDS_ERR_RANGE;
         const int32_t *xs = nullptr, *ys = nullptr;
         int16_t count = 0;
         if (const int32_t refused = split(points, xs, ys, count, GDS_ERR_TOO_MANY_POINTS)) return refused;
         return GDS_Boundary(handle_, xs, ys, count, layer, datatype, elflags, plex);
     }
-    int32_t try_box(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int16_t layer = 0, int16_t boxtype = 0,
-                    int16_t elflags = 0, int32_t plex = 0) noexcept {
+    int32_t try_box(Int32 x1, Int32 y1, Int32 x2, Int32 y2, Int16 layer = 0, Int16 boxtype = 0,
+                    Bits16 elflags = 0, Int32 plex = 0) noexcept {
+        if (!fit(x1, y1, x2, y2, layer, boxtype, elflags, plex)) return GDS_ERR_RANGE;
         return GDS_Box(handle_, x1, y1, x2, y2, layer, boxtype, elflags, plex);
     }
-    int32_t try_box_wh(int32_t x, int32_t y, int32_t w, int32_t h, int16_t layer = 0, int16_t boxtype = 0,
-                       int16_t elflags = 0, int32_t plex = 0) noexcept {
+    int32_t try_box_wh(Int32 x, Int32 y, Int32 w, Int32 h, Int16 layer = 0, Int16 boxtype = 0,
+                       Bits16 elflags = 0, Int32 plex = 0) noexcept {
+        if (!fit(x, y, w, h, layer, boxtype, elflags, plex)) return GDS_ERR_RANGE;
         return GDS_BoxWH(handle_, x, y, w, h, layer, boxtype, elflags, plex);
     }
-    int32_t try_square(int32_t x, int32_t y, int32_t side, int16_t layer = 0, int16_t boxtype = 0,
-                       int16_t elflags = 0, int32_t plex = 0) noexcept {
+    int32_t try_square(Int32 x, Int32 y, Int32 side, Int16 layer = 0, Int16 boxtype = 0,
+                       Bits16 elflags = 0, Int32 plex = 0) noexcept {
+        if (!fit(x, y, side, layer, boxtype, elflags, plex)) return GDS_ERR_RANGE;
         return GDS_Square(handle_, x, y, side, layer, boxtype, elflags, plex);
     }
-    int32_t try_path(Points points, int32_t width = 0, int16_t layer = 0, int16_t datatype = 0,
-                     int16_t pathtype = 0, int16_t elflags = 0, int32_t plex = 0) noexcept {
+    int32_t try_path(Points points, Int32 width = 0, Int16 layer = 0, Int16 datatype = 0,
+                     Int16 pathtype = 0, Bits16 elflags = 0, Int32 plex = 0) noexcept {
+        if (!fit(width, layer, datatype, pathtype, elflags, plex)) return GDS_ERR_RANGE;
         const int32_t *xs = nullptr, *ys = nullptr;
         int16_t count = 0;
         if (const int32_t refused = split(points, xs, ys, count, GDS_ERR_TOO_MANY_POINTS)) return refused;
         return GDS_Path(handle_, xs, ys, count, width, layer, datatype, pathtype, elflags, plex);
     }
-    int32_t try_circle(int32_t cx, int32_t cy, int32_t radius, int16_t count, int16_t layer = 0,
-                       int16_t datatype = 0, int16_t elflags = 0, int32_t plex = 0) noexcept {
+    int32_t try_circle(Int32 cx, Int32 cy, Int32 radius, Int16 count, Int16 layer = 0,
+                       Int16 datatype = 0, Bits16 elflags = 0, Int32 plex = 0) noexcept {
+        if (!fit(cx, cy, radius, count, layer, datatype, elflags, plex)) return GDS_ERR_RANGE;
         return GDS_Circle(handle_, cx, cy, radius, count, layer, datatype, elflags, plex);
     }
-    int32_t try_arc(int32_t cx, int32_t cy, int32_t radius, double start_angle, double end_angle, int16_t count,
-                    int32_t width = 0, int16_t layer = 0, int16_t datatype = 0, int16_t pathtype = 0,
-                    int16_t elflags = 0, int32_t plex = 0) noexcept {
+    int32_t try_arc(Int32 cx, Int32 cy, Int32 radius, double start_angle, double end_angle, Int16 count,
+                    Int32 width = 0, Int16 layer = 0, Int16 datatype = 0, Int16 pathtype = 0,
+                    Bits16 elflags = 0, Int32 plex = 0) noexcept {
+        if (!fit(cx, cy, radius, count, width, layer, datatype, pathtype, elflags, plex)) return GDS_ERR_RANGE;
         return GDS_Arc(handle_, cx, cy, radius, start_angle, end_angle, count, width, layer, datatype, pathtype,
                        elflags, plex);
     }
-    int32_t try_sector(int32_t cx, int32_t cy, int32_t radius, double start_angle, double end_angle,
-                       int16_t count, int16_t layer = 0, int16_t datatype = 0, int16_t elflags = 0,
-                       int32_t plex = 0) noexcept {
+    int32_t try_sector(Int32 cx, Int32 cy, Int32 radius, double start_angle, double end_angle,
+                       Int16 count, Int16 layer = 0, Int16 datatype = 0, Bits16 elflags = 0,
+                       Int32 plex = 0) noexcept {
+        if (!fit(cx, cy, radius, count, layer, datatype, elflags, plex)) return GDS_ERR_RANGE;
         return GDS_Sector(handle_, cx, cy, radius, start_angle, end_angle, count, layer, datatype, elflags, plex);
     }
-    int32_t try_text(int32_t x, int32_t y, const char* text, int16_t layer = 0, int16_t texttype = 0,
-                     int16_t presentation = 0, int16_t pathtype = 0, int32_t width = 0, int16_t strans = 0,
-                     double mag = 1.0, double angle = 0.0, int16_t elflags = 0, int32_t plex = 0) noexcept {
+    int32_t try_text(Int32 x, Int32 y, const char* text, Int16 layer = 0, Int16 texttype = 0,
+                     Bits16 presentation = 0, Int16 pathtype = 0, Int32 width = 0, Bits16 strans = 0,
+                     double mag = 1.0, double angle = 0.0, Bits16 elflags = 0, Int32 plex = 0) noexcept {
+        if (!fit(x, y, layer, texttype, presentation, pathtype, width, strans, elflags, plex)) return GDS_ERR_RANGE;
         return GDS_Text(handle_, x, y, text, layer, texttype, presentation, pathtype, width, strans, mag, angle,
                         elflags, plex);
     }
-    int32_t try_text(int32_t x, int32_t y, const std::string& text, int16_t layer = 0, int16_t texttype = 0,
-                     int16_t presentation = 0, int16_t pathtype = 0, int32_t width = 0, int16_t strans = 0,
-                     double mag = 1.0, double angle = 0.0, int16_t elflags = 0, int32_t plex = 0) noexcept {
+    int32_t try_text(Int32 x, Int32 y, const std::string& text, Int16 layer = 0, Int16 texttype = 0,
+                     Bits16 presentation = 0, Int16 pathtype = 0, Int32 width = 0, Bits16 strans = 0,
+                     double mag = 1.0, double angle = 0.0, Bits16 elflags = 0, Int32 plex = 0) noexcept {
         return try_text(x, y, text.c_str(), layer, texttype, presentation, pathtype, width, strans, mag, angle,
                         elflags, plex);
     }
-    int32_t try_sref(const char* sname, int32_t x, int32_t y, int16_t strans = 0, double mag = 1.0,
-                     double angle = 0.0, int16_t elflags = 0, int32_t plex = 0) noexcept {
+    int32_t try_sref(const char* sname, Int32 x, Int32 y, Bits16 strans = 0, double mag = 1.0,
+                     double angle = 0.0, Bits16 elflags = 0, Int32 plex = 0) noexcept {
+        if (!fit(x, y, strans, elflags, plex)) return GDS_ERR_RANGE;
         return GDS_Sref(handle_, sname, x, y, strans, mag, angle, elflags, plex);
     }
-    int32_t try_sref(const std::string& sname, int32_t x, int32_t y, int16_t strans = 0, double mag = 1.0,
-                     double angle = 0.0, int16_t elflags = 0, int32_t plex = 0) noexcept {
+    int32_t try_sref(const std::string& sname, Int32 x, Int32 y, Bits16 strans = 0, double mag = 1.0,
+                     double angle = 0.0, Bits16 elflags = 0, Int32 plex = 0) noexcept {
         return try_sref(sname.c_str(), x, y, strans, mag, angle, elflags, plex);
     }
     // origin, the origin displaced by cols column pitches, and by rows row pitches.
-    int32_t try_aref(const char* sname, Point origin, Point col_corner, Point row_corner, int16_t cols,
-                     int16_t rows, int16_t strans = 0, double mag = 1.0, double angle = 0.0, int16_t elflags = 0,
-                     int32_t plex = 0) noexcept {
+    int32_t try_aref(const char* sname, Point origin, Point col_corner, Point row_corner, Int16 cols,
+                     Int16 rows, Bits16 strans = 0, double mag = 1.0, double angle = 0.0, Bits16 elflags = 0,
+                     Int32 plex = 0) noexcept {
+        if (!fit(cols, rows, strans, elflags, plex)) return GDS_ERR_RANGE;
         const int32_t xs[3] = {origin.x, col_corner.x, row_corner.x};
         const int32_t ys[3] = {origin.y, col_corner.y, row_corner.y};
         return GDS_Aref(handle_, sname, xs, ys, cols, rows, strans, mag, angle, elflags, plex);
     }
-    int32_t try_aref(const std::string& sname, Point origin, Point col_corner, Point row_corner, int16_t cols,
-                     int16_t rows, int16_t strans = 0, double mag = 1.0, double angle = 0.0, int16_t elflags = 0,
-                     int32_t plex = 0) noexcept {
+    int32_t try_aref(const std::string& sname, Point origin, Point col_corner, Point row_corner, Int16 cols,
+                     Int16 rows, Bits16 strans = 0, double mag = 1.0, double angle = 0.0, Bits16 elflags = 0,
+                     Int32 plex = 0) noexcept {
         return try_aref(sname.c_str(), origin, col_corner, row_corner, cols, rows, strans, mag, angle, elflags,
                         plex);
     }
-    int32_t try_node(Points points, int16_t layer = 0, int16_t nodetype = 0, int16_t elflags = 0,
-                     int32_t plex = 0) noexcept {
+    int32_t try_node(Points points, Int16 layer = 0, Int16 nodetype = 0, Bits16 elflags = 0,
+                     Int32 plex = 0) noexcept {
+        if (!fit(layer, nodetype, elflags, plex)) return GDS_ERR_RANGE;
         const int32_t *xs = nullptr, *ys = nullptr;
         int16_t count = 0;
         if (const int32_t refused = split(points, xs, ys, count, GDS_ERR_NODE_TOO_MANY)) return refused;
         return GDS_Node(handle_, xs, ys, count, layer, nodetype, elflags, plex);
+    }
+
+    // xs and ys as two sequences of int32_t (std::vector, std::array,
+    // std::span, arrays) wherever a point list goes.
+    template <class Xs, class Ys, class... Rest, class = detail::Coordinates<Xs, Ys>>
+    int32_t try_boundary(const Xs& xs, const Ys& ys, Rest... rest) noexcept {
+        return try_boundary(Points(xs, ys), rest...);
+    }
+    template <class Xs, class Ys, class... Rest, class = detail::Coordinates<Xs, Ys>>
+    int32_t try_path(const Xs& xs, const Ys& ys, Rest... rest) noexcept {
+        return try_path(Points(xs, ys), rest...);
+    }
+    template <class Xs, class Ys, class... Rest, class = detail::Coordinates<Xs, Ys>>
+    int32_t try_node(const Xs& xs, const Ys& ys, Rest... rest) noexcept {
+        return try_node(Points(xs, ys), rest...);
     }
 
 #if CARVELLE_HPP_EXCEPTIONS
@@ -366,86 +464,99 @@ public:
     inline Structure structure(const char* name);
     inline Structure structure(const std::string& name);
 
-    void boundary(Points points, int16_t layer = 0, int16_t datatype = 0, int16_t elflags = 0,
-                  int32_t plex = 0) {
+    void boundary(Points points, Int16 layer = 0, Int16 datatype = 0, Bits16 elflags = 0,
+                  Int32 plex = 0) {
         detail::check(try_boundary(points, layer, datatype, elflags, plex), "GDS_Boundary");
     }
-    void box(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int16_t layer = 0, int16_t boxtype = 0,
-             int16_t elflags = 0, int32_t plex = 0) {
+    void box(Int32 x1, Int32 y1, Int32 x2, Int32 y2, Int16 layer = 0, Int16 boxtype = 0,
+             Bits16 elflags = 0, Int32 plex = 0) {
         detail::check(try_box(x1, y1, x2, y2, layer, boxtype, elflags, plex), "GDS_Box");
     }
-    void box_wh(int32_t x, int32_t y, int32_t w, int32_t h, int16_t layer = 0, int16_t boxtype = 0,
-                int16_t elflags = 0, int32_t plex = 0) {
+    void box_wh(Int32 x, Int32 y, Int32 w, Int32 h, Int16 layer = 0, Int16 boxtype = 0,
+                Bits16 elflags = 0, Int32 plex = 0) {
         detail::check(try_box_wh(x, y, w, h, layer, boxtype, elflags, plex), "GDS_BoxWH");
     }
-    void square(int32_t x, int32_t y, int32_t side, int16_t layer = 0, int16_t boxtype = 0, int16_t elflags = 0,
-                int32_t plex = 0) {
+    void square(Int32 x, Int32 y, Int32 side, Int16 layer = 0, Int16 boxtype = 0, Bits16 elflags = 0,
+                Int32 plex = 0) {
         detail::check(try_square(x, y, side, layer, boxtype, elflags, plex), "GDS_Square");
     }
-    void path(Points points, int32_t width = 0, int16_t layer = 0, int16_t datatype = 0, int16_t pathtype = 0,
-              int16_t elflags = 0, int32_t plex = 0) {
+    void path(Points points, Int32 width = 0, Int16 layer = 0, Int16 datatype = 0, Int16 pathtype = 0,
+              Bits16 elflags = 0, Int32 plex = 0) {
         detail::check(try_path(points, width, layer, datatype, pathtype, elflags, plex), "GDS_Path");
     }
-    void circle(int32_t cx, int32_t cy, int32_t radius, int16_t count, int16_t layer = 0, int16_t datatype = 0,
-                int16_t elflags = 0, int32_t plex = 0) {
+    void circle(Int32 cx, Int32 cy, Int32 radius, Int16 count, Int16 layer = 0, Int16 datatype = 0,
+                Bits16 elflags = 0, Int32 plex = 0) {
         detail::check(try_circle(cx, cy, radius, count, layer, datatype, elflags, plex), "GDS_Circle");
     }
-    void arc(int32_t cx, int32_t cy, int32_t radius, double start_angle, double end_angle, int16_t count,
-             int32_t width = 0, int16_t layer = 0, int16_t datatype = 0, int16_t pathtype = 0, int16_t elflags = 0,
-             int32_t plex = 0) {
+    void arc(Int32 cx, Int32 cy, Int32 radius, double start_angle, double end_angle, Int16 count,
+             Int32 width = 0, Int16 layer = 0, Int16 datatype = 0, Int16 pathtype = 0, Bits16 elflags = 0,
+             Int32 plex = 0) {
         detail::check(try_arc(cx, cy, radius, start_angle, end_angle, count, width, layer, datatype, pathtype,
                               elflags, plex),
                       "GDS_Arc");
     }
-    void sector(int32_t cx, int32_t cy, int32_t radius, double start_angle, double end_angle, int16_t count,
-                int16_t layer = 0, int16_t datatype = 0, int16_t elflags = 0, int32_t plex = 0) {
+    void sector(Int32 cx, Int32 cy, Int32 radius, double start_angle, double end_angle, Int16 count,
+                Int16 layer = 0, Int16 datatype = 0, Bits16 elflags = 0, Int32 plex = 0) {
         detail::check(try_sector(cx, cy, radius, start_angle, end_angle, count, layer, datatype, elflags, plex),
                       "GDS_Sector");
     }
-    void text(int32_t x, int32_t y, const char* text, int16_t layer = 0, int16_t texttype = 0,
-              int16_t presentation = 0, int16_t pathtype = 0, int32_t width = 0, int16_t strans = 0,
-              double mag = 1.0, double angle = 0.0, int16_t elflags = 0, int32_t plex = 0) {
+    void text(Int32 x, Int32 y, const char* text, Int16 layer = 0, Int16 texttype = 0,
+              Bits16 presentation = 0, Int16 pathtype = 0, Int32 width = 0, Bits16 strans = 0,
+              double mag = 1.0, double angle = 0.0, Bits16 elflags = 0, Int32 plex = 0) {
         detail::check(try_text(x, y, text, layer, texttype, presentation, pathtype, width, strans, mag, angle,
                                elflags, plex),
                       "GDS_Text");
     }
-    void text(int32_t x, int32_t y, const std::string& text, int16_t layer = 0, int16_t texttype = 0,
-              int16_t presentation = 0, int16_t pathtype = 0, int32_t width = 0, int16_t strans = 0,
-              double mag = 1.0, double angle = 0.0, int16_t elflags = 0, int32_t plex = 0) {
+    void text(Int32 x, Int32 y, const std::string& text, Int16 layer = 0, Int16 texttype = 0,
+              Bits16 presentation = 0, Int16 pathtype = 0, Int32 width = 0, Bits16 strans = 0,
+              double mag = 1.0, double angle = 0.0, Bits16 elflags = 0, Int32 plex = 0) {
         this->text(x, y, text.c_str(), layer, texttype, presentation, pathtype, width, strans, mag, angle,
                    elflags, plex);
     }
-    void sref(const char* sname, int32_t x, int32_t y, int16_t strans = 0, double mag = 1.0, double angle = 0.0,
-              int16_t elflags = 0, int32_t plex = 0) {
+    void sref(const char* sname, Int32 x, Int32 y, Bits16 strans = 0, double mag = 1.0, double angle = 0.0,
+              Bits16 elflags = 0, Int32 plex = 0) {
         detail::check(try_sref(sname, x, y, strans, mag, angle, elflags, plex), "GDS_Sref");
     }
-    void sref(const std::string& sname, int32_t x, int32_t y, int16_t strans = 0, double mag = 1.0,
-              double angle = 0.0, int16_t elflags = 0, int32_t plex = 0) {
+    void sref(const std::string& sname, Int32 x, Int32 y, Bits16 strans = 0, double mag = 1.0,
+              double angle = 0.0, Bits16 elflags = 0, Int32 plex = 0) {
         sref(sname.c_str(), x, y, strans, mag, angle, elflags, plex);
     }
-    void aref(const char* sname, Point origin, Point col_corner, Point row_corner, int16_t cols, int16_t rows,
-              int16_t strans = 0, double mag = 1.0, double angle = 0.0, int16_t elflags = 0, int32_t plex = 0) {
+    void aref(const char* sname, Point origin, Point col_corner, Point row_corner, Int16 cols, Int16 rows,
+              Bits16 strans = 0, double mag = 1.0, double angle = 0.0, Bits16 elflags = 0, Int32 plex = 0) {
         detail::check(try_aref(sname, origin, col_corner, row_corner, cols, rows, strans, mag, angle, elflags,
                                plex),
                       "GDS_Aref");
     }
-    void aref(const std::string& sname, Point origin, Point col_corner, Point row_corner, int16_t cols,
-              int16_t rows, int16_t strans = 0, double mag = 1.0, double angle = 0.0, int16_t elflags = 0,
-              int32_t plex = 0) {
+    void aref(const std::string& sname, Point origin, Point col_corner, Point row_corner, Int16 cols,
+              Int16 rows, Bits16 strans = 0, double mag = 1.0, double angle = 0.0, Bits16 elflags = 0,
+              Int32 plex = 0) {
         aref(sname.c_str(), origin, col_corner, row_corner, cols, rows, strans, mag, angle, elflags, plex);
     }
-    void node(Points points, int16_t layer = 0, int16_t nodetype = 0, int16_t elflags = 0, int32_t plex = 0) {
+    void node(Points points, Int16 layer = 0, Int16 nodetype = 0, Bits16 elflags = 0, Int32 plex = 0) {
         detail::check(try_node(points, layer, nodetype, elflags, plex), "GDS_Node");
+    }
+    template <class Xs, class Ys, class... Rest, class = detail::Coordinates<Xs, Ys>>
+    void boundary(const Xs& xs, const Ys& ys, Rest... rest) {
+        boundary(Points(xs, ys), rest...);
+    }
+    template <class Xs, class Ys, class... Rest, class = detail::Coordinates<Xs, Ys>>
+    void path(const Xs& xs, const Ys& ys, Rest... rest) {
+        path(Points(xs, ys), rest...);
+    }
+    template <class Xs, class Ys, class... Rest, class = detail::Coordinates<Xs, Ys>>
+    void node(const Xs& xs, const Ys& ys, Rest... rest) {
+        node(Points(xs, ys), rest...);
     }
 #endif
 
 private:
     void finish() noexcept {
-        if (handle_ == nullptr) return;
-        if (structure_open_) GDS_EndStructure(handle_);
-        GDS_EndLib(handle_);
-        handle_ = nullptr;
-        structure_open_ = false;
+        if (handle_ != nullptr) try_close();
+    }
+
+    template <class... Values>
+    static constexpr bool fit(const Values&... values) noexcept {
+        return (values.fits() && ...);
     }
 
     // The xs and ys arrays of a point list; Point sequences are copied into
@@ -527,6 +638,28 @@ inline Structure Library::structure(const char* name) {
     return Structure(this);
 }
 inline Structure Library::structure(const std::string& name) { return structure(name.c_str()); }
+#endif
+
+// --- merge: carvelle_merge.hpp, linked as Carvelle::merge ---------------------
+#if CARVELLE_HPP_EXCEPTIONS
+// A merge that was refused or failed; what() names the part and the byte.
+class MergeError : public std::runtime_error {
+public:
+    MergeError(MergeFailure failure, const std::string& message)
+        : std::runtime_error("carvelle::merge: " + message), failure_(failure) {}
+    MergeFailure failure() const noexcept { return failure_; }
+
+private:
+    MergeFailure failure_;
+};
+
+// Joins the part libraries into output (see carvelle_merge.hpp); throws
+// MergeError. merge_libraries() is the form that never throws.
+inline MergeResult merge(const std::string& output, const std::vector<std::string>& parts) {
+    MergeResult result = merge_libraries(output, parts);
+    if (!result) throw MergeError(result.failure, result.message);
+    return result;
+}
 #endif
 
 }  // namespace carvelle

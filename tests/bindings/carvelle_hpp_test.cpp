@@ -75,7 +75,7 @@ void writeEveryThroughWrapper(const std::string& path) {
     lib.boundary(ring, 5, 6, 1, 7);
     const std::vector<int32_t> ex{kMin, kMax, 0};
     const std::array<int32_t, 3> ey{kMax, kMin, -1};
-    lib.boundary({ex, ey}, 255, 254, 2, kMax);
+    lib.boundary(ex, ey, 255, 254, 2, kMax);  // xs and ys as two sequences
     lib.box(0, 0, 1, 1, -1, carvelle::word(0x8000), carvelle::word(0xFFFF), kMin);
     lib.box_wh(10, 20, 30, 40, 1);
     lib.square(-100, -100, 25, 2, 1);
@@ -87,7 +87,7 @@ void writeEveryThroughWrapper(const std::string& path) {
     lib.sref("CELL", 100, 200, carvelle::word(0x8000), 1.5, 90.0);
     lib.aref(std::string("CELL"), {0, 0}, {400, 0}, {0, 300}, 4, 3);
     const int32_t nx[] = {1, 2, 3}, ny[] = {4, 5, 6};
-    top->node({nx, ny, 3}, 12, 3);
+    top->node(nx, ny, 12, 3);
     top.end();
     lib.close();
     EXPECT_FALSE(lib.is_open());
@@ -246,15 +246,78 @@ TEST(CarvelleHpp, ScopesEndTheStructureAndLibraryWhenAnExceptionLeaves) {
     }
     EXPECT_EQ(tailTypes(readFile(path), 3), (std::vector<uint8_t>{ENDEL, ENDSTR, ENDLIB}));
 
-    // close() with a structure open reports it; the file stops at the element.
+    // close() with a structure open ends it first, as leaving its scope does.
     {
         carvelle::Library lib(path);
         lib.begin_structure("C");
         lib.box(0, 0, 1, 1);
-        EXPECT_EQ(lib.try_close(), GDS_ERR_STRUCT_NOT_CLOSED);
+        EXPECT_EQ(lib.try_close(), GDS_OK);
         EXPECT_FALSE(lib.is_open());
     }
-    EXPECT_EQ(tailTypes(readFile(path), 1), (std::vector<uint8_t>{ENDEL}));
+    EXPECT_EQ(tailTypes(readFile(path), 3), (std::vector<uint8_t>{ENDEL, ENDSTR, ENDLIB}));
+}
+
+// A double coordinate or a bool layer does not compile.
+template <class Coordinate, class Layer, class = void>
+struct BoxTakes : std::false_type {};
+template <class Coordinate, class Layer>
+struct BoxTakes<Coordinate, Layer,
+                std::void_t<decltype(std::declval<carvelle::Library&>().try_box(std::declval<Coordinate>(), 0, 1, 1,
+                                                                                  std::declval<Layer>()))>>
+    : std::true_type {};
+static_assert(BoxTakes<int32_t, int>::value && BoxTakes<long long, unsigned char>::value);
+static_assert(!BoxTakes<double, int>::value && !BoxTakes<float, int>::value && !BoxTakes<int, bool>::value);
+
+TEST(CarvelleHpp, ValuesThatDoNotFitTheirCParameterAreRefusedNeverCut) {
+    gdstest::TempDir dir;
+    const std::string path = dir.file("n.gds");
+    enum Layer { METAL1 = 10 };
+    const std::vector<int32_t> xs{0, 1000, 1000}, ys{0, 0, 500};
+    auto build = [&](bool refused) {
+        carvelle::Library lib(path);
+        auto s = lib.structure("N");
+        lib.box(0, 0, 1, 1, METAL1, 0, carvelle::Bits16(0x8000));  // an enumeration; a bit word up to 0xFFFF
+        lib.path(xs, ys, 20, 7);                                      // two std::vector<int32_t>
+        if (!refused) return;
+        const int layer = 70000;
+        const long long far = 3000000000LL;
+        const unsigned count = 40000u;
+        EXPECT_EQ(lib.try_box(0, 0, 1, 1, layer), GDS_ERR_RANGE);
+        EXPECT_EQ(lib.try_box(far, 0, 1, 1), GDS_ERR_RANGE);
+        EXPECT_EQ(lib.try_circle(0, 0, 10, count), GDS_ERR_RANGE);
+        EXPECT_EQ(lib.try_sref("N", 0, -far), GDS_ERR_RANGE);
+        EXPECT_EQ(lib.try_text(0, 0, "t", 0, 0, 0x10000), GDS_ERR_RANGE);
+        EXPECT_EQ(lib.try_path(xs, ys, far), GDS_ERR_RANGE);
+        const carvelle::Error error = errorOf([&] { lib.box(0, 0, 1, 1, layer); });
+        EXPECT_EQ(error.code(), GDS_ERR_RANGE);
+        EXPECT_STREQ(error.function(), "GDS_Box");
+    };
+    build(false);
+    const Bytes expected = maskTimestamps(readFile(path));
+    build(true);
+    EXPECT_EQ(maskTimestamps(readFile(path)), expected);
+    bool found = false;
+    for (const auto& r : splitRecords(expected)) found = found || (r.type == gdstest::ELFLAGS && r.payload == gdstest::hex("80 00"));
+    EXPECT_TRUE(found) << "Bits16(0x8000) reaches ELFLAGS as its 16 bits";
+}
+
+TEST(CarvelleHpp, MergeJoinsPartsAndThrowsMergeErrorWhenRefused) {
+    gdstest::TempDir dir;
+    for (const char* name : {"A", "B"}) {
+        carvelle::Library part(dir.file(std::string(name) + ".gds"));
+        auto s = part.structure(name);
+        part.box(0, 0, 1, 1);
+    }
+    const carvelle::MergeResult result = carvelle::merge(dir.file("AB.gds"), {dir.file("A.gds"), dir.file("B.gds")});
+    EXPECT_EQ(result.structures, 2u);
+    EXPECT_EQ(readFile(dir.file("AB.gds")).size(), result.bytes);
+    try {
+        carvelle::merge(dir.file("AA.gds"), {dir.file("A.gds"), dir.file("A.gds")});
+        ADD_FAILURE() << "no MergeError";
+    } catch (const carvelle::MergeError& e) {
+        EXPECT_EQ(e.failure(), carvelle::MergeFailure::DuplicateStructure);
+        EXPECT_NE(std::string(e.what()).find("\"A\" is defined in part"), std::string::npos) << e.what();
+    }
 }
 
 TEST(CarvelleHpp, StructureScopeEndsOnce) {
