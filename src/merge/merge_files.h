@@ -29,7 +29,7 @@ public:
     bool readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size, std::string& error);
     // The size bytes from offset (at most kViewSize), valid until the next view or close: mapped where the
     // platform can map the file, read into a buffer elsewhere. Null on failure (error set).
-    static constexpr std::size_t kViewSize = std::size_t{16} << 20;
+    static constexpr std::size_t kViewSize = std::size_t{4} << 20;
     const std::uint8_t* view(std::uint64_t offset, std::size_t size, std::string& error);
     void close();
 
