@@ -16,4 +16,9 @@ cc "$source/consumer/consumer.c" $(pkg-config --cflags --libs carvelle) -o "$scr
 for file in "$scratch/cmake.gds" "$scratch/pkgconfig.gds"; do
   test "$(tail -c 4 "$file" | od -An -tx1 | tr -d ' ')" = "00040400" || { echo "$file does not end with ENDLIB"; exit 1; }
 done
-echo "installed package found by CMake and pkg-config"
+# The installed merge tool joins the two into one library.
+"$scratch/prefix/bin/carvelle-merge" "$scratch/merged.gds" "$scratch/cmake.gds" "$scratch/pkgconfig.gds" 2>/dev/null &&
+  { echo "carvelle-merge joined two libraries that define the same structures"; exit 1; }
+"$scratch/prefix/bin/carvelle-merge" "$scratch/merged.gds" "$scratch/cmake.gds"
+test "$(tail -c 4 "$scratch/merged.gds" | od -An -tx1 | tr -d ' ')" = "00040400" || { echo "merged.gds does not end with ENDLIB"; exit 1; }
+echo "installed package found by CMake and pkg-config; carvelle-merge installed"
