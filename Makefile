@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all build demo render test test-sanitizers test-fuzz test-windows deps clean bench bench-quick bench-python
+.PHONY: all build demo render test test-sanitizers test-fuzz test-windows deps clean bench bench-quick bench-python bench-merge
 
 all: build
 
@@ -50,3 +50,7 @@ bench-quick:
 
 bench-python: build
 	CARVELLE_LIBRARY=$(BUILD)/libcarvelle.so.1 /usr/bin/python3 python/bench_boxes.py
+
+# carvelle-merge beside cp on the same 780 MB of parts.
+bench-merge:
+	/usr/bin/python3 bench/merge_vs_cp.py

@@ -49,6 +49,14 @@ struct Outcome {
         message = std::move(text);
         return false;
     }
+    bool outOfMemory() noexcept {
+        failure = MergeFailure::Write;
+        try {
+            message = "out of memory";
+        } catch (...) {
+        }
+        return false;
+    }
 };
 
 struct Part {
@@ -62,11 +70,15 @@ class PartChecker {
 public:
     PartChecker(const std::vector<Part>& parts, std::atomic<bool>& stop) : parts_(parts), stop_(stop) {}
 
-    bool checkAll() {
-        for (std::size_t index = 0; index < parts_.size(); ++index) {
-            if (!check(index)) return false;
+    bool checkAll() noexcept {
+        try {
+            for (std::size_t index = 0; index < parts_.size(); ++index) {
+                if (!check(index)) return false;
+            }
+            return true;
+        } catch (...) {
+            return outcome.outOfMemory();
         }
-        return true;
     }
     // One part on its own, for the message of a part whose end is wrong.
     bool check(std::size_t index) {
@@ -120,8 +132,11 @@ public:
     }
 
     MergeResult run() {
-        if (parts_.empty()) outcome_.fail(MergeFailure::NoParts, "no parts to merge");
-        if (outcome_.failure != MergeFailure::None || !checkOutput()) return result();
+        if (parts_.empty()) {
+            outcome_.fail(MergeFailure::NoParts, "no parts to merge");
+            return result();
+        }
+        if (!checkOutput()) return result();
         for (std::size_t index = 0; index < parts_.size(); ++index) {
             if (!inspect(index)) return result();
         }
@@ -307,12 +322,11 @@ MergeResult merge_libraries(const std::string& output, const std::vector<std::st
     try {
         return Merger(output, parts).run();
     } catch (...) {
+        Outcome outcome;
+        outcome.outOfMemory();
         MergeResult result;
-        result.failure = MergeFailure::Write;
-        try {
-            result.message = "out of memory";
-        } catch (...) {
-        }
+        result.failure = outcome.failure;
+        result.message.swap(outcome.message);
         return result;
     }
 }
