@@ -13,21 +13,24 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: carvelle-merge OUT PART...\n"
+    "usage: carvelle-merge [-v] OUT PART...\n"
     "Writes every structure of the part libraries, in order, into the library OUT.\n"
-    "The parts must share their UNITS and define each structure name once.\n";
+    "The parts must share their UNITS and define each structure name once.\n"
+    "  -v, --verbose  print what was written: OUT: BYTES bytes, STRUCTURES structures\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> arguments;
-    bool options = true;
+    bool options = true, verbose = false;
     for (int i = 1; i < argc; ++i) {
         if (options && std::strcmp(argv[i], "--") == 0) {
             options = false;
         } else if (options && (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0)) {
             std::fputs(kUsage, stdout);
             return 0;
+        } else if (options && (std::strcmp(argv[i], "-v") == 0 || std::strcmp(argv[i], "--verbose") == 0)) {
+            verbose = true;
         } else if (options && std::strcmp(argv[i], "--version") == 0) {
             std::printf("carvelle-merge %d.%d.%d\n", CARVELLE_VERSION_MAJOR, CARVELLE_VERSION_MINOR,
                         CARVELLE_VERSION_PATCH);
@@ -50,6 +53,10 @@ int main(int argc, char** argv) {
     if (!result) {
         std::fprintf(stderr, "carvelle-merge: %s\n", result.message.c_str());
         return 1;
+    }
+    if (verbose) {
+        std::printf("%s: %llu bytes, %llu structures\n", output.c_str(), static_cast<unsigned long long>(result.bytes),
+                    static_cast<unsigned long long>(result.structures));
     }
     return 0;
 }
