@@ -36,13 +36,47 @@ bool PartScanner::fail(std::string reason) {
 }
 
 std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t size) {
-    std::size_t at = 0;
+    // Walking record by record is a chain of loads, each waiting for the length before it. But a layout is
+    // mostly one kind of element over and over: the record lengths of the last element (up to its ENDEL) make
+    // a template, and an element that matches it at every record is checked with loads that need not wait.
+    constexpr std::size_t kMostTemplateRecords = 16;
+    const std::uint8_t endEl = tagOf(Record::EndEl).recordType;
+    std::uint16_t lengths[kMostTemplateRecords];
+    std::uint32_t starts[kMostTemplateRecords];
+    std::size_t records = 0, templateSize = 0, elementStart = 0, at = 0;
     while (size - at >= kRecordHeaderSize) {
+        if (templateSize > 0) {
+            bool same = size - at >= templateSize;
+            for (std::size_t i = 0; same && i < records; ++i) {
+                const std::uint8_t* record = bytes + at + starts[i];
+                same = (std::size_t{record[0]} << 8 | record[1]) == lengths[i] && record[2] > kLastBracket;
+            }
+            if (same) {
+                at += templateSize;
+                continue;
+            }
+            templateSize = records = 0;
+            elementStart = at;
+        }
         const std::size_t length = std::size_t{bytes[at]} << 8 | bytes[at + 1];
         if (length < kRecordHeaderSize || (length & 1) || length > size - at || bytes[at + 2] <= kLastBracket) {
             break;
         }
+        if (records < kMostTemplateRecords) {
+            lengths[records] = static_cast<std::uint16_t>(length);
+            starts[records] = static_cast<std::uint32_t>(at - elementStart);
+        }
+        ++records;
+        const bool endsElement = bytes[at + 2] == endEl;
         at += length;
+        if (endsElement) {
+            if (records <= kMostTemplateRecords) {
+                templateSize = at - elementStart;
+            } else {
+                records = 0;
+            }
+            elementStart = at;
+        }
     }
     return at;
 }

@@ -132,7 +132,11 @@ TEST_F(Merge, EveryRefusalNamesItsPartAndLeavesTheOutputAsItWas) {
     const Bytes a = structure("A", box(1));
     const Bytes whole = library(a + structure("B", box(2)));
     const Bytes lengthTwo = structure("A", hex("00 02") + box(1));
-    const Bytes lengthFive = structure("A", hex("00 05 0D 02 00 01 00") + box(1));
+    // After two like elements the walk checks by template: faults must still be found there.
+    const Bytes lengthFive = structure("A", box(1) + box(1) + hex("00 05 0D 02 00 01 00") + box(1));
+    Bytes endStrForEndEl = box(1);
+    endStrForEndEl[endStrForEndEl.size() - 2] = ENDSTR;
+    const Bytes bracketAmongElements = structure("A", box(1) + box(1) + endStrForEndEl);
     const Bytes refLibs = record(HEADER, 0x02, be16(3)) + record(BGNLIB, 0x02, Bytes(24, 1)) +
                           record(LIBNAME, 0x06, padded("p")) + record(0x1F, 0x06, Bytes(44, 0)) +
                           record(UNITS, 0x05, kUnits);
@@ -149,6 +153,8 @@ TEST_F(Merge, EveryRefusalNamesItsPartAndLeavesTheOutputAsItWas) {
         {"no ENDLIB", {head() + a}, MergeFailure::NotALibrary, "no ENDLIB"},
         {"a record of 2 bytes", {library(a), library(lengthTwo)}, MergeFailure::NotALibrary, "length 2 at byte"},
         {"a record of odd length", {library(lengthFive)}, MergeFailure::NotALibrary, "length 5 at byte"},
+        {"a bracket record among like elements", {library(bracketAmongElements)}, MergeFailure::NotALibrary,
+         "expected BGNSTR or ENDLIB at byte"},
         {"a library record before UNITS", {refLibs + kEndLib}, MergeFailure::NotALibrary, "expected UNITS"},
         {"a structure without ENDSTR", {head() + record(BGNSTR, 0x02, Bytes(24, 0)) + record(STRNAME, 0x06, padded("A")) +
                                         box(1) + a + kEndLib},
