@@ -297,7 +297,9 @@ TEST(CarvelleHpp, ValuesThatDoNotFitTheirCParameterAreRefusedNeverCut) {
     build(true);
     EXPECT_EQ(maskTimestamps(readFile(path)), expected);
     bool found = false;
-    for (const auto& r : splitRecords(expected)) found = found || (r.type == gdstest::ELFLAGS && r.payload == gdstest::hex("80 00"));
+    for (const auto& r : splitRecords(expected)) {
+        found = found || (r.type == gdstest::ELFLAGS && r.payload == gdstest::hex("80 00"));
+    }
     EXPECT_TRUE(found) << "Bits16(0x8000) reaches ELFLAGS as its 16 bits";
 }
 

@@ -9,11 +9,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "gds_api.h"
 #include "gds_test_support.h"
+#include "merge/part_scanner.h"
 #if !defined(_WIN32)
 #include <csignal>
 #include <sys/resource.h>
@@ -156,8 +158,8 @@ TEST_F(Merge, EveryRefusalNamesItsPartAndLeavesTheOutputAsItWas) {
         {"a bracket record among like elements", {library(bracketAmongElements)}, MergeFailure::NotALibrary,
          "expected BGNSTR or ENDLIB at byte"},
         {"a library record before UNITS", {refLibs + kEndLib}, MergeFailure::NotALibrary, "expected UNITS"},
-        {"a structure without ENDSTR", {head() + record(BGNSTR, 0x02, Bytes(24, 0)) + record(STRNAME, 0x06, padded("A")) +
-                                        box(1) + a + kEndLib},
+        {"a structure without ENDSTR",
+         {head() + record(BGNSTR, 0x02, Bytes(24, 0)) + record(STRNAME, 0x06, padded("A")) + box(1) + a + kEndLib},
          MergeFailure::NotALibrary, "BGNSTR at byte 164 inside structure \"A\""},
         {"bytes after ENDLIB", {whole + hex("00 04 11 00")}, MergeFailure::NotALibrary, "bytes after ENDLIB"},
     };
@@ -186,6 +188,79 @@ TEST_F(Merge, CallsThatCannotMergeAreRefusedBeforeAnyFileIsMade) {
     EXPECT_EQ(carvelle::merge_libraries(dir.file("no-folder/out.gds"), parts).failure, MergeFailure::Open);
     EXPECT_EQ(files(), (std::vector<std::string>{"p0.gds"}));
     EXPECT_EQ(readFile(parts[0]), library(structure("A")));
+}
+
+// A plain walk of a whole file by the same rules, written independently of the merge's checker.
+bool walkWhole(const Bytes& file, std::vector<std::string>& names) {
+    enum { Head, BgnLib, LibName, Units, Between, Name, Inside, Padding } phase = Head;
+    for (std::size_t at = 0; at < file.size();) {
+        if (phase == Padding) {
+            if (file[at++] != 0) return false;
+            continue;
+        }
+        if (file.size() - at < 4) return false;
+        const std::size_t length = std::size_t{file[at]} << 8 | file[at + 1];
+        auto is = [&](std::uint8_t type, std::uint8_t dataType) {
+            return file[at + 2] == type && file[at + 3] == dataType;
+        };
+        if (length < 4 || length % 2 || length > file.size() - at) return false;
+        const bool empty = length == 4;
+        if (phase == Head && is(HEADER, 0x02) && length == 6) phase = BgnLib;
+        else if (phase == BgnLib && is(BGNLIB, 0x02)) phase = LibName;
+        else if (phase == LibName && is(LIBNAME, 0x06)) phase = Units;
+        else if (phase == Units && is(UNITS, 0x05) && length == 20) phase = Between;
+        else if (phase == Between && is(BGNSTR, 0x02)) phase = Name;
+        else if (phase == Between && is(ENDLIB, 0x00) && empty) phase = Padding;
+        else if (phase == Name && is(STRNAME, 0x06)) {
+            names.emplace_back(std::string(file.begin() + static_cast<long>(at) + 4,
+                                           file.begin() + static_cast<long>(at + length)).c_str());
+            phase = Inside;
+        } else if (phase == Inside && is(ENDSTR, 0x00) && empty) phase = Between;
+        else if (phase != Inside || file[at + 2] <= ENDSTR) return false;
+        at += length;
+    }
+    return phase == Padding;
+}
+
+// Random libraries of like and unlike elements, some damaged, fed to the checker in pieces of random sizes.
+TEST_F(Merge, TheCheckerAgreesWithAPlainWalkWhateverThePieces) {
+    std::mt19937 random(2026);
+    auto pick = [&](unsigned n) { return static_cast<unsigned>(random() % n); };
+    int valid = 0;
+    for (int round = 0; round < 20000; ++round) {
+        const Bytes path = record(PATH, 0x00) + record(WIDTH, 0x03, be32(5)) +
+                           record(XY, 0x03, points({{0, 0}, {1, 1}})) + record(ENDEL, 0x00);
+        const std::vector<Bytes> elements = {box(1), box(2) + box(3), path};
+        Bytes file = head(kUnits, std::string(pick(4), 'L'));
+        for (unsigned s = pick(3); s > 0; --s) {
+            Bytes body;
+            const unsigned kind = pick(3);
+            for (unsigned e = pick(8); e > 0; --e) body = body + elements[pick(4) == 0 ? pick(3) : kind];
+            file = file + structure(std::string(1 + pick(3), static_cast<char>('A' + pick(3))), body);
+        }
+        file = file + kEndLib + Bytes(pick(3), 0);
+        for (unsigned damage = pick(3); damage > 0 && !file.empty(); --damage) {
+            const std::size_t at = pick(static_cast<unsigned>(file.size()));
+            if (pick(3) == 0) file.resize(at);
+            else file[at] = static_cast<std::uint8_t>(pick(2) ? file[at] ^ (1u << pick(8)) : pick(16));
+        }
+        std::vector<std::string> expected, names;
+        const bool whole = walkWhole(file, expected);
+        carvelle::merge::PartScanner scanner;
+        bool ok = true;
+        for (std::size_t at = 0; ok && at < file.size();) {
+            const std::size_t piece = std::min<std::size_t>(file.size() - at, 1 + pick(pick(2) ? 8 : 400));
+            ok = scanner.feed(file.data() + at, piece);
+            names.insert(names.end(), scanner.names().begin(), scanner.names().end());
+            scanner.names().clear();
+            at += piece;
+        }
+        ok = ok && scanner.finish();
+        ASSERT_EQ(ok, whole) << "round " << round << ": " << scanner.error();
+        if (ok) EXPECT_EQ(names, expected) << "round " << round;
+        valid += whole;
+    }
+    EXPECT_GT(valid, 5000);  // the damage leaves enough whole libraries to compare names on
 }
 
 #if !defined(_WIN32)
