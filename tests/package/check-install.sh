@@ -10,7 +10,10 @@ cmake --build "$scratch/consumer" >/dev/null
 export LD_LIBRARY_PATH="$scratch/prefix/lib:$scratch/prefix/lib64:${LD_LIBRARY_PATH:-}"
 "$scratch/consumer/consumer" "$scratch/cmake.gds"
 
-export PKG_CONFIG_PATH="$(dirname "$(find "$scratch/prefix" -name carvelle.pc)")"
+PKG_CONFIG_PATH="$(dirname "$(find "$scratch/prefix" -name carvelle.pc)")"
+export PKG_CONFIG_PATH
+# pkg-config's flags are separate words.
+# shellcheck disable=SC2046
 cc "$source/consumer/consumer.c" $(pkg-config --cflags --libs carvelle) -o "$scratch/pkgconfig-consumer"
 "$scratch/pkgconfig-consumer" "$scratch/pkgconfig.gds"
 for file in "$scratch/cmake.gds" "$scratch/pkgconfig.gds"; do
