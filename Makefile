@@ -2,6 +2,9 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# Largest file a test process may write, in 512-byte blocks (2 GiB): a writer
+# that runs away fails fast instead of filling the disk.
+TEST_FILE_BLOCKS = 4194304
 
 .PHONY: all build demo render test test-sanitizers test-fuzz test-windows deps clean bench bench-quick bench-python
 
@@ -11,6 +14,7 @@ deps:
 	scripts/install-deps cmake ninja-build g++ pkg-config libgtest-dev python3 python3-pytest python3-numpy
 
 build:
+	scripts/install-deps cmake ninja-build g++
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
@@ -21,7 +25,7 @@ render: demo
 	scripts/render $(BUILD)/demo.gds docs/demo.png
 
 test: deps build
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	ulimit -f $(TEST_FILE_BLOCKS) && ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 	@grep -hE '^\[(KLayout|gdspy)\] (layout|all)' $(BUILD)/Testing/Temporary/LastTest.log || true
 	$(MAKE) test-sanitizers test-fuzz test-windows
 

@@ -40,11 +40,18 @@ ResultCode LibraryWriter::beginLibrary(const char* fileName, double userUnit, do
 
 ResultCode LibraryWriter::endLibrary() {
     if (!libraryOpen) return GDS_ERR_STOPPED;
-    if (structureOpen) return GDS_ERR_STRUCT_NOT_CLOSED;
+    // The handle dies here, so a host that forgot GDS_EndStructure could
+    // never finish the file: close the structure for it, and still say so.
+    const bool structureWasOpen = structureOpen;
+    structureOpen = false;
     structureNames.clear();
-    emit(kEmptyRecordSize, [](RecordWriter& out) { out.emptyRecord(Record::EndLib); });
+    emit(2 * kEmptyRecordSize, [&](RecordWriter& out) {
+        if (structureWasOpen) out.emptyRecord(Record::EndStr);
+        out.emptyRecord(Record::EndLib);
+    });
     const bool written = finish();
     libraryOpen = false;
+    if (structureWasOpen) return GDS_ERR_STRUCT_NOT_CLOSED;
     return written ? GDS_OK : GDS_ERR_WRITE;
 }
 
