@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 # that runs away fails fast instead of filling the disk.
 TEST_FILE_BLOCKS = 4194304
 
-.PHONY: all build demo render test test-sanitizers test-fuzz test-windows deps clean bench bench-quick bench-python
+.PHONY: all build demo render test test-sanitizers test-fuzz test-windows test-planted-faults deps clean bench bench-quick bench-python
 
 all: build
 
@@ -27,7 +27,7 @@ render: demo
 test: deps build
 	ulimit -f $(TEST_FILE_BLOCKS) && ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 	@grep -hE '^\[(KLayout|gdspy)\] (layout|all)' $(BUILD)/Testing/Temporary/LastTest.log || true
-	$(MAKE) test-sanitizers test-fuzz test-windows
+	$(MAKE) test-sanitizers test-fuzz test-windows test-planted-faults
 
 # The whole suite under AddressSanitizer, UBSan and LeakSanitizer, and the
 # thread test under ThreadSanitizer.
@@ -41,6 +41,11 @@ test-fuzz:
 # The DLL, cross-built with MinGW-w64, and the suites run under Wine.
 test-windows:
 	BUILD_WINDOWS=$(BUILD)-windows JOBS=$(JOBS) scripts/test-windows
+
+# Every fault of tests/planted/faults.txt, planted one at a time into a
+# scratch copy, must make a core suite fail.
+test-planted-faults:
+	scripts/test-planted-faults --build $(BUILD)-planted
 
 clean:
 	rm -rf $(BUILD) build-*
