@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes the seed corpus of the call-sequence fuzzer into fuzz/corpus/.
 
 Each seed is a call sequence in the fuzzer's input format: an operation

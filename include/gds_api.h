@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * Carvelle: a streaming GDSII (stream version 3) writer behind a plain C ABI.
  *

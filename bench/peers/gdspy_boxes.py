@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # N boxes as gdspy Rectangles in one cell, then GdsLibrary.write_gds.
 # Run as: python3 gdspy_boxes.py COUNT FILE
 # Prints the time of building the cell and of write_gds alone.

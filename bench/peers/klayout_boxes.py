@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # N boxes through KLayout's layout database, then Layout.write as GDS2.
 # Run as: klayout -b -r klayout_boxes.py -rd n=COUNT -rd out=FILE
 # Prints the time of building the layout and of Layout.write alone.

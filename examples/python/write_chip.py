@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes a small test chip through the carvelle package.
 
     python3 examples/python/write_chip.py [chip.gds]

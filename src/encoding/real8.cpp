@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "encoding/real8.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "encoding/timestamp.h"
 
 namespace carvelle {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "library/library_writer.h"
 
 #include "encoding/real8.h"

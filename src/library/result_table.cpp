@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "library/result_table.h"
 
 #include <cstring>

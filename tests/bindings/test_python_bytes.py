@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Bytes written through the Python package equal those of the same calls
 made through C (c_reference.c), timestamps masked."""
 

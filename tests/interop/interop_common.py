@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Shared part of the interop readers: the manifest, what the file must hold
 according to it, and the comparison with what a reader saw.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the built project into a scratch prefix, then builds and runs a
 # host program through find_package(Carvelle) and through pkg-config.
 set -euo pipefail
