@@ -24,17 +24,17 @@
 #define CARVELLE_VERSION_PATCH 0
 
 #if defined(_WIN32) || defined(__CYGWIN__)
-#  if defined(CARVELLE_STATIC_DEFINE)
-#    define GDS_API
-#  elif defined(CARVELLE_BUILDING_LIBRARY)
-#    define GDS_API __declspec(dllexport)
-#  else
-#    define GDS_API __declspec(dllimport)
-#  endif
-#elif defined(__GNUC__) || defined(__clang__)
-#  define GDS_API __attribute__((visibility("default")))
+#if defined(CARVELLE_STATIC_DEFINE)
+#define GDS_API
+#elif defined(CARVELLE_BUILDING_LIBRARY)
+#define GDS_API __declspec(dllexport)
 #else
-#  define GDS_API
+#define GDS_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__) || defined(__clang__)
+#define GDS_API __attribute__((visibility("default")))
+#else
+#define GDS_API
 #endif
 
 #ifdef __cplusplus
