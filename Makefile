@@ -4,6 +4,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
 .PHONY: all build demo render test test-sanitizers test-fuzz test-windows deps clean bench bench-quick bench-python
+.PHONY: lint docs package test-package
 
 all: build
 
@@ -37,6 +38,10 @@ test-fuzz:
 # The DLL, cross-built with MinGW-w64, and the suites run under Wine.
 test-windows:
 	BUILD_WINDOWS=$(BUILD)-windows JOBS=$(JOBS) scripts/test-windows
+
+# Formatter, clang-tidy, cppcheck, flake8 and shellcheck, warnings as errors.
+lint:
+	BUILD_LINT=$(BUILD)-lint JOBS=$(JOBS) scripts/lint
 
 clean:
 	rm -rf $(BUILD) build-*

@@ -7,6 +7,8 @@
 
 namespace carvelle {
 
+// The curve arrays are scratch space, filled before each read.
+// cppcheck-suppress uninitMemberVar
 LibraryWriter::LibraryWriter() : sink(fileStream) {}
 
 LibraryWriter::~LibraryWriter() { finish(); }

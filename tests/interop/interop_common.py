@@ -25,7 +25,6 @@ one FAIL line per difference.
 import json
 import math
 import os
-import sys
 
 PI = 3.141592653589793
 DEGREE = 0.005555555555555556

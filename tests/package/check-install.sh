@@ -11,8 +11,10 @@ cmake --build "$scratch/consumer" >/dev/null
 export LD_LIBRARY_PATH="$scratch/prefix/lib:$scratch/prefix/lib64:${LD_LIBRARY_PATH:-}"
 "$scratch/consumer/consumer" "$scratch/cmake.gds"
 
-export PKG_CONFIG_PATH="$(dirname "$(find "$scratch/prefix" -name carvelle.pc)")"
-cc "$source/consumer/consumer.c" $(pkg-config --cflags --libs carvelle) -o "$scratch/pkgconfig-consumer"
+PKG_CONFIG_PATH="$(dirname "$(find "$scratch/prefix" -name carvelle.pc)")"
+export PKG_CONFIG_PATH
+read -ra flags <<<"$(pkg-config --cflags --libs carvelle)"
+cc "$source/consumer/consumer.c" "${flags[@]}" -o "$scratch/pkgconfig-consumer"
 "$scratch/pkgconfig-consumer" "$scratch/pkgconfig.gds"
 for file in "$scratch/cmake.gds" "$scratch/pkgconfig.gds"; do
   test "$(tail -c 4 "$file" | od -An -tx1 | tr -d ' ')" = "00040400" || { echo "$file does not end with ENDLIB"; exit 1; }
