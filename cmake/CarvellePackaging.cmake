@@ -76,5 +76,9 @@ endforeach()
 
 set(CPACK_SOURCE_GENERATOR TGZ)
 set(CPACK_SOURCE_PACKAGE_FILE_NAME carvelle-${PROJECT_VERSION})
-set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git" "/build[^/]*/" "/__pycache__/" "\\\\.pyc$" "\\\\.gds$" "/carvelle-bench-")
+# The patterns match whole paths: anchor them at the source folder, which may
+# itself lie under a folder named build.
+string(REGEX REPLACE "([][+.*?()^$|\\])" "\\\\\\1" _source_regex "${PROJECT_SOURCE_DIR}")
+set(CPACK_SOURCE_IGNORE_FILES "^${_source_regex}/\\.git" "^${_source_regex}/build[^/]*/"
+  "^${_source_regex}/carvelle-bench-" "/__pycache__/" "\\.pyc$" "\\.gds$")
 include(CPack)
