@@ -36,16 +36,22 @@ set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "libcarvelle1 (= ${PROJECT_VERSION})")
 # Every Debian package carries the license as its copyright file and a
 # changelog; the shared library also asks for ldconfig. (CPack adds a
 # postinst that runs it too: lintian's maintscript-calls-ldconfig is kept.)
-string(TIMESTAMP CARVELLE_PACKAGE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+# Hosts without gzip (MSVC) get no packaging.
+find_program(CARVELLE_GZIP gzip)
+if(NOT CARVELLE_GZIP)
+  return()
+endif()
+# Dated to the day, so that a new configure does not rebuild it every time.
+string(TIMESTAMP CARVELLE_PACKAGE_DATE "%a, %d %b %Y 00:00:00 +0000" UTC)
 set(CARVELLE_DEB_CHANGELOG ${PROJECT_BINARY_DIR}/debian/changelog)
-file(WRITE ${CARVELLE_DEB_CHANGELOG} "carvelle (${PROJECT_VERSION}) unstable; urgency=medium
+file(CONFIGURE OUTPUT ${CARVELLE_DEB_CHANGELOG} CONTENT "carvelle (${PROJECT_VERSION}) unstable; urgency=medium
 
   * Release ${PROJECT_VERSION}; the changes are listed in CHANGELOG.md of the source.
 
  -- ${CARVELLE_PACKAGE_CONTACT}  ${CARVELLE_PACKAGE_DATE}
 ")
 add_custom_command(OUTPUT ${CARVELLE_DEB_CHANGELOG}.gz
-  COMMAND gzip -9 -n -k -f ${CARVELLE_DEB_CHANGELOG}
+  COMMAND ${CARVELLE_GZIP} -9 -n -k -f ${CARVELLE_DEB_CHANGELOG}
   DEPENDS ${CARVELLE_DEB_CHANGELOG})
 add_custom_target(carvelle_deb_changelog ALL DEPENDS ${CARVELLE_DEB_CHANGELOG}.gz)
 file(WRITE ${PROJECT_BINARY_DIR}/debian/triggers "activate-noawait ldconfig\n")
