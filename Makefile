@@ -7,6 +7,7 @@ CMAKE_FLAGS ?=
 TEST_FILE_BLOCKS = 4194304
 
 .PHONY: all build demo render test test-sanitizers test-fuzz test-windows test-planted-faults deps clean bench bench-quick bench-python
+.PHONY: lint docs package test-package
 
 all: build
 
@@ -27,7 +28,7 @@ render: demo
 test: deps build
 	ulimit -f $(TEST_FILE_BLOCKS) && ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 	@grep -hE '^\[(KLayout|gdspy)\] (layout|all)' $(BUILD)/Testing/Temporary/LastTest.log || true
-	$(MAKE) test-sanitizers test-fuzz test-windows test-planted-faults
+	$(MAKE) lint docs test-package test-sanitizers test-fuzz test-windows test-planted-faults
 
 # The whole suite under AddressSanitizer, UBSan and LeakSanitizer, and the
 # thread test under ThreadSanitizer.
@@ -46,6 +47,24 @@ test-windows:
 # scratch copy, must make a core suite fail.
 test-planted-faults:
 	scripts/test-planted-faults --build $(BUILD)-planted
+
+# Formatter, clang-tidy, cppcheck, flake8 and shellcheck, warnings as errors.
+lint:
+	BUILD_LINT=$(BUILD)-lint JOBS=$(JOBS) scripts/lint
+
+# Man pages (section 3) and HTML from the comments of gds_api.h, in $(BUILD)/docs.
+docs:
+	scripts/install-deps doxygen
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build $(BUILD) --target docs
+
+# Debian packages and the source tarball, in $(BUILD)-package/packages.
+package:
+	BUILD_PACKAGE=$(BUILD)-package JOBS=$(JOBS) scripts/package
+
+# The packages unpacked into a scratch root, and a host built against them.
+test-package:
+	BUILD_PACKAGE=$(BUILD)-package JOBS=$(JOBS) scripts/test-package
 
 clean:
 	rm -rf $(BUILD) build-*

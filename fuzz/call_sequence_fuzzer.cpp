@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer target: the input bytes become a sequence of calls, with
 // arbitrary arguments, on up to two handles at once. A small model of each
 // handle (library and structure state, names begun, a dead file, the bytes

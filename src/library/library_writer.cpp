@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "library/library_writer.h"
 
 #include "encoding/real8.h"
@@ -6,6 +7,8 @@
 
 namespace carvelle {
 
+// The curve arrays are scratch space, filled before each read.
+// cppcheck-suppress uninitMemberVar
 LibraryWriter::LibraryWriter() : sink(fileStream) {}
 
 LibraryWriter::~LibraryWriter() { finish(); }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bytes of every element kind, one fixture per family.
 #include <climits>
 #include <cmath>

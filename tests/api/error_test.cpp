@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // GDS_GetError: every text byte for byte, bounded copies, unknown codes.
 #include <algorithm>
 #include <climits>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Library and structure brackets: the opening records, open failures, the
 // state machine, the name registry and unit values out of range.
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Refusals: which test wins when several faults coincide, null pointers,
 // curve samples out of range. Every refused call leaves the file as it was.
 #include <climits>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Refused calls raise carvelle.Error with the library's code, name and text;
 values that do not fit a C parameter raise before the library is called."""
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A disk that fails: /dev/full, and a file-size limit that makes a write fail
 // after N bytes. Every case must end without a crash or a hang, with
 // GDS_ERR_WRITE from the calls that hit or follow the failure, the refusals

@@ -1,19 +1,9 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the built project into a scratch prefix, then builds and runs a
-# host program through find_package(Carvelle) and through pkg-config.
+# host program against it (consume.sh).
 set -euo pipefail
 build=$1 source=$2 scratch=$3
 rm -rf "$scratch" && mkdir -p "$scratch"
 cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
-cmake -S "$source/consumer" -B "$scratch/consumer" -DCMAKE_PREFIX_PATH="$scratch/prefix" >/dev/null
-cmake --build "$scratch/consumer" >/dev/null
-export LD_LIBRARY_PATH="$scratch/prefix/lib:$scratch/prefix/lib64:${LD_LIBRARY_PATH:-}"
-"$scratch/consumer/consumer" "$scratch/cmake.gds"
-
-export PKG_CONFIG_PATH="$(dirname "$(find "$scratch/prefix" -name carvelle.pc)")"
-cc "$source/consumer/consumer.c" $(pkg-config --cflags --libs carvelle) -o "$scratch/pkgconfig-consumer"
-"$scratch/pkgconfig-consumer" "$scratch/pkgconfig.gds"
-for file in "$scratch/cmake.gds" "$scratch/pkgconfig.gds"; do
-  test "$(tail -c 4 "$file" | od -An -tx1 | tr -d ' ')" = "00040400" || { echo "$file does not end with ENDLIB"; exit 1; }
-done
-echo "installed package found by CMake and pkg-config"
+"$source/consume.sh" "$scratch/prefix" "$scratch"

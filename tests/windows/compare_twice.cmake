@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Checks gds_compare itself: the same library written twice, over a second
 # apart and under the same name, differs only in its timestamps and compares
 # equal; written under another name of the same length (so only LIBNAME

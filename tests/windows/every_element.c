@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * A host program in plain C: writes one library that uses every exported
  * function, with curves over awkward angles and large radii, so that the file

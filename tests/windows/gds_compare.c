@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * Compares two stream files record by record, ignoring the 24-byte
  * timestamps of BGNLIB and BGNSTR (the time of day at which each was
