@@ -57,15 +57,16 @@ native_host() {
 }
 
 # write_host_file OUTPUTS PLATFORM COMMAND...: runs the every-element host
-# through COMMAND in OUTPUTS/PLATFORM and leaves OUTPUTS/PLATFORM.gds. Every
-# platform writes under the same relative name, since LIBNAME holds the name
-# as given.
+# through COMMAND and leaves OUTPUTS/PLATFORM.gds. Every platform writes
+# under the name that ctest's platforms.every_element gives, since LIBNAME
+# holds the name as given.
 write_host_file() {
   local outputs=$1 platform=$2
   shift 2
   rm -rf "${outputs:?}/$platform" "$outputs/$platform.gds"
   mkdir -p "$outputs/$platform"
-  (cd "$outputs/$platform" && "$@" every.gds) && mv "$outputs/$platform/every.gds" "$outputs/$platform.gds"
+  (cd "$outputs/$platform" && "$@" every_element.gds) &&
+    mv "$outputs/$platform/every_element.gds" "$outputs/$platform.gds" && rmdir "$outputs/$platform"
 }
 
 # same_bytes OUTPUTS PLATFORM...: compares each platform's file with this
