@@ -64,19 +64,25 @@ bool startsWith(const wchar_t* text, const wchar_t* prefix) {
     return std::wcsncmp(text, prefix, std::wcslen(prefix)) == 0;
 }
 
+// \\?\ and \\.\ names (or //?/, //./) already bypass the plain rules.
+bool isVerbatimOrDevice(const wchar_t* path) {
+    return (path[0] == L'\\' || path[0] == L'/') && (path[1] == L'\\' || path[1] == L'/') &&
+           (path[2] == L'?' || path[2] == L'.') && (path[3] == L'\\' || path[3] == L'/');
+}
+
 // Null when name opens as it is. Otherwise its full path exceeds the limit:
 // GetFullPathNameW first does what \\?\ turns off (a relative name joins the
 // current folder, as the plain open would join it; / becomes \; . and ..
 // go), then the prefix goes in front: \\?\C:\... or, for \\server\share,
 // \\?\UNC\server\share.
 WideName longPathName(const wchar_t* name) {
-    if (startsWith(name, L"\\\\?\\") || startsWith(name, L"\\\\.\\")) return nullptr;
+    if (isVerbatimOrDevice(name)) return nullptr;
     const DWORD size = GetFullPathNameW(name, 0, nullptr, nullptr);
     if (size == 0 || size - 1 <= kMaxPlainPathLength) return nullptr;
     const WideName full = allocateWide(size);
     if (!full) return nullptr;
     const DWORD length = GetFullPathNameW(name, size, full.get(), nullptr);
-    if (length == 0 || length >= size) return nullptr;
+    if (length == 0 || length >= size || isVerbatimOrDevice(full.get())) return nullptr;
     const bool unc = startsWith(full.get(), L"\\\\");
     const wchar_t* const prefix = unc ? L"\\\\?\\UNC\\" : L"\\\\?\\";
     const wchar_t* const rest = unc ? full.get() + 2 : full.get();
