@@ -121,15 +121,15 @@ static int radii(int32_t *out) {
     return n;
 }
 
-/* About 2 MB of curves: every radius at counts whose steps fall on whole
+/* About 2.5 MB of curves: every radius at counts whose steps fall on whole
  * and half degrees; arcs and sectors starting on every half degree from
  * -360 to 360; and counts from 3 to 8189 at the largest radius. */
 static void curveSweep(GdsHandle lib) {
     int32_t r[64];
     const int radiusCount = radii(r);
     const int16_t stepCounts[] = {3, 4, 360, 720};
-    const int16_t counts[] = {5, 6, 7, 8, 9, 10, 11, 12, 13, 16, 31, 32, 33, 63, 64, 127, 128, 255, 256, 511,
-                              512, 1023, 1024, 2047, 2048, 4095, 4096, 8185, 8186, 8187, 8188, 8189};
+    const int16_t counts[] = {3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 16, 31, 32, 33, 63, 64, 127, 128, 255, 256,
+                              511, 512, 1023, 1024, 2047, 2048, 4095, 4096, 8185, 8186, 8187, 8188, 8189};
     int i, k;
     for (i = 0; i < radiusCount; ++i) {
         for (k = 0; k < (int)(sizeof stepCounts / sizeof stepCounts[0]); ++k) {
@@ -137,18 +137,14 @@ static void curveSweep(GdsHandle lib) {
         }
         CALL(GDS_Arc(lib, 0, 0, r[i], 0.0, 360.0, 720, 0, 41, 0, 0, 0, 0));
     }
-    for (k = -720; k <= 720; ++k) {
-        const double start = k * 0.5;
-        const int32_t radius = r[(k + 720) % radiusCount];
-        const int32_t centre = radius < 1073741824 ? k : 0;
-        const int16_t count = (int16_t)(3 + (k + 720) % 6);
-        CALL(GDS_Arc(lib, centre, -centre, radius, start, start + 0.5 * ((k + 720) % 9 + 1), count, 2, 42, 0, 0, 0,
-                     0));
-        CALL(GDS_Sector(lib, -centre, centre, radius, start, start - 90.5 * ((k + 720) % 3 + 1), count, 43, 0, 0,
-                        0));
+    for (k = 0; k <= 1440; ++k) {
+        const double start = (k - 720) * 0.5;
+        const int32_t radius = r[k % radiusCount];
+        const int32_t centre = radius < 1073741824 ? k - 720 : 0;
+        const int16_t count = (int16_t)(3 + k % 6);
+        CALL(GDS_Arc(lib, centre, -centre, radius, start, start + 0.5 * (k % 9 + 1), count, 2, 42, 0, 0, 0, 0));
+        CALL(GDS_Sector(lib, -centre, centre, radius, start, start - 90.5 * (k % 3 + 1), count, 43, 0, 0, 0));
     }
-    CALL(GDS_Circle(lib, 0, 0, 2147483647, 3, 44, 0, 0, 0));
-    CALL(GDS_Circle(lib, 0, 0, 2147483647, 4, 44, 0, 0, 0));
     for (k = 0; k < (int)(sizeof counts / sizeof counts[0]); ++k) {
         CALL(GDS_Circle(lib, 0, 0, 2147483647, counts[k], 44, 0, 0, 0));
         CALL(GDS_Arc(lib, 0, 0, 2147483647, -0.5, 359.5, counts[k], 0, 44, 1, 0, 0, 0));
