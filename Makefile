@@ -8,6 +8,7 @@ TEST_FILE_BLOCKS = 4194304
 
 .PHONY: all build demo render test test-sanitizers test-fuzz test-windows test-planted-faults deps clean bench bench-quick bench-python
 .PHONY: lint docs package test-package
+.PHONY: test-cross test-platforms
 
 all: build
 
@@ -28,7 +29,7 @@ render: demo
 test: deps build
 	ulimit -f $(TEST_FILE_BLOCKS) && ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 	@grep -hE '^\[(KLayout|gdspy)\] (layout|all)' $(BUILD)/Testing/Temporary/LastTest.log || true
-	$(MAKE) lint docs test-package test-sanitizers test-fuzz test-windows test-planted-faults
+	$(MAKE) lint docs test-package test-sanitizers test-fuzz test-windows test-cross test-platforms test-planted-faults
 
 # The whole suite under AddressSanitizer, UBSan and LeakSanitizer, and the
 # thread test under ThreadSanitizer.
@@ -41,7 +42,20 @@ test-fuzz:
 
 # The DLL, cross-built with MinGW-w64, and the suites run under Wine.
 test-windows:
-	BUILD_WINDOWS=$(BUILD)-windows JOBS=$(JOBS) scripts/test-windows
+	BUILD_WINDOWS=$(BUILD)-windows PLATFORM_OUTPUTS=$(BUILD)-platforms JOBS=$(JOBS) scripts/test-windows
+
+# The library and its unit, api, threads and platforms suites built for
+# aarch64 and for s390x (big-endian) with Debian's cross compilers, run
+# under QEMU.
+test-cross:
+	BUILD_CROSS=$(BUILD) PLATFORM_OUTPUTS=$(BUILD)-platforms JOBS=$(JOBS) scripts/test-cross
+
+# The file that one C host writes on x86-64, aarch64 and s390x Linux and on
+# Windows, left by test-windows and test-cross: equal record for record.
+PLATFORMS = $(shell uname -m)-linux aarch64-linux s390x-linux x86_64-windows
+test-platforms:
+	@echo "== one library written on $(PLATFORMS)"
+	cd $(BUILD)-platforms && native/platforms/carvelle_gds_compare $(PLATFORMS:=.gds)
 
 # Every fault of tests/planted/faults.txt, planted one at a time into a
 # scratch copy, must make a core suite fail.
