@@ -2,8 +2,13 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# Largest file a test process may write, in 512-byte blocks (2 GiB): a writer
+# that runs away fails fast instead of filling the disk.
+TEST_FILE_BLOCKS = 4194304
 
-.PHONY: all build demo render test test-sanitizers test-fuzz test-windows deps clean bench bench-quick bench-python bench-merge
+.PHONY: all build demo render test test-sanitizers test-fuzz test-windows test-planted-faults deps clean bench bench-quick bench-python bench-merge
+.PHONY: lint docs package test-package
+.PHONY: test-cross test-platforms
 
 all: build
 
@@ -11,6 +16,7 @@ deps:
 	scripts/install-deps cmake ninja-build g++ pkg-config libgtest-dev python3 python3-pytest python3-numpy
 
 build:
+	scripts/install-deps cmake ninja-build g++
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
@@ -21,9 +27,9 @@ render: demo
 	scripts/render $(BUILD)/demo.gds docs/demo.png
 
 test: deps build
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	ulimit -f $(TEST_FILE_BLOCKS) && ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 	@grep -hE '^\[(KLayout|gdspy)\] (layout|all)' $(BUILD)/Testing/Temporary/LastTest.log || true
-	$(MAKE) test-sanitizers test-fuzz test-windows
+	$(MAKE) lint docs test-package test-sanitizers test-fuzz test-windows test-cross test-platforms test-planted-faults
 
 # The whole suite under AddressSanitizer, UBSan and LeakSanitizer, and the
 # thread test under ThreadSanitizer.
@@ -36,7 +42,43 @@ test-fuzz:
 
 # The DLL, cross-built with MinGW-w64, and the suites run under Wine.
 test-windows:
-	BUILD_WINDOWS=$(BUILD)-windows JOBS=$(JOBS) scripts/test-windows
+	BUILD_WINDOWS=$(BUILD)-windows PLATFORM_OUTPUTS=$(BUILD)-platforms JOBS=$(JOBS) scripts/test-windows
+
+# The library and its unit, api, threads and platforms suites built for
+# aarch64 and for s390x (big-endian) with Debian's cross compilers, run
+# under QEMU.
+test-cross:
+	BUILD_CROSS=$(BUILD) PLATFORM_OUTPUTS=$(BUILD)-platforms JOBS=$(JOBS) scripts/test-cross
+
+# The file that one C host writes on x86-64, aarch64 and s390x Linux and on
+# Windows, left by test-windows and test-cross: equal record for record.
+PLATFORMS = $(shell uname -m)-linux aarch64-linux s390x-linux x86_64-windows
+test-platforms:
+	@echo "== one library written on $(PLATFORMS)"
+	cd $(BUILD)-platforms && native/platforms/carvelle_gds_compare $(PLATFORMS:=.gds)
+
+# Every fault of tests/planted/faults.txt, planted one at a time into a
+# scratch copy, must make a core suite fail.
+test-planted-faults:
+	scripts/test-planted-faults --build $(BUILD)-planted
+
+# Formatter, clang-tidy, cppcheck, flake8 and shellcheck, warnings as errors.
+lint:
+	BUILD_LINT=$(BUILD)-lint JOBS=$(JOBS) scripts/lint
+
+# Man pages (section 3) and HTML from the comments of gds_api.h, in $(BUILD)/docs.
+docs:
+	scripts/install-deps doxygen
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build $(BUILD) --target docs
+
+# Debian packages and the source tarball, in $(BUILD)-package/packages.
+package:
+	BUILD_PACKAGE=$(BUILD)-package JOBS=$(JOBS) scripts/package
+
+# The packages unpacked into a scratch root, and a host built against them.
+test-package:
+	BUILD_PACKAGE=$(BUILD)-package JOBS=$(JOBS) scripts/test-package
 
 clean:
 	rm -rf $(BUILD) build-*

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The same N boxes as carvelle_write, through the carvelle Python package.
 # Run as: python3 carvelle_python_boxes.py COUNT FILE, with PYTHONPATH holding
 # the package and CARVELLE_LIBRARY naming the library.

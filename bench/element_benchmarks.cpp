@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Time per element of every kind, through the public C API, into /dev/null.
 // Each benchmark reports ns per element (items: elements, or points where
 // noted) and the bytes the element adds to the file per second.

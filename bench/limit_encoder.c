@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* The practical limit for the benchmark files: a minimal hand-written encoder
  * that writes the same bytes as carvelle_write. Each element is encoded into a
  * stack buffer and appended to a 1 MiB stdio buffer; nothing is checked that

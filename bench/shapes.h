@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* The geometry that both writer programs produce, so that their files can be
  * compared byte for byte: shape i sits on a 1000-column grid with a 200-unit
  * pitch; a box is 100 x 100, a polygon is a fixed 64-gon of radius 90. */

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Writes COUNT boxes or 64-vertex boundaries through the library's C API. */
 #include "gds_api.h"
 #include "shapes.h"

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Writes a small test chip with every element kind, then reads the file back
  * and prints one line per structure. Usage: carvelle_demo [output.gds] */
 #include <math.h>

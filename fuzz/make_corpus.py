@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Writes the seed corpus of the call-sequence fuzzer into fuzz/corpus/.
 
 Each seed is a call sequence in the fuzzer's input format: an operation
@@ -7,7 +8,6 @@ from the fuzzer's tables (indices below), or raw bytes where a pick asks
 for them. Run it again after changing the tables of the fuzzer.
 """
 import os
-import struct
 
 BEGIN_LIB, END_LIB, BEGIN_STR, END_STR = 0, 1, 2, 4
 BOUNDARY, BOX, BOXWH, SQUARE, PATH, CIRCLE, ARC, SECTOR, TEXT, SREF, AREF, NODE = range(5, 17)
@@ -95,8 +95,8 @@ seeds = {
     'dev-full-small': begin_lib(file='devfull') + op(BEGIN_STR) + name('A') + box() + op(END_STR) + op(END_LIB),
     'dev-full-large': (begin_lib(file='devfull') + op(BEGIN_STR) + name('A') + boundary(8189) * 17 +
                        every_element() + op(END_STR) + op(BEGIN_STR) + name('A') + op(END_STR) + op(END_LIB)),
-    'long-paths': begin_lib() + op(BEGIN_STR) + name('A') + path(32767) * 5 + path(8190) + path(16381) +
-                  op(END_STR) + op(END_LIB),
+    'long-paths': (begin_lib() + op(BEGIN_STR) + name('A') + path(32767) * 5 + path(8190) + path(16381) +
+                   op(END_STR) + op(END_LIB)),
     'two-handles': (begin_lib(0) + begin_lib(1, file='file2') + op(BEGIN_STR, 0) + name('A') +
                     op(BEGIN_STR, 1) + name('A') + every_element(1) + every_element(0) + op(END_STR, 1) +
                     op(END_LIB, 1) + op(END_STR, 0) + op(END_LIB, 0)),

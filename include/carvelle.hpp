@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Carvelle for C++17: a header-only layer over the C functions of gds_api.h.
 //
 //   carvelle::Library lib("chip.gds");              // GDS_BeginLib; throws carvelle::Error

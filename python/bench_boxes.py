@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """One million boxes from Python: carvelle against KLayout's pya and gdspy.
 
     python3 python/bench_boxes.py [--count N] [--out DIR]

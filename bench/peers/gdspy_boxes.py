@@ -1,9 +1,12 @@
+# SPDX-License-Identifier: MIT
 # N boxes as gdspy Rectangles in one cell, then GdsLibrary.write_gds.
 # Run as: python3 gdspy_boxes.py COUNT FILE
 # Prints the time of building the cell and of write_gds alone.
-import sys, time
+import sys
+import time
 import gdspy
-count = int(sys.argv[1]); out = sys.argv[2]
+count = int(sys.argv[1])
+out = sys.argv[2]
 t0 = time.perf_counter()
 lib = gdspy.GdsLibrary(unit=1e-6, precision=1e-9)
 cell = gdspy.Cell("TOP", exclude_from_current=True)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Carvelle from Python: write GDSII stream files through the Carvelle library.
 
     import carvelle

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Loading the Carvelle shared library and declaring its seventeen functions.
 
 Search order (the first that exists and loads wins):

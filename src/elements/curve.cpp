@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Circles and sectors as BOUNDARY elements, arcs as PATH elements, sampled
 // with an exact sequence of double operations so that every platform writes
 // the same points: the angle is accumulated step by step, degrees become

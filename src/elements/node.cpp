@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // NODE elements.
 
 #include "elements/element_records.h"

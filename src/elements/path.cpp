@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PATH elements, split into pieces that fit one XY record.
 
 #include <algorithm>

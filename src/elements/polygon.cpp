@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // BOUNDARY and BOX elements.
 
 #include "elements/element_records.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // SREF and AREF elements: placements of structures by name. The name is not
 // looked up: it may be defined later, never, or be the open structure.
 

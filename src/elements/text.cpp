@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TEXT elements.
 
 #include "elements/element_records.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "encoding/byte_sink.h"
 
 namespace carvelle {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include <cstddef>
@@ -18,6 +19,9 @@ public:
     // SREF with a 65530-byte name, about 64 KiB) many times over.
     static constexpr std::size_t kCapacity = std::size_t{1} << 20;
 
+    // A megabyte is not cleared for every library: bytes are read only after
+    // they have been stored.
+    // cppcheck-suppress uninitMemberVar
     explicit ByteSink(OutputFile& file) : file_(file) {}
     ByteSink(const ByteSink&) = delete;
     ByteSink& operator=(const ByteSink&) = delete;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "encoding/real8.h"
 
 #include <cmath>
@@ -6,7 +7,7 @@
 namespace carvelle {
 
 namespace {
-constexpr double kReal8Limit = 0x1p252;  // 16^63: the exponent byte holds 0 to 127
+constexpr double kReal8Limit = 0x1p252;      // 16^63: the exponent byte holds 0 to 127
 constexpr double kReal8Smallest = 0x1p-260;  // 16^-65
 }  // namespace
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 #include <cstddef>
@@ -13,6 +14,8 @@ struct RecordTag {
 
 // Index into kRecordTags. StreamVersion is not a tag: it holds the bytes of
 // the stream version 3, the payload of HEADER.
+// Packed lines read better than one record name per line.
+// clang-format off
 enum class Record : std::uint8_t {
     StreamVersion, Header, BgnLib, LibName, Units, EndLib, BgnStr, StrName, EndStr,
     Boundary, Path, Sref, Aref, Text, Layer, Datatype, Width, Xy, EndEl, Sname,
@@ -20,6 +23,7 @@ enum class Record : std::uint8_t {
     ElFlags, NodeType, Box, BoxType, Plex,
     Count
 };
+// clang-format on
 
 inline constexpr RecordTag kRecordTags[] = {
     {0x00, 0x03},  // stream version 3

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The seventeen entry points: each tests its handle and forwards to the
 // LibraryWriter behind it. No exception crosses into the host.
 

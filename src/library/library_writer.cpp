@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "library/library_writer.h"
 
 #include "encoding/real8.h"
@@ -6,6 +7,8 @@
 
 namespace carvelle {
 
+// The curve arrays are scratch space, filled before each read.
+// cppcheck-suppress uninitMemberVar
 LibraryWriter::LibraryWriter() : sink(fileStream) {}
 
 LibraryWriter::~LibraryWriter() { finish(); }
@@ -40,11 +43,18 @@ ResultCode LibraryWriter::beginLibrary(const char* fileName, double userUnit, do
 
 ResultCode LibraryWriter::endLibrary() {
     if (!libraryOpen) return GDS_ERR_STOPPED;
-    if (structureOpen) return GDS_ERR_STRUCT_NOT_CLOSED;
+    // The handle dies here, so a host that forgot GDS_EndStructure could
+    // never finish the file: close the structure for it, and still say so.
+    const bool structureWasOpen = structureOpen;
+    structureOpen = false;
     structureNames.clear();
-    emit(kEmptyRecordSize, [](RecordWriter& out) { out.emptyRecord(Record::EndLib); });
+    emit(2 * kEmptyRecordSize, [&](RecordWriter& out) {
+        if (structureWasOpen) out.emptyRecord(Record::EndStr);
+        out.emptyRecord(Record::EndLib);
+    });
     const bool written = finish();
     libraryOpen = false;
+    if (structureWasOpen) return GDS_ERR_STRUCT_NOT_CLOSED;
     return written ? GDS_OK : GDS_ERR_WRITE;
 }
 

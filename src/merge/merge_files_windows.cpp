@@ -6,6 +6,8 @@
 #endif
 #include <windows.h>
 
+#include <algorithm>
+
 namespace carvelle::merge {
 namespace {
 
@@ -21,6 +23,18 @@ std::string failure(const std::string& what, const std::string& path) {
     return std::string(what) + " " + path + ": " + (reason.empty() ? "error " + std::to_string(code) : reason);
 }
 
+// A name as the library opens it: UTF-8 beyond ASCII through the wide calls, any other name read in the code
+// page of the narrow calls.
+std::wstring wide(const std::string& name) {
+    const int size = static_cast<int>(name.size());
+    const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 128; });
+    const bool utf8 = !ascii && MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(), size, nullptr, 0) > 0;
+    const UINT page = utf8 ? CP_UTF8 : AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+    std::wstring text(static_cast<std::size_t>(MultiByteToWideChar(page, 0, name.data(), size, nullptr, 0)), L'\0');
+    MultiByteToWideChar(page, 0, name.data(), size, text.data(), static_cast<int>(text.size()));
+    return text;
+}
+
 HANDLE handleOf(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 // ReadFile and WriteFile take at most a DWORD at a time.
@@ -30,7 +44,7 @@ DWORD chunkOf(std::size_t size) { return size > 0x40000000u ? 0x40000000u : stat
 
 bool PartFile::open(const std::string& path, std::string& error) {
     close();
-    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    const HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     LARGE_INTEGER size{};
     if (file == INVALID_HANDLE_VALUE || !GetFileSizeEx(file, &size)) {
@@ -85,7 +99,7 @@ bool OutputFile::create(const std::string& path, std::string& error) {
     // A name of our own beside the real one, so that the rename stays within one volume.
     for (unsigned attempt = 0;; ++attempt) {
         temporary_ = path + ".merging-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt);
-        const HANDLE file = CreateFileA(temporary_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+        const HANDLE file = CreateFileW(wide(temporary_).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
                                         FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             handle_ = reinterpret_cast<std::intptr_t>(file);
@@ -129,7 +143,7 @@ bool OutputFile::close(std::string& error) {
 
 bool OutputFile::complete(std::string& error) {
     if (!close(error)) return false;
-    if (!MoveFileExA(temporary_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    if (!MoveFileExW(wide(temporary_).c_str(), wide(path_).c_str(), MOVEFILE_REPLACE_EXISTING)) {
         error = failure("cannot rename " + temporary_ + " to", path_);
         return false;
     }
@@ -140,7 +154,7 @@ bool OutputFile::complete(std::string& error) {
 void OutputFile::discard() {
     if (handle_ != -1) CloseHandle(handleOf(handle_));
     handle_ = -1;
-    if (!temporary_.empty()) DeleteFileA(temporary_.c_str());
+    if (!temporary_.empty()) DeleteFileW(wide(temporary_).c_str());
     temporary_.clear();
 }
 

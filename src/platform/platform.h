@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // The few services the library takes from the operating system, one
@@ -21,8 +22,10 @@ struct LocalTime {
 LocalTime readLocalTime();
 
 // A file opened for binary output: created or cut to length 0, write only,
-// without denying other processes read or write access. The name goes to the
-// platform unchanged, as narrow 8-bit bytes.
+// without denying other processes read or write access. POSIX takes the
+// name's bytes as they are; Windows reads a name that is valid UTF-8 as
+// UTF-8 and any other in the ANSI code page, and reaches paths beyond 259
+// characters through the \\?\ prefix.
 class OutputFile {
 public:
     OutputFile() = default;

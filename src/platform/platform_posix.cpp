@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/platform.h"
 
 #include <cerrno>
@@ -12,7 +13,7 @@ LocalTime readLocalTime() {
     std::tm local{};
     localtime_r(&now, &local);
     return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-            local.tm_hour,        local.tm_min,     local.tm_sec};
+            local.tm_hour, local.tm_min, local.tm_sec};
 }
 
 bool OutputFile::open(const char* name) {

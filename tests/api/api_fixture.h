@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A library with one open structure "S", and the expected bytes of the
 // records that elements share, composed from the format's record tables.
 #pragma once

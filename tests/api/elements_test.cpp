@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bytes of every element kind, one fixture per family.
 #include <climits>
 #include <cmath>
@@ -151,7 +152,7 @@ TEST_F(CurveTest, WorkedExamples) {
 TEST_F(CurveTest, SamplingRuleAtTheLimitsClockwiseAndDegenerate) {
     ASSERT_EQ(GDS_Circle(h, -7, 11, 123456, 8189, 1, 0, 0, 0), GDS_OK);
     ASSERT_EQ(GDS_Arc(h, 5, 5, -54321, 10.0, -350.0, 8189, 3, 1, 0, 0, 0, 0), GDS_OK);
-    ASSERT_EQ(GDS_Sector(h, 100, -100, 777, 3.0, 93.0, 7, 1, 0, 0, 0), GDS_OK);
+    ASSERT_EQ(GDS_Sector(h, 100, -100, 777, 3.0, 93.0, 8189, 1, 0, 0, 0), GDS_OK);
     ASSERT_EQ(GDS_Arc(h, 0, 0, 1000, 90.0, 0.0, 3, 3, 1, 0, 0, 0, 0), GDS_OK);
     ASSERT_EQ(GDS_Arc(h, 1, 2, 1000, 30.0, 30.0, 3, 3, 1, 0, 0, 0, 0), GDS_OK);
     ASSERT_EQ(GDS_Circle(h, 9, -9, 0, 5, 1, 0, 0, 0), GDS_OK);
@@ -172,7 +173,7 @@ TEST_F(CurveTest, SamplingRuleAtTheLimitsClockwiseAndDegenerate) {
     EXPECT_EQ(records[7 + 7].xy(), sample(5, 5, -54321, s, (radians(-350.0) - s) / 8189, 8189));
     // Sector: centre, count - 1 arc points with its own step formula, centre.
     std::vector<Point> sector = {{100, -100}};
-    for (const auto& p : sample(100, -100, 777, radians(3.0), (((93.0 - 3.0) * 3.141592653589793) / 7) * 0.005555555555555556, 6)) {
+    for (const auto& p : sample(100, -100, 777, radians(3.0), (((93.0 - 3.0) * 3.141592653589793) / 8189) * 0.005555555555555556, 8188)) {
         sector.push_back(p);
     }
     sector.push_back({100, -100});

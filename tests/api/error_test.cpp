@@ -1,4 +1,6 @@
+// SPDX-License-Identifier: MIT
 // GDS_GetError: every text byte for byte, bounded copies, unknown codes.
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -55,6 +57,11 @@ TEST(GetError, EveryMessageByteForByte) {
         EXPECT_EQ(GDS_GetError(m.code, exact.data(), static_cast<int32_t>(m.length + 1)), m.code);
         EXPECT_EQ(std::memcmp(exact.data(), m.text, m.length + 1), 0) << m.code;
         EXPECT_EQ(exact[m.length + 1], kFill);
+        // One byte short: the last character gives way to the NUL.
+        std::fill(exact.begin(), exact.end(), kFill);
+        EXPECT_EQ(GDS_GetError(m.code, exact.data(), static_cast<int32_t>(m.length)), m.code);
+        EXPECT_EQ(std::string(exact.data()), std::string(m.text, m.length - 1)) << m.code;
+        EXPECT_EQ(exact[m.length], kFill) << m.code;
         longest = std::max(longest, m.length);
     }
     EXPECT_EQ(longest + 1, std::size_t{GDS_ERROR_BUFFER_SIZE});

@@ -1,6 +1,8 @@
+// SPDX-License-Identifier: MIT
 // Library and structure brackets: the opening records, open failures, the
 // state machine, the name registry and unit values out of range.
 #include <cmath>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -13,6 +15,20 @@ namespace {
 
 const Bytes kMilliNano = hex("3E 41 89 37 4B C6 A7 F0 39 44 B8 2F A0 9B 5A 54");
 const double kInf = std::numeric_limits<double>::infinity();
+
+// A BGNLIB or BGNSTR payload whose first six words are the local time at
+// some second from 'from' to 'to' (the modification time; the access time
+// repeats it).
+bool stampedBetween(const Bytes& stamp, std::time_t from, std::time_t to) {
+    for (std::time_t t = from; t <= to; ++t) {
+        const std::tm local = *std::localtime(&t);
+        const int words[6] = {local.tm_year, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec};
+        bool same = true;
+        for (std::size_t i = 0; i < 6; ++i) same = same && (stamp[2 * i] << 8 | stamp[2 * i + 1]) == words[i];
+        if (same) return true;
+    }
+    return false;
+}
 
 class LibraryTest : public ::testing::Test {
 protected:
@@ -34,16 +50,17 @@ protected:
 };
 
 TEST_F(LibraryTest, EmptyLibraryIsHeaderBgnlibLibnameUnitsEndlib) {
+    const std::time_t before = std::time(nullptr);
     const Bytes file = emptyLibrary("a.gds");
+    const std::time_t after = std::time(nullptr);
     ASSERT_EQ(file.size(), 68u);
     EXPECT_EQ(maskTimestamps(file), hex("00 06 00 02 00 03 00 1C 01 02") + Bytes(24, 0) +
                                         hex("00 0A 02 06 61 2E 67 64 73 00 00 14 03 05") + kMilliNano +
                                         hex("00 04 04 00"));
-    // Both halves of BGNLIB carry one plausible local moment.
+    // Both halves of BGNLIB carry the local time of the call.
     const Bytes stamp(file.begin() + 10, file.begin() + 34);
     EXPECT_TRUE(std::equal(stamp.begin(), stamp.begin() + 12, stamp.begin() + 12));
-    EXPECT_GE(stamp[0] << 8 | stamp[1], 120);
-    EXPECT_TRUE(stamp[2] == 0 && stamp[3] >= 1 && stamp[3] <= 12);
+    EXPECT_TRUE(stampedBetween(stamp, before, after));
 }
 
 TEST_F(LibraryTest, LibnamePaddingAndWholePaths) {
@@ -108,6 +125,7 @@ std::vector<int> typesOf(const std::vector<Record>& records) {
 }
 
 TEST_F(StructureTest, DuplicateNameIsRefusedAndLeavesNoStructureOpen) {
+    const std::time_t before = std::time(nullptr);
     ASSERT_EQ(GDS_EndStructure(h), GDS_OK);
     EXPECT_EQ(GDS_BeginStructure(h, "S"), GDS_ERR_STRUCT_DUPLICATE);
     EXPECT_EQ(GDS_Box(h, 0, 0, 1, 1, 1, 0, 0, 0), GDS_ERR_STRUCT_NOT_OPEN);
@@ -131,6 +149,7 @@ TEST_F(StructureTest, DuplicateNameIsRefusedAndLeavesNoStructureOpen) {
         EXPECT_TRUE(std::equal(records[i].payload.begin(), records[i].payload.begin() + 12,
                                records[i].payload.begin() + 12));
     }
+    EXPECT_TRUE(stampedBetween(records[10].payload, before, std::time(nullptr)));
 }
 
 TEST_F(StructureTest, NamesAreExactByteStringsAndTheEmptyNameCountsOnce) {
@@ -157,13 +176,15 @@ TEST_F(StructureTest, NamesAreExactByteStringsAndTheEmptyNameCountsOnce) {
     EXPECT_EQ(big.payload, text(longest));
 }
 
-TEST_F(StructureTest, EndLibWithAStructureOpenReturns6AndLeavesTheFileUnended) {
+TEST_F(StructureTest, EndLibWithAStructureOpenReturns6AndStillEndsTheFile) {
     ASSERT_EQ(GDS_Box(h, 0, 0, 10, 20, 1, 0, 0, 0), GDS_OK);
     EXPECT_EQ(GDS_EndLib(h), GDS_ERR_STRUCT_NOT_CLOSED);
     h = nullptr;
-    const auto records = splitRecords(readFile(path));
-    ASSERT_EQ(records.size(), 6u + 7);
-    EXPECT_EQ(records.back().bytes(), kEndEl);
+    const Bytes file = readFile(path);
+    const auto records = splitRecords(file);
+    ASSERT_EQ(records.size(), 6u + 7 + 2);
+    EXPECT_EQ(records[12].bytes(), kEndEl);
+    EXPECT_EQ(Bytes(file.end() - 8, file.end()), hex("00 04 07 00 00 04 04 00"));
 }
 
 TEST_F(StructureTest, TwoHandlesAreIndependent) {

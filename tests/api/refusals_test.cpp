@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Refusals: which test wins when several faults coincide, null pointers,
 // curve samples out of range. Every refused call leaves the file as it was.
 #include <climits>
@@ -59,8 +60,11 @@ TEST_F(RefusalTest, EachElementsOwnTestsComeBeforeNullPointersAndRange) {
     EXPECT_EQ(GDS_Boundary(h, nullptr, kYs, 3, 1, 0, 0, 0), GDS_ERR_NO_POINTS);
     EXPECT_EQ(GDS_Boundary(h, kXs, nullptr, 3, 1, 0, 0, 0), GDS_ERR_NO_POINTS);
     EXPECT_EQ(GDS_Path(h, kXs, nullptr, 2, 1, 1, 0, 0, 0, 0), GDS_ERR_NO_POINTS);
+    EXPECT_EQ(GDS_Path(h, nullptr, kYs, 2, 1, 1, 0, 0, 0, 0), GDS_ERR_NO_POINTS);
     EXPECT_EQ(GDS_Node(h, nullptr, kYs, 1, 1, 0, 0, 0), GDS_ERR_NO_POINTS);
+    EXPECT_EQ(GDS_Node(h, kXs, nullptr, 1, 1, 0, 0, 0), GDS_ERR_NO_POINTS);
     EXPECT_EQ(GDS_Aref(h, "A", kXs, nullptr, 1, 1, 0, 1.0, 0.0, 0, 0), GDS_ERR_NO_POINTS);
+    EXPECT_EQ(GDS_Aref(h, "A", nullptr, kYs, 1, 1, 0, 1.0, 0.0, 0, 0), GDS_ERR_NO_POINTS);
     // TEXT: null string, then length, then texttype, then range.
     const std::string s600(600, 'x');
     EXPECT_EQ(GDS_Text(h, 0, 0, nullptr, 1, 300, 0, 0, 0, 0, kInf, 0.0, 0, 0), GDS_ERR_NO_STRING);

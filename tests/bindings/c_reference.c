@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Writes the reference files that the binding tests compare against: the
  * same sequence of calls that test_bindings.py makes through Python, made
  * here straight through the C functions.

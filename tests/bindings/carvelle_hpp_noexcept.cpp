@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // carvelle.hpp in a host built without exceptions: only the try_ forms exist,
 // and they report every refusal as a result code. Exit status 0 on success.
 

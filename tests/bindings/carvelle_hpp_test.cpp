@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C++ header: the same calls through carvelle.hpp and straight through
 // the C functions write the same bytes; refusals become carvelle::Error with
 // the library's code and text; scopes end what they began.

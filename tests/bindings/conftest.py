@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Shared helpers of the Python binding tests.
 
 The tests import the carvelle package from python/ and load the library named

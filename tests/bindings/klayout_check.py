@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Run inside KLayout: klayout -b -r klayout_check.py -rd gds=FILE
 # Reads the chip of examples/python/write_chip.py and checks what it holds.
 import sys

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Runs examples/python/write_chip.py, then lets KLayout read its output when
 # KLayout is installed.
 file(REMOVE ${OUT})

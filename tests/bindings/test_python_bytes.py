@@ -1,8 +1,8 @@
+# SPDX-License-Identifier: MIT
 """Bytes written through the Python package equal those of the same calls
 made through C (c_reference.c), timestamps masked."""
 
 import carvelle
-import pytest
 
 from conftest import masked, records
 

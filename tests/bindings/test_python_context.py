@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Leaving a with block ends the structure and the library, also when an
 exception leaves it, and never hides that exception."""
 

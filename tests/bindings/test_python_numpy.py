@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """numpy arrays as point lists: int32 arrays go to the library without a
 copy, other integer arrays are converted with a range check."""
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A disk that fails: /dev/full, and a file-size limit that makes a write fail
 // after N bytes. Every case must end without a crash or a hang, with
 // GDS_ERR_WRITE from the calls that hit or follow the failure, the refusals
@@ -14,10 +15,12 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -31,6 +34,19 @@
 
 #include "gds_api.h"
 #include "gds_test_support.h"
+
+// The library's close() resolves to this one in this program. Told to, it
+// fails after closing, as a network file system reports a deferred write
+// error at close.
+static std::atomic<bool> g_failNextClose{false};
+extern "C" int close(int fd) {
+    const long result = syscall(SYS_close, fd);
+    if (result == 0 && g_failNextClose.exchange(false)) {
+        errno = EIO;
+        return -1;
+    }
+    return static_cast<int>(result);
+}
 
 namespace {
 
@@ -110,8 +126,10 @@ void runLimited(rlim_t limit, const std::function<void(Log&)>& body) {
     if (pid == 0) {
         close(fds[0]);
         signal(SIGXFSZ, SIG_IGN);
-        const struct rlimit rl{limit, limit};
+        struct rlimit rl{};
         Log log;
+        if (getrlimit(RLIMIT_FSIZE, &rl) != 0) log.text = "getrlimit failed\n";
+        rl.rlim_cur = std::min(limit, rl.rlim_max);  // the hard limit stays, so a test can lift it
         if (setrlimit(RLIMIT_FSIZE, &rl) != 0) log.text = "setrlimit failed\n";
         alarm(60);
         if (log.text.empty()) body(log);
@@ -198,8 +216,10 @@ void checkFailedHandleInStructure(GdsHandle h, Log& log) {
 // one structure. The call whose records overflow the buffer for the first
 // time after limit bytes returns 18; so does every later call that passes
 // its own checks. GDS_EndStructure reports 18 but closes the bracket, so
-// GDS_EndLib reports the write failure (18), and frees the handle.
-void failInsideStructure(const std::string& path, std::size_t limit, Log& log) {
+// GDS_EndLib reports the write failure (18), and frees the handle. With
+// lift, the disk recovers after the failure: still nothing more may reach
+// the file, which would otherwise get a gap.
+void failInsideStructure(const std::string& path, std::size_t limit, Log& log, bool lift = false) {
     const std::size_t before = heapInUse();
     GdsHandle h = nullptr;
     CHECK_EQ(log, GDS_BeginLib(path.c_str(), 0.001, 1e-9, &h), GDS_OK);
@@ -218,6 +238,12 @@ void failInsideStructure(const std::string& path, std::size_t limit, Log& log) {
         used += size;
     }
     CHECK_EQ(log, failures, 1);
+    if (lift) {
+        struct rlimit rl{};
+        getrlimit(RLIMIT_FSIZE, &rl);
+        rl.rlim_cur = rl.rlim_max;
+        CHECK_EQ(log, setrlimit(RLIMIT_FSIZE, &rl), 0);
+    }
     checkFailedHandleInStructure(h, log);
     CHECK_EQ(log, GDS_EndStructure(h), GDS_ERR_WRITE);
     CHECK_EQ(log, GDS_EndStructure(h), GDS_ERR_STRUCT_NOT_OPEN);  // the bracket closed all the same
@@ -304,6 +330,26 @@ TEST_F(DeadDisk, WriteFailsAfterNBytesWithinTheFirstBlock) {
     }
 }
 
+TEST_F(DeadDisk, NothingReachesTheFileAfterAFailedWriteEvenWhenTheDiskRecovers) {
+    const std::string path = tempPath("recovers");
+    for (const std::size_t limit : {std::size_t{100}, kBuffer + 1}) {
+        SCOPED_TRACE(limit);
+        runLimited(limit, [&](Log& log) { failInsideStructure(path, limit, log, /*lift=*/true); });
+    }
+}
+
+TEST_F(DeadDisk, AFailedCloseIsReportedByEndLib) {
+    const std::string path = tempPath("close");
+    GdsHandle h = nullptr;
+    ASSERT_EQ(GDS_BeginLib(path.c_str(), 0.001, 1e-9, &h), GDS_OK);
+    ASSERT_EQ(GDS_BeginStructure(h, "A"), GDS_OK);
+    ASSERT_EQ(GDS_EndStructure(h), GDS_OK);
+    g_failNextClose = true;
+    EXPECT_EQ(GDS_EndLib(h), GDS_ERR_WRITE);
+    EXPECT_FALSE(g_failNextClose.exchange(false)) << "the library never closed its file";
+    std::remove(path.c_str());
+}
+
 TEST_F(DeadDisk, WriteFailsInALaterBlock) {
     // The first block reaches the file whole; a later one is cut.
     const std::string path = tempPath("later");
@@ -381,6 +427,85 @@ TEST_F(DeadDisk, FileCutInsideARecordStillTilesUpToTheCut) {
     });
 }
 
+// Elements that land on the end of the output buffer: one that fills it to
+// the last byte, and one 2 bytes too big for what is left, which must go to
+// the next block whole. A writer that reserves less room than it stores
+// runs past the buffer here; a second library with the same calls and no
+// filler gives the bytes to expect.
+struct Landing {
+    const char* name;
+    std::size_t size;  // bytes of the records of the call
+    std::function<int(GdsHandle)> write;
+};
+
+std::size_t pathSize(std::size_t points) { return kOpenClose + 3 * 6 + 8 + 4 + 8 * points; }
+
+std::vector<Landing> landings() {
+    static const std::string longText(512, 'w');
+    static const std::string longName(65530, 'N');
+    static const std::vector<std::int32_t> pathXs = ramp(16000, 5), pathYs = ramp(16000, 1);
+    const std::int32_t* xs = kXs.data();
+    const std::int32_t* ys = kYs.data();
+    const std::int32_t* px = pathXs.data();
+    const std::int32_t* py = pathYs.data();
+    return {
+        {"boundary", boundarySize(kMaxVertices), [=](GdsHandle h) { return GDS_Boundary(h, xs, ys, kMaxVertices, 1, 0, 0, 0); }},
+        {"small boundary", boundarySize(3), [=](GdsHandle h) { return GDS_Boundary(h, xs, ys, 3, 1, 0, 0, 0); }},
+        {"box", kBoxSize, [](GdsHandle h) { return GDS_Box(h, 1, 2, 3, 4, 1, 0, 0, 0); }},
+        {"path", pathSize(8190), [=](GdsHandle h) { return GDS_Path(h, px, py, 8190, 7, 1, 0, 0, 0, 0); }},
+        {"split path", pathSize(8190), [=](GdsHandle h) { return GDS_Path(h, px, py, 16000, 7, 1, 0, 0, 0, 0); }},
+        {"text", textSize(512), [](GdsHandle h) {
+             return GDS_Text(h, 0, 0, longText.c_str(), 1, 0, 0, 0, 0, 0, 1.0, 0.0, 0, 0); }},
+        {"sref", kOpenClose + 4 + 65530 + 6 + 12 + 12 + 12, [](GdsHandle h) {
+             return GDS_Sref(h, longName.c_str(), 0, 0, 0, 1.0, 0.0, 0, 0); }},
+        {"aref", kOpenClose + 4 + 65530 + 6 + 12 + 12 + 8 + 28, [=](GdsHandle h) {
+             return GDS_Aref(h, longName.c_str(), xs, ys, 2, 3, 0, 1.0, 0.0, 0, 0); }},
+        {"node", kOpenClose + 6 + 6 + 4 + 8 * 50, [=](GdsHandle h) { return GDS_Node(h, xs, ys, 50, 1, 0, 0, 0); }},
+        {"circle", boundarySize(kMaxVertices), [](GdsHandle h) { return GDS_Circle(h, 5, 6, 1000, kMaxVertices, 1, 0, 0, 0); }},
+        {"sector", boundarySize(kMaxVertices), [](GdsHandle h) {
+             return GDS_Sector(h, 5, 6, 1000, 10.0, 80.0, kMaxVertices, 1, 0, 0, 0); }},
+        {"arc", pathSize(kMaxVertices), [](GdsHandle h) {
+             return GDS_Arc(h, 5, 6, 1000, 10.0, 80.0, kMaxVertices, 3, 1, 0, 0, 0, 0); }},
+        {"structure", kEndStr + 28 + 4 + 65530, [](GdsHandle h) {
+             return GDS_EndStructure(h) | GDS_BeginStructure(h, longName.c_str()); }},
+    };
+}
+
+// Begins a library, fills it to filler bytes, makes the call, and follows
+// it with 3 MiB of curves and boundaries; returns the bytes from the call on.
+std::vector<std::uint8_t> landAndContinue(const std::string& path, const Landing& landing, std::size_t filler, Log& log) {
+    GdsHandle h = nullptr;
+    CHECK_EQ(log, GDS_BeginLib(path.c_str(), 0.001, 1e-9, &h), GDS_OK);
+    CHECK_EQ(log, GDS_BeginStructure(h, "A"), GDS_OK);
+    std::size_t used = libraryOpening(path) + kStructureOpen;
+    if (filler > 0) fillTo(h, used, filler, log);
+    CHECK_EQ(log, landing.write(h), GDS_OK);
+    for (int i = 0; i < 24; ++i) {
+        CHECK_EQ(log, GDS_Circle(h, i, -i, 100000, kMaxVertices, 2, 0, 0, 0), GDS_OK);
+        CHECK_EQ(log, GDS_Boundary(h, kXs.data(), kYs.data(), kMaxVertices, 3, 0, 0, 0), GDS_OK);
+    }
+    CHECK_EQ(log, GDS_EndStructure(h), GDS_OK);
+    CHECK_EQ(log, GDS_EndLib(h), GDS_OK);
+    const std::vector<std::uint8_t> bytes = gdstest::readFile(path);
+    std::remove(path.c_str());
+    return std::vector<std::uint8_t>(bytes.begin() + static_cast<long>(std::min(used, bytes.size())), bytes.end());
+}
+
+TEST(BufferEdges, ACallThatFillsTheBufferOrOverrunsItByTwoBytes) {
+    const std::string path = tempPath("edge");
+    for (const Landing& landing : landings()) {
+        for (const std::size_t left : {landing.size, landing.size - 2}) {
+            SCOPED_TRACE(std::string(landing.name) + ", room for " + std::to_string(left));
+            runLimited(RLIM_INFINITY, [&](Log& log) {
+                const std::vector<std::uint8_t> expected = landAndContinue(path, landing, 0, log);
+                const std::vector<std::uint8_t> got = landAndContinue(path, landing, kBuffer - left, log);
+                CHECK_EQ(log, got.size(), expected.size());
+                CHECK_EQ(log, got == expected, true);
+            });
+        }
+    }
+}
+
 // Calls that end with codes 3, 5 and 6: the handle must still be freed.
 class FailedLibraries : public ::testing::Test {};
 
@@ -424,22 +549,16 @@ TEST_F(FailedLibraries, EndLibWithAnOpenStructureClosesTheFileAndFreesTheHandle)
         ASSERT_EQ(GDS_EndLib(h), GDS_ERR_STRUCT_NOT_CLOSED);
     }
     EXPECT_LE(heapInUse(), before + kLeakSlack);
-    // The records written so far are in the file, whole, without ENDSTR or
-    // ENDLIB.
-    bool tiled = false;
-    const std::vector<gdstest::Record> records = gdstest::splitRecords(gdstest::readFile(path), tiled);
-    EXPECT_TRUE(tiled);
-    ASSERT_FALSE(records.empty());
-    EXPECT_EQ(records.back().type, gdstest::ENDEL);
-    for (const gdstest::Record& r : records) {
-        EXPECT_NE(r.type, gdstest::ENDSTR);
-        EXPECT_NE(r.type, gdstest::ENDLIB);
-    }
+    // The library is complete all the same: ENDSTR and ENDLIB close it.
+    const std::vector<gdstest::Record> records = gdstest::splitRecords(gdstest::readFile(path));
+    ASSERT_EQ(records.size(), 6u + 7 + 2);
+    EXPECT_EQ(records[13].type, gdstest::ENDSTR);
+    EXPECT_EQ(records[14].type, gdstest::ENDLIB);
     std::remove(path.c_str());
 }
 
 TEST_F(FailedLibraries, DevFullWithAnOpenStructureStillReports6AndFreesTheHandle) {
-    // EndLib tests its state before it writes: 6 wins over the dead disk.
+    // 6 wins over the dead disk, which gets nothing more.
     const std::size_t before = heapInUse();
     GdsHandle h = nullptr;
     ASSERT_EQ(GDS_BeginLib("/dev/full", 0.001, 1e-9, &h), GDS_OK);

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Makes sure that the interop readers catch faults in the bytes: copies the
 layouts with one hand-made fault each, runs both readers over the copies and
 requires each of them to fail, naming the faulty element.

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * Writes the interop layouts through the public C API, and next to each
  * layout a JSON manifest of exactly what was asked for. The reader scripts

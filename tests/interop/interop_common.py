@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Shared part of the interop readers: the manifest, what the file must hold
 according to it, and the comparison with what a reader saw.
 
@@ -24,7 +25,6 @@ one FAIL line per difference.
 import json
 import math
 import os
-import sys
 
 PI = 3.141592653589793
 DEGREE = 0.005555555555555556

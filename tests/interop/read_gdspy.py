@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Reads every layout of a folder with gdspy and compares it with its
 manifest. Usage: /usr/bin/python3 read_gdspy.py LAYOUT_DIR
 

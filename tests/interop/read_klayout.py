@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Reads every layout of a folder with KLayout and compares it with its
 manifest. Run headless:
 

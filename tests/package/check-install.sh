@@ -1,27 +1,9 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the built project into a scratch prefix, then builds and runs a
-# host program through find_package(Carvelle) and through pkg-config.
+# host program against it (consume.sh).
 set -euo pipefail
 build=$1 source=$2 scratch=$3
 rm -rf "$scratch" && mkdir -p "$scratch"
 cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
-cmake -S "$source/consumer" -B "$scratch/consumer" -DCMAKE_PREFIX_PATH="$scratch/prefix" >/dev/null
-cmake --build "$scratch/consumer" >/dev/null
-export LD_LIBRARY_PATH="$scratch/prefix/lib:$scratch/prefix/lib64:${LD_LIBRARY_PATH:-}"
-"$scratch/consumer/consumer" "$scratch/cmake.gds"
-
-PKG_CONFIG_PATH="$(dirname "$(find "$scratch/prefix" -name carvelle.pc)")"
-export PKG_CONFIG_PATH
-# pkg-config's flags are separate words.
-# shellcheck disable=SC2046
-cc "$source/consumer/consumer.c" $(pkg-config --cflags --libs carvelle) -o "$scratch/pkgconfig-consumer"
-"$scratch/pkgconfig-consumer" "$scratch/pkgconfig.gds"
-for file in "$scratch/cmake.gds" "$scratch/pkgconfig.gds"; do
-  test "$(tail -c 4 "$file" | od -An -tx1 | tr -d ' ')" = "00040400" || { echo "$file does not end with ENDLIB"; exit 1; }
-done
-# The installed merge tool joins the two into one library.
-"$scratch/prefix/bin/carvelle-merge" "$scratch/merged.gds" "$scratch/cmake.gds" "$scratch/pkgconfig.gds" 2>/dev/null &&
-  { echo "carvelle-merge joined two libraries that define the same structures"; exit 1; }
-"$scratch/prefix/bin/carvelle-merge" "$scratch/merged.gds" "$scratch/cmake.gds"
-test "$(tail -c 4 "$scratch/merged.gds" | od -An -tx1 | tr -d ' ')" = "00040400" || { echo "merged.gds does not end with ENDLIB"; exit 1; }
-echo "installed package found by CMake and pkg-config; carvelle-merge installed"
+"$source/consume.sh" "$scratch/prefix" "$scratch"

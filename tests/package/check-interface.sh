@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The shared library exports the seventeen GDS_ functions and nothing else,
 # and the public header compiles as strict C99 and as C++.
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test-only helpers: expected bytes spelled out, a record splitter for written
 // files, timestamp masking and a temporary directory. Independent of the
 // library's own encoders.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Separate handles on separate threads: several threads write their own
 // libraries at the same time, every element kind included, and each file
 // must equal, timestamps aside, the same library written by one thread

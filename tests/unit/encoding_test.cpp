@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Timestamps, the tag table and the string padding rule.
 #include "encoding/record_tags.h"
 #include "encoding/record_writer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // toReal8 and fitsReal8: the table of known values, every power of 16 and
 // the double below it, the range ends, and a randomized exactness check that
 // decodes the bytes by the value formula alone.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Force-included into the suites when they are built with MinGW: the few
 // POSIX calls that the shared test helpers use and that the Windows C
 // runtime spells differently.

@@ -1,10 +1,13 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * A host program in plain C: writes one library that uses every exported
- * function, with curves over awkward angles and large radii, so that the file
+ * function, with curves over awkward angles and large radii, and a structure
+ * that sweeps curves over half degrees, radii and counts, so that the file
  * depends on the platform's cosine and sine as much as possible. The same
- * source is built for Linux and for Windows (against carvelle.dll through
- * its import library, with gds_api.h declaring the functions dllimport), and
- * the two files must match byte for byte, timestamps aside.
+ * source is built for x86-64, aarch64 and s390x Linux and for Windows
+ * (against carvelle.dll through its import library, with gds_api.h declaring
+ * the functions dllimport), and the files must match byte for byte,
+ * timestamps aside.
  *
  * Usage: every_element OUTPUT.gds    Exit status 0 when every call succeeded.
  */
@@ -104,6 +107,52 @@ static void references(GdsHandle lib) {
     CALL(GDS_Aref(lib, "missing", ax, ay, 1, 1, 0x0004, 0.333333333333, 359.9, 1, 3));
 }
 
+/* Radii from 1 to 2^31 - 1: each power of two and the value below it, where
+ * the product with the cosine changes binade. */
+static int radii(int32_t *out) {
+    int n = 0, k;
+    int32_t power = 1;
+    out[n++] = 1;
+    for (k = 1; k <= 30; ++k) {
+        power *= 2;
+        out[n++] = power - 1;
+        out[n++] = power;
+    }
+    out[n++] = 2147483647;
+    return n;
+}
+
+/* About 2.5 MB of curves: every radius at counts whose steps fall on whole
+ * and half degrees; arcs and sectors starting on every half degree from
+ * -360 to 360; and counts from 3 to 8189 at the largest radius. */
+static void curveSweep(GdsHandle lib) {
+    int32_t r[64];
+    const int radiusCount = radii(r);
+    const int16_t stepCounts[] = {3, 4, 360, 720};
+    const int16_t counts[] = {3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 16, 31, 32, 33, 63, 64, 127, 128, 255, 256,
+                              511, 512, 1023, 1024, 2047, 2048, 4095, 4096, 8185, 8186, 8187, 8188, 8189};
+    int i, k;
+    for (i = 0; i < radiusCount; ++i) {
+        for (k = 0; k < (int)(sizeof stepCounts / sizeof stepCounts[0]); ++k) {
+            CALL(GDS_Circle(lib, 0, 0, r[i], stepCounts[k], 40, (int16_t)k, 0, 0));
+        }
+        CALL(GDS_Arc(lib, 0, 0, r[i], 0.0, 360.0, 720, 0, 41, 0, 0, 0, 0));
+    }
+    for (k = 0; k <= 1440; ++k) {
+        const double start = (k - 720) * 0.5;
+        const int32_t radius = r[k % radiusCount];
+        const int32_t centre = radius < 1073741824 ? k - 720 : 0;
+        const int16_t count = (int16_t)(3 + k % 6);
+        CALL(GDS_Arc(lib, centre, -centre, radius, start, start + 0.5 * (k % 9 + 1), count, 2, 42, 0, 0, 0, 0));
+        CALL(GDS_Sector(lib, -centre, centre, radius, start, start - 90.5 * (k % 3 + 1), count, 43, 0, 0, 0));
+    }
+    for (k = 0; k < (int)(sizeof counts / sizeof counts[0]); ++k) {
+        CALL(GDS_Circle(lib, 0, 0, 2147483647, counts[k], 44, 0, 0, 0));
+        CALL(GDS_Arc(lib, 0, 0, 2147483647, -0.5, 359.5, counts[k], 0, 44, 1, 0, 0, 0));
+        CALL(GDS_Sector(lib, 0, 0, 2147483647, 45.0, 315.5, counts[k], 44, 2, 0, 0));
+    }
+}
+
 int main(int argc, char **argv) {
     GdsHandle lib = NULL;
     if (argc != 2) {
@@ -120,6 +169,9 @@ int main(int argc, char **argv) {
     CALL(GDS_EndStructure(lib));
     CALL(GDS_BeginStructure(lib, "TOP"));
     references(lib);
+    CALL(GDS_EndStructure(lib));
+    CALL(GDS_BeginStructure(lib, "SWEEP"));
+    curveSweep(lib);
     CALL(GDS_EndStructure(lib));
     /* A refused call writes nothing on either platform. */
     check(GDS_BeginStructure(lib, "CELL"), GDS_ERR_STRUCT_DUPLICATE, "duplicate structure");

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The output file is opened without denying others: while a library is being
 // written, another handle can open the same file for reading or for writing.
 // The cases run on every platform; on Windows they also open the file through

@@ -1,9 +1,11 @@
+/* SPDX-License-Identifier: MIT */
 /*
- * Compares two stream files record by record, ignoring the 24-byte
- * timestamps of BGNLIB and BGNSTR (the time of day at which each was
- * written). Usage: gds_compare A.gds B.gds. Exit status 0 when the files
- * match, 1 when they differ (the first difference is printed), 2 on a
- * file that cannot be read or is not a sequence of whole records.
+ * Compares stream files record by record, ignoring the 24-byte timestamps
+ * of BGNLIB and BGNSTR (the time of day at which each was written).
+ * Usage: gds_compare REFERENCE.gds OTHER.gds... compares each OTHER with
+ * REFERENCE. Exit status 0 when all match, 1 when one differs (the first
+ * difference is printed), 2 on a file that cannot be read or is not a
+ * sequence of whole records.
  */
 #include <stdio.h>
 #include <stdlib.h>
@@ -71,17 +73,22 @@ static int compare(const char *nameA, unsigned char *a, long sizeA, const char *
 }
 
 int main(int argc, char **argv) {
-    unsigned char *a, *b;
-    long sizeA, sizeB;
-    int result;
-    if (argc != 3) {
-        fprintf(stderr, "usage: gds_compare A.gds B.gds\n");
+    unsigned char *reference;
+    long referenceSize;
+    int i, worst = 0;
+    if (argc < 3) {
+        fprintf(stderr, "usage: gds_compare REFERENCE.gds OTHER.gds...\n");
         return 2;
     }
-    a = slurp(argv[1], &sizeA);
-    b = slurp(argv[2], &sizeB);
-    result = compare(argv[1], a, sizeA, argv[2], b, sizeB);
-    free(a);
-    free(b);
-    return result;
+    reference = slurp(argv[1], &referenceSize);
+    for (i = 2; i < argc; ++i) {
+        long size;
+        unsigned char *other = slurp(argv[i], &size);
+        const int result = compare(argv[1], reference, referenceSize, argv[i], other, size);
+        if (result > worst) worst = result;
+        free(other);
+    }
+    free(reference);
+    if (worst == 0) printf("PASSED: %d files equal record for record, timestamps aside\n", argc - 1);
+    return worst;
 }

@@ -1,7 +1,8 @@
+# SPDX-License-Identifier: MIT
 # Checks gds_compare itself: the same library written twice, over a second
 # apart and under the same name, differs only in its timestamps and compares
 # equal; written under another name of the same length (so only LIBNAME
-# changes) it compares different.
+# changes) it compares different, also when it comes last of several.
 foreach(run a b c)
   file(MAKE_DIRECTORY ${run})
   set(name out.gds)
@@ -28,4 +29,8 @@ endif()
 execute_process(COMMAND ${COMPARE} a/out.gds c/oux.gds RESULT_VARIABLE status)
 if(NOT status EQUAL 1)
   message(FATAL_ERROR "gds_compare misses a changed LIBNAME (status ${status})")
+endif()
+execute_process(COMMAND ${COMPARE} a/out.gds b/out.gds c/oux.gds RESULT_VARIABLE status)
+if(NOT status EQUAL 1)
+  message(FATAL_ERROR "gds_compare misses a changed LIBNAME in the last of three files (status ${status})")
 endif()

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Reads a PE file with objdump and checks one property of it:
 #   CHECK=exports  FILE is carvelle.dll: it exports exactly the seventeen
 #                  GDS_ functions, by their plain names, and nothing else.

@@ -1,0 +1,37 @@
+# SPDX-License-Identifier: MIT
+# Reference pages from the comments of include/gds_api.h: `make docs` (the
+# target `docs`) writes man pages (section 3) and HTML to <build>/docs.
+# With CARVELLE_BUILD_DOCS the pages are built with the library and the man
+# pages are installed with the development files.
+option(CARVELLE_BUILD_DOCS "Build the reference pages with the library and install the man pages" OFF)
+find_package(Doxygen QUIET)
+if(NOT DOXYGEN_FOUND)
+  if(CARVELLE_BUILD_DOCS)
+    message(FATAL_ERROR "CARVELLE_BUILD_DOCS needs Doxygen (scripts/install-deps doxygen)")
+  endif()
+  return()
+endif()
+
+set(CARVELLE_DOCS_DIR ${PROJECT_BINARY_DIR}/docs)
+configure_file(${PROJECT_SOURCE_DIR}/docs/reference/Doxyfile.in ${PROJECT_BINARY_DIR}/Doxyfile @ONLY)
+# Doxygen leaves pages of removed functions behind: start from an empty folder.
+add_custom_command(OUTPUT ${CARVELLE_DOCS_DIR}/man/man3/carvelle.3
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${CARVELLE_DOCS_DIR}
+  COMMAND Doxygen::doxygen ${PROJECT_BINARY_DIR}/Doxyfile
+  DEPENDS ${PROJECT_SOURCE_DIR}/include/gds_api.h ${PROJECT_BINARY_DIR}/Doxyfile
+  COMMENT "Reference pages from gds_api.h"
+  VERBATIM)
+if(CARVELLE_BUILD_DOCS)
+  add_custom_target(docs ALL DEPENDS ${CARVELLE_DOCS_DIR}/man/man3/carvelle.3)
+  # Debian installs manual pages compressed.
+  install(CODE "
+    file(GLOB pages \"${CARVELLE_DOCS_DIR}/man/man3/*.3\")
+    file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_MANDIR}/man3\")
+    foreach(page IN LISTS pages)
+      get_filename_component(name \"\${page}\" NAME)
+      set(target \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_MANDIR}/man3/\${name}.gz\")
+      execute_process(COMMAND gzip -9 -n -c \"\${page}\" OUTPUT_FILE \"\${target}\" COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()" COMPONENT development)
+else()
+  add_custom_target(docs DEPENDS ${CARVELLE_DOCS_DIR}/man/man3/carvelle.3)
+endif()
