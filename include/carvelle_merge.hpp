@@ -34,8 +34,8 @@ enum class MergeFailure : int {
 
 struct MergeResult {
     MergeFailure failure = MergeFailure::None;
-    std::string message;         // what was refused and where (part path, byte offset); empty on success
-    std::uint64_t bytes = 0;     // size of the output
+    std::string message;      // what was refused and where (part path, byte offset); empty on success
+    std::uint64_t bytes = 0;  // size of the output
     std::uint64_t structures = 0;
     explicit operator bool() const noexcept { return failure == MergeFailure::None; }
 };

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <thread>
 #include <unordered_map>
@@ -29,10 +30,10 @@ constexpr std::uint64_t kCopySlice = std::uint64_t{64} << 20;
 // A UNITS payload as "user unit 0.001, 1e-09 m", for messages only.
 std::string describeUnits(const std::string& payload) {
     double values[2];
-    for (int i = 0; i < 2; ++i) {
-        const auto* bytes = reinterpret_cast<const std::uint8_t*>(payload.data()) + 8 * i;
+    for (std::size_t i = 0; i < 2; ++i) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(payload.data()) + sizeof(Real8) * i;
         std::uint64_t mantissa = 0;
-        for (int b = 1; b < 8; ++b) mantissa = mantissa << 8 | bytes[b];
+        for (std::size_t b = 1; b < sizeof(Real8); ++b) mantissa = mantissa << 8 | bytes[b];
         const double magnitude = std::ldexp(static_cast<double>(mantissa), 4 * ((bytes[0] & 0x7F) - 64) - 56);
         values[i] = (bytes[0] & 0x80) ? -magnitude : magnitude;
     }
@@ -128,7 +129,9 @@ private:
 class Merger {
 public:
     Merger(const std::string& output, const std::vector<std::string>& paths) : output_(output) {
-        for (const std::string& path : paths) parts_.push_back({&path});
+        std::transform(paths.begin(), paths.end(), std::back_inserter(parts_), [](const std::string& path) {
+            return Part{&path};
+        });
     }
 
     MergeResult run() {
@@ -202,13 +205,13 @@ private:
         if (std::filesystem::is_directory(output_, ignored)) {
             return outcome_.fail(MergeFailure::Open, "output " + output_ + " is a folder");
         }
-        for (const Part& part : parts_) {
-            // Replacing a part with the merge would lose it if anything went wrong later, and a forgotten
-            // output name makes the first part the output: refused either way.
-            if (std::filesystem::equivalent(output_, *part.path, ignored)) {
-                return outcome_.fail(MergeFailure::OutputIsPart, "output " + output_ + " is also the part " +
-                                                                     *part.path);
-            }
+        // Replacing a part with the merge would lose it if anything went wrong later, and a forgotten output
+        // name makes the first part the output: refused either way.
+        const auto same = std::find_if(parts_.begin(), parts_.end(), [&](const Part& part) {
+            return std::filesystem::equivalent(output_, *part.path, ignored);
+        });
+        if (same != parts_.end()) {
+            return outcome_.fail(MergeFailure::OutputIsPart, "output " + output_ + " is also the part " + *same->path);
         }
         return true;
     }

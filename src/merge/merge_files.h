@@ -71,7 +71,11 @@ private:
     std::string path_, temporary_;
     bool copyThroughBuffer(PartFile& part, std::uint64_t offset, std::uint64_t size, std::string& error);
 
-    enum class Copier { Range, SendFile, Buffer };
+    enum class Copier {
+        Range,
+        SendFile,
+        Buffer
+    };
     Copier copier_ = Copier::Range;
     std::unique_ptr<std::uint8_t[]> buffer_;
 };

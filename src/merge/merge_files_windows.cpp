@@ -29,7 +29,8 @@ std::wstring wide(const std::string& name) {
     const int size = static_cast<int>(name.size());
     const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 128; });
     const bool utf8 = !ascii && MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(), size, nullptr, 0) > 0;
-    const UINT page = utf8 ? CP_UTF8 : AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+    const UINT narrowPage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
+    const UINT page = utf8 ? CP_UTF8 : narrowPage;
     std::wstring text(static_cast<std::size_t>(MultiByteToWideChar(page, 0, name.data(), size, nullptr, 0)), L'\0');
     MultiByteToWideChar(page, 0, name.data(), size, text.data(), static_cast<int>(text.size()));
     return text;
@@ -46,15 +47,15 @@ bool PartFile::open(const std::string& path, std::string& error) {
     close();
     const HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    LARGE_INTEGER size{};
-    if (file == INVALID_HANDLE_VALUE || !GetFileSizeEx(file, &size)) {
+    LARGE_INTEGER length{};
+    if (file == INVALID_HANDLE_VALUE || !GetFileSizeEx(file, &length)) {
         error = failure("cannot open part", path);
         if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
         return false;
     }
     handle_ = reinterpret_cast<std::intptr_t>(file);
     path_ = path;
-    size_ = static_cast<std::uint64_t>(size.QuadPart);
+    size_ = static_cast<std::uint64_t>(length.QuadPart);
     return true;
 }
 

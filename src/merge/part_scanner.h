@@ -29,7 +29,16 @@ public:
     const std::string& error() const { return error_; }
 
 private:
-    enum class Expect : std::uint8_t { Header, BgnLib, LibName, Units, Structure, StrName, Element, Padding };
+    enum class Expect : std::uint8_t {
+        Header,
+        BgnLib,
+        LibName,
+        Units,
+        Structure,
+        StrName,
+        Element,
+        Padding
+    };
 
     bool fail(std::string reason);
     bool beginRecord();
