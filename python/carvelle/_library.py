@@ -5,7 +5,7 @@ import os
 import warnings
 import weakref
 from types import TracebackType
-from typing import Any, List, Optional, Sequence, Type, Union
+from typing import TYPE_CHECKING, Any, List, Optional, Sequence, Type, Union
 
 from . import _arrays, _values
 from ._backend import backend
@@ -16,8 +16,13 @@ PathName = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 _PATH_MOST = 32767      # a PATH's count is 16 bits; the library splits long ones
 _BOUNDARY_MOST = 8189   # more is refused by the library, element by element
 
+if TYPE_CHECKING:  # both backends have the surface of the compiled one
+    from ._compiled import StructureBase, Writer
+else:
+    StructureBase, Writer = backend.StructureBase, backend.Writer
 
-class Structure(backend.StructureBase):  # type: ignore[misc, name-defined]
+
+class Structure(StructureBase):
     """The open structure of a Library; its methods write elements into it.
 
     Coordinates are integers in database units (bool and floats are refused:
@@ -26,7 +31,7 @@ class Structure(backend.StructureBase):  # type: ignore[misc, name-defined]
     Batch writers take numpy arrays and write every element in one call.
     """
 
-    def __init__(self, writer: Any, serial: int, name: Any, library: "Library") -> None:
+    def __init__(self, writer: Writer, serial: int, name: Any, library: "Library") -> None:
         super().__init__(writer, serial)
         self.name = name
         self._library = weakref.ref(library)
@@ -138,12 +143,11 @@ class Library:
 
     def __init__(self, path: PathName, user_unit: Optional[float] = None, meter_unit: Optional[float] = None, *,
                  unit: Optional[float] = None, precision: Optional[float] = None) -> None:
-        self._writer: Any = None
         self.units = Units.from_arguments(user_unit, meter_unit, unit, precision)
         self.path = path
         name = file_name_bytes(path)
         try:
-            self._writer = backend.Writer(name, self.units.user_unit, self.units.meter_unit)
+            self._writer = Writer(name, self.units.user_unit, self.units.meter_unit)
         except Error as error:
             if error.code == Result.GDS_ERR_OPEN:
                 error.detail = why_not_writable(name)
@@ -151,12 +155,12 @@ class Library:
 
     @property
     def closed(self) -> bool:
-        return self._writer is None or self._writer.handle is None
+        return self._writer.handle is None
 
     @property
     def handle(self) -> Optional[int]:
         """The GdsHandle as an integer (None once closed), for direct C calls."""
-        return None if self._writer is None else self._writer.handle  # type: ignore[no-any-return]
+        return self._writer.handle
 
     def structure(self, name: Union[str, bytes]) -> Structure:
         """Begins the structure name (str or bytes) and returns it; use it as
@@ -179,7 +183,7 @@ class Library:
         self._end(raising=True)
 
     def _end(self, raising: bool) -> None:
-        writer = self._writer
+        writer: Optional[Writer] = getattr(self, "_writer", None)  # None when __init__ failed
         if writer is None or writer.handle is None:
             return
         first = None
@@ -194,8 +198,8 @@ class Library:
             first = first or error
         missing = self.undefined_structures()
         if missing:
-            warnings.warn("%s: structures referenced but never defined: %s" % (self.path, ", ".join(missing)),
-                          UndefinedStructureWarning, stacklevel=3)
+            warnings.warn("%s: structures referenced but never defined: %s"
+                          % (os.fsdecode(self.path), ", ".join(missing)), UndefinedStructureWarning, stacklevel=3)
         if raising and first is not None:
             raise first
 

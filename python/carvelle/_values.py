@@ -10,7 +10,7 @@ integer here.
 
 import operator
 from array import array
-from typing import Any, Optional, Sequence, Tuple
+from typing import Any, Iterable, Optional, Sequence, Tuple, cast
 
 I32_MIN, I32_MAX = -2147483648, 2147483647
 W16_MIN, W16_MAX = -32768, 65535   # layers, types, bit words, cols, rows
@@ -147,7 +147,9 @@ def int32_columns(points: Any, ys: Any = None, what: str = "points") -> Columns:
 
 def pair(point: object, what: str) -> Tuple[int, int]:
     try:
-        x, y = point  # type: ignore[misc]
-    except (TypeError, ValueError):
-        raise TypeError("%s must be an (x, y) pair" % what) from None
-    return i32(x, what + ".x"), i32(y, what + ".y")
+        coordinates = tuple(cast(Iterable[object], point))
+    except TypeError:
+        coordinates = ()
+    if len(coordinates) != 2:
+        raise TypeError("%s must be an (x, y) pair" % what)
+    return i32(coordinates[0], what + ".x"), i32(coordinates[1], what + ".y")

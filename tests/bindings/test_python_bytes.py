@@ -2,7 +2,6 @@
 made through C (c_reference.c), timestamps masked."""
 
 import carvelle
-import pytest
 
 from conftest import masked, records
 
