@@ -49,4 +49,5 @@ bench-quick:
 	bench/compare --quick --callgrind
 
 bench-python: build
-	CARVELLE_LIBRARY=$(BUILD)/libcarvelle.so.1 /usr/bin/python3 python/bench_boxes.py
+	scripts/install-deps time python3-numpy python3-gdspy klayout
+	/usr/bin/python3 python/bench_boxes.py --build $(BUILD)
