@@ -5,13 +5,14 @@ ctypes backends per call and in batches, KLayout's pya and gdspy.
     /usr/bin/python3 python/bench_boxes.py [--build DIR] [--count N] [--batch-count N] [--rounds R] [--no-peers]
 
 Every writer runs as a whole process under /usr/bin/time -v (interpreter
-start, imports, building and writing); the table gives the median of the
-rounds: the process's wall time, the time of the writing calls alone (as
-the process measures it), that time per element, the peak resident memory
-and the file size. All write the same geometry as bench/write_shapes.c:
-box i on a 1000-column grid with a 200-unit pitch, 100 x 100, layer 1 of
-one cell, database unit 1 nm. Before timing, the batch writer's file is
-checked to equal the C driver's, timestamps aside.
+start, imports, building and writing), the writers taking turns round after
+round; the table gives the median of the rounds: the process's wall time,
+the time of the writing calls alone (as the process measures it), that time
+per element, the peak resident memory and the file size. All write the same
+geometry as bench/write_shapes.c: box i on a 1000-column grid with a
+200-unit pitch, 100 x 100, layer 1 of one cell, database unit 1 nm, to
+/dev/shm when it exists. Before timing, the batch writer's file is checked
+to equal the C driver's, timestamps aside.
 
 - C driver: bench/write_shapes.c, compiled here against the build's library;
 - box() / boundary(): one Structure.box or Structure.boundary (four corners
@@ -46,7 +47,7 @@ import numpy as np
 import carvelle
 kind, count, out = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 if kind == "boxes":
-    i = np.arange(count, dtype=np.int64)
+    i = np.arange(count, dtype=np.int32)
     corners = np.empty((count, 4), dtype=np.int32)
     corners[:, 0] = (i % 1000) * 200
     corners[:, 1] = (i // 1000) * 200
@@ -122,7 +123,9 @@ def main():
     if not os.path.exists("/usr/bin/time"):
         sys.exit("needs /usr/bin/time (Debian package time)")
     build = os.path.abspath(args.build)
-    out_dir = tempfile.mkdtemp(prefix="carvelle-bench-")
+    # In memory (tmpfs) where there is one: the figures then measure the
+    # writers, not the virtual disk's write-back, which other work disturbs.
+    out_dir = tempfile.mkdtemp(prefix="carvelle-bench-", dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
     child = os.path.join(out_dir, "carvelle_child.py")
     with open(child, "w") as f:
         f.write(CARVELLE_CHILD)
@@ -164,21 +167,26 @@ def main():
     if files[0] != files[1]:
         sys.exit("boxes() does not write the C driver's bytes")
 
-    print("files in %s, median of %d rounds, 2-core VM\n" % (out_dir, args.rounds))
+    print("median of %d interleaved rounds; each file deleted after its run\n" % args.rounds)
+    timings = {label: [] for label, _, _ in runs}
+    sizes = {}
+    path = os.path.join(out_dir, "bench.gds")
+    for _ in range(args.rounds):
+        for label, count, (run_env, command) in runs:
+            timings[label].append(timed(command(path), run_env))
+            sizes[label] = os.path.getsize(path) / 1e6
+            os.remove(path)
     print("| writer | boxes | process (s) | writing (s) | per box (ns) | peak RSS (MiB) | file (MB) |")
     print("|---|---:|---:|---:|---:|---:|---:|")
     results = {}
-    for label, count, (run_env, command) in runs:
-        path = os.path.join(out_dir, "bench.gds")
-        rounds = [timed(command(path), run_env) for _ in range(args.rounds)]
-        size = os.path.getsize(path) / 1e6
-        os.remove(path)
+    for label, count, _ in runs:
+        rounds = timings[label]
         wall = statistics.median(r[0] for r in rounds)
         peak = statistics.median(r[1] for r in rounds) / 1024.0
         writing = statistics.median(r[2] if r[2] is not None else r[0] for r in rounds)
         results[label] = (writing / count, wall / count)
         print("| %s | %d | %.3f | %.3f | %.0f | %.1f | %.1f |"
-              % (label, count, wall, writing, writing / count * 1e9, peak, size), flush=True)
+              % (label, count, wall, writing, writing / count * 1e9, peak, sizes[label]))
     print()
     for kind in ("box", "boundary"):
         ratio = results["carvelle ctypes, %s() per box" % kind][0] / results["carvelle compiled, %s() per box"
