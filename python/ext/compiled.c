@@ -62,8 +62,8 @@ static int writer_init(Writer *self, PyObject *args, PyObject *kwds) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_RuntimeError, "Writer is begun once");
         return -1;
     }
-    self->referenced = PySet_New(NULL);
-    self->defined = PySet_New(NULL);
+    Py_XSETREF(self->referenced, PySet_New(NULL));
+    Py_XSETREF(self->defined, PySet_New(NULL));
     if (self->referenced == NULL || self->defined == NULL) return -1;
     code = GDS_BeginLib(path, user_unit, meter_unit, &handle);
     if (code != GDS_OK) {
