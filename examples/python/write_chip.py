@@ -42,8 +42,7 @@ def write(path):
                 top.text(x, 17000, "PAD%d" % i, layer=LABEL, mag=2.0)
             # wiring from the pads to the via field
             top.path([(10000, 10000), (10000, 20000), (20000, 20000)], width=400, layer=METAL1)
-            top.path([90000, 90000, 38000], [10000, 26000, 26000], width=400, layer=METAL2,
-                      pathtype=2)
+            top.path([90000, 90000, 38000], [10000, 26000, 26000], width=400, layer=METAL2, pathtype=2)
             top.arc(50000, 45000, 8000, 0.0, 180.0, 48, width=300, layer=METAL1)
             top.sector(50000, 45000, 5000, 180.0, 360.0, 32, layer=METAL2)
             top.sref("VIA1", 90000, 26000, strans=0x8000)  # reflected about the x axis
