@@ -8,7 +8,8 @@ CMAKE_FLAGS ?=
 all: build
 
 deps:
-	scripts/install-deps cmake ninja-build g++ pkg-config libgtest-dev python3 python3-pytest python3-numpy
+	scripts/install-deps cmake ninja-build g++ pkg-config libgtest-dev python3 python3-pytest python3-numpy \
+	  python3-dev python3-venv python3-pip python3-setuptools python3-wheel python3-build mypy
 
 build:
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
