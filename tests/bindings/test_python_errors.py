@@ -3,6 +3,7 @@ values that do not fit a C parameter raise before the library is called."""
 
 import math
 import os
+import sys
 
 import carvelle
 import pytest
@@ -193,3 +194,28 @@ class TestValuesThatDoNotFit:
             top.boundary("abc")
         with pytest.raises(ValueError):
             top.text(0, 0, "a\0b")
+
+
+class TestArguments:
+    def test_calls_are_matched_as_python_matches_them(self, top):
+        top.box(x1=0, y1=0, x2=1, y2=1, layer=2)
+        top.boundary([0, 1, 0], ys=[0, 0, 1])
+        for bad in (lambda: top.box(0, 0, 1), lambda: top.box(0, 0, 1, 1, 5), lambda: top.box(0, 0, 1, 1, layr=1),
+                    lambda: top.box(0, 0, 1, 1, x1=0), lambda: top.text(0, 0)):
+            with pytest.raises(TypeError):
+                bad()
+
+    def test_long_point_lists_of_lists_equal_two_columns(self, in_tmp):
+        ring = [[i, i % 7] for i in range(300)]
+        with carvelle.Library("p.gds") as lib, lib.structure("P") as p:
+            p.boundary(ring)
+            p.boundary([x for x, _ in ring], [y for _, y in ring])
+            p.path(tuple(map(tuple, ring)), width=3)
+            p.path([x for x, _ in ring], [y for _, y in ring], width=3)
+        xy = [payload for tag, payload in records((in_tmp / "p.gds").read_bytes()) if tag == 0x1003]
+        assert xy[0] == xy[1] and xy[2] == xy[3] and len(xy[0]) == 301 * 8
+
+    def test_windows_file_names_are_utf8(self, monkeypatch):
+        from carvelle import _errors
+        monkeypatch.setattr(sys, "platform", "win32")
+        assert _errors.file_name_bytes("µm\u4e2d.gds") == "µm\u4e2d.gds".encode("utf-8")
