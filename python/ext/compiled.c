@@ -52,6 +52,17 @@ static int refuse_busy(Writer *w) {
     return 0;
 }
 
+/* Calls that open, flush or close the file run without the GIL: a slow disk
+ * or a pipe that this process itself reads must not stop the other threads.
+ * Meanwhile the writer is busy, so no other thread can end or use it. */
+#define WITHOUT_GIL(writer, call)             \
+    do {                                      \
+        (writer)->busy = 1;                   \
+        Py_BEGIN_ALLOW_THREADS code = (call); \
+        Py_END_ALLOW_THREADS                  \
+        (writer)->busy = 0;                   \
+    } while (0)
+
 static int writer_init(Writer *self, PyObject *args, PyObject *kwds) {
     const char *path;
     double user_unit, meter_unit;
@@ -65,7 +76,7 @@ static int writer_init(Writer *self, PyObject *args, PyObject *kwds) {
     Py_XSETREF(self->referenced, PySet_New(NULL));
     Py_XSETREF(self->defined, PySet_New(NULL));
     if (self->referenced == NULL || self->defined == NULL) return -1;
-    code = GDS_BeginLib(path, user_unit, meter_unit, &handle);
+    WITHOUT_GIL(self, GDS_BeginLib(path, user_unit, meter_unit, &handle));
     if (code != GDS_OK) {
         if (handle != NULL) GDS_EndLib(handle); /* stored even when the file could not be begun */
         raise_error(code, "GDS_BeginLib", -1);
@@ -86,7 +97,7 @@ static PyObject *writer_begin_structure(Writer *self, PyObject *name) {
     int32_t code;
     if (refuse_busy(self) < 0) return NULL;
     if (name != Py_None && !PyBytes_Check(name)) return PyErr_Format(PyExc_TypeError, "name must be bytes or None");
-    code = GDS_BeginStructure(self->handle, name == Py_None ? NULL : PyBytes_AS_STRING(name));
+    WITHOUT_GIL(self, GDS_BeginStructure(self->handle, name == Py_None ? NULL : PyBytes_AS_STRING(name)));
     if (code != GDS_OK) return raise_error(code, "GDS_BeginStructure", -1);
     if (PySet_Add(self->defined, name) < 0) return NULL;
     self->open_serial = ++self->serials;
@@ -98,7 +109,7 @@ static PyObject *writer_end_structure(Writer *self, PyObject *unused) {
     (void)unused;
     if (refuse_busy(self) < 0) return NULL;
     self->open_serial = 0;
-    code = GDS_EndStructure(self->handle);
+    WITHOUT_GIL(self, GDS_EndStructure(self->handle));
     if (code != GDS_OK) return raise_error(code, "GDS_EndStructure", -1);
     Py_RETURN_NONE;
 }
@@ -111,7 +122,7 @@ static PyObject *writer_end_library(Writer *self, PyObject *unused) {
     self->handle = NULL;
     self->open_serial = 0;
     if (handle == NULL) Py_RETURN_NONE;
-    code = GDS_EndLib(handle);
+    WITHOUT_GIL(self, GDS_EndLib(handle));
     if (code != GDS_OK) return raise_error(code, "GDS_EndLib", -1);
     Py_RETURN_NONE;
 }

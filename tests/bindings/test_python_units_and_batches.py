@@ -2,7 +2,10 @@
 """User units and their own door, the numpy batch writers, and the
 structures that are referenced but never defined."""
 
+import os
 import struct
+import subprocess
+import sys
 import warnings
 
 import carvelle
@@ -150,3 +153,42 @@ def test_structures_referenced_but_never_defined_are_reported(in_tmp):
         warnings.simplefilter("error")
         with carvelle.Library("ok.gds") as lib, lib.structure("A") as a:
             a.sref("A", 0, 0)
+
+
+FIFO_READER = r"""
+import os, sys, threading
+import numpy as np
+import carvelle
+fifo = sys.argv[1]
+reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)   # so that the library's open does not wait
+lib = carvelle.Library(fifo)
+os.set_blocking(reader, True)
+
+def write():
+    with lib, lib.structure("G") as g:
+        g.boxes(np.zeros((100000, 4), dtype=np.int32))
+
+thread = threading.Thread(target=write)
+thread.start()
+total = 0
+while True:   # needs the GIL while the batch blocks on the full pipe
+    chunk = os.read(reader, 1 << 20)
+    if not chunk:
+        break
+    total += len(chunk)
+thread.join()
+print(total)
+"""
+
+
+@pytest.mark.skipif(not hasattr(os, "mkfifo"), reason="needs named pipes")
+def test_a_batch_lets_other_threads_run_while_it_writes(tmp_path):
+    """The batch writes into a pipe that this process's main thread reads:
+    were the GIL held while the batch writes, nobody would read and the
+    child would hang."""
+    fifo = tmp_path / "pipe.gds"
+    os.mkfifo(fifo)
+    result = subprocess.run([sys.executable, "-c", FIFO_READER, str(fifo)], capture_output=True, text=True,
+                            timeout=100, env=os.environ)
+    assert result.returncode == 0, result.stderr
+    assert int(result.stdout) > 100000 * 44
