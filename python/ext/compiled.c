@@ -5,6 +5,10 @@
  * carvelle._values, so both backends accept and refuse the same values with
  * the same exceptions. Batch writers loop over arrays that Python has
  * checked, with the GIL released. */
+/* The layout is CPython's own (case labels flush with the switch, one-line
+ * ifs, tables of signatures), which the library's style would rewrap around
+ * CPython's statement macros. */
+// clang-format off
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 #include <structmember.h>
@@ -252,9 +256,9 @@ static int real(PyObject *value, const char *what, double *out) {
 }
 
 static int text(Call *c, PyObject *value, const char *what, const char **out) {
-    Py_ssize_t size;
+    Py_ssize_t size = 0;
     const char *data = NULL;
-    if (value == Py_None) {
+    if (value == NULL || value == Py_None) { /* not given, or None: the library refuses a null text */
         *out = NULL;
         return 0;
     }
@@ -379,6 +383,8 @@ static int begin(Structure *self, Signature *sig, PyObject *const *args, Py_ssiz
     int corners = 0;
     c->kept = c->viewed = 0;
     c->heap = NULL;
+    c->text_size = 0;
+    memset(c->v, 0, sizeof c->v);
     if (nargs > sig->positional) {
         PyErr_Format(PyExc_TypeError, "%s() takes at most %d positional arguments (%zd given)", sig->method,
                      sig->positional, nargs);
@@ -405,7 +411,8 @@ static int begin(Structure *self, Signature *sig, PyObject *const *args, Py_ssiz
     for (i = 0; i < sig->count; ++i) {
         const Param *param = &sig->params[i];
         PyObject *value = given[i];
-        if (value == NULL && i < sig->required) {
+        /* Points and corners have no default, whatever the signature says. */
+        if (value == NULL && (i < sig->required || param->kind == POINTS || param->kind == PAIR)) {
             PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s'", sig->method, param->name);
             return -1;
         }
