@@ -13,7 +13,8 @@ TEST_FILE_BLOCKS = 4194304
 all: build
 
 deps:
-	scripts/install-deps cmake ninja-build g++ pkg-config libgtest-dev python3 python3-pytest python3-numpy
+	scripts/install-deps cmake ninja-build g++ pkg-config libgtest-dev python3 python3-pytest python3-numpy \
+	  python3-dev python3-venv python3-pip python3-setuptools python3-wheel python3-build mypy
 
 build:
 	scripts/install-deps cmake ninja-build g++
@@ -91,7 +92,8 @@ bench-quick:
 	bench/compare --quick --callgrind
 
 bench-python: build
-	CARVELLE_LIBRARY=$(BUILD)/libcarvelle.so.1 /usr/bin/python3 python/bench_boxes.py
+	scripts/install-deps time python3-numpy python3-gdspy klayout
+	/usr/bin/python3 python/bench_boxes.py --build $(BUILD)
 
 # carvelle-merge beside cp on the same 780 MB of parts.
 bench-merge:

@@ -34,13 +34,13 @@ GDS_API int32_t GDS_BeginLib(const char* fileName, double userUnit, double meter
     if (writer == nullptr) return GDS_ERR_HANDLE;
     // Stored before the open, so that the caller can free a failed library.
     *outHandle = reinterpret_cast<GdsHandle>(writer);
-    return writer->beginLibrary(fileName, userUnit, meterUnit);
+    return forward(*outHandle, [&](LibraryWriter& w) { return w.beginLibrary(fileName, userUnit, meterUnit); });
 }
 
 GDS_API int32_t GDS_EndLib(GdsHandle handle) {
     if (handle == nullptr) return GDS_ERR_HANDLE;
     LibraryWriter* writer = writerOf(handle);
-    const ResultCode code = writer->endLibrary();
+    const ResultCode code = forward(handle, [](LibraryWriter& w) { return w.endLibrary(); });
     delete writer;
     return code;
 }

@@ -108,7 +108,8 @@ bool OutputFile::open(const char* name) {
     const WideName wide = widen(name, utf8 ? CP_UTF8 : narrowFileCodePage());
     if (!wide && utf8) return false;
     const WideName verbatim = wide ? longPathName(wide.get()) : nullptr;
-    const HANDLE file = verbatim ? createFile(verbatim.get()) : utf8 ? createFile(wide.get()) : createFile(name);
+    const HANDLE file = verbatim ? createFile(verbatim.get()) : utf8 ? createFile(wide.get())
+                                                                     : createFile(name);
     if (file == INVALID_HANDLE_VALUE) return false;
     handle_ = reinterpret_cast<std::intptr_t>(file);
     return true;

@@ -4,6 +4,7 @@ values that do not fit a C parameter raise before the library is called."""
 
 import math
 import os
+import sys
 
 import carvelle
 import pytest
@@ -95,10 +96,15 @@ class TestResultCodes:
             return masked((in_tmp / "r.gds").read_bytes())
         assert build(True) == build(False)
 
-    def test_open_failure_leaves_no_file(self, in_tmp):
+    def test_open_failures_say_why_with_the_path(self, in_tmp):
         error = error_of(carvelle.Library, in_tmp / "missing" / "x.gds")
         assert (error.code, error.name, error.function) == (3, "GDS_ERR_OPEN", "GDS_BeginLib")
+        assert "does not exist" in str(error) and str(in_tmp / "missing") in str(error)
         assert not (in_tmp / "missing").exists()
+        assert "is a folder" in str(error_of(carvelle.Library, in_tmp))
+        if os.name == "posix" and os.geteuid() != 0:  # root may write anywhere
+            (in_tmp / "locked").mkdir(mode=0o500)
+            assert "permission denied" in str(error_of(carvelle.Library, in_tmp / "locked" / "x.gds"))
 
     def test_unit_out_of_range(self, in_tmp):
         assert error_of(carvelle.Library, "u.gds", user_unit=math.inf).code == 2
@@ -113,12 +119,11 @@ class TestResultCodes:
         assert (error.code, error.name) == (1, "GDS_ERR_HANDLE")
         lib.close()  # a second close does nothing
 
-    def test_close_with_a_structure_open(self, in_tmp):
+    def test_close_with_a_structure_open_ends_it_first(self, in_tmp):
         lib = carvelle.Library("o.gds")
         s = lib.structure("OPEN")
         s.box(0, 0, 1, 1)
-        error = error_of(lib.close)
-        assert (error.code, error.name) == (6, "GDS_ERR_STRUCT_NOT_CLOSED")
+        lib.close()
         assert lib.closed and s.closed
         # the library still ends the file: ENDEL, ENDSTR, ENDLIB
         assert [t for t, _ in records((in_tmp / "o.gds").read_bytes())][-3:] == [0x1100, 0x0700, 0x0400]
@@ -175,6 +180,12 @@ class TestValuesThatDoNotFit:
             top.text(0, 0, 42)
         with pytest.raises(TypeError):
             top.sref("A", 0, 0, mag="big")
+        with pytest.raises(TypeError):
+            top.box(True, 0, 1, 1)
+        with pytest.raises(TypeError):
+            top.box(0, 0, 1, 1, layer=False)
+        with pytest.raises(TypeError):
+            top.boundary([(0, 0), (1, 0), (0, True)])
 
     def test_malformed_points(self, top):
         with pytest.raises(ValueError):
@@ -185,3 +196,28 @@ class TestValuesThatDoNotFit:
             top.boundary("abc")
         with pytest.raises(ValueError):
             top.text(0, 0, "a\0b")
+
+
+class TestArguments:
+    def test_calls_are_matched_as_python_matches_them(self, top):
+        top.box(x1=0, y1=0, x2=1, y2=1, layer=2)
+        top.boundary([0, 1, 0], ys=[0, 0, 1])
+        for bad in (lambda: top.box(0, 0, 1), lambda: top.box(0, 0, 1, 1, 5), lambda: top.box(0, 0, 1, 1, layr=1),
+                    lambda: top.box(0, 0, 1, 1, x1=0), lambda: top.text(0, 0)):
+            with pytest.raises(TypeError):
+                bad()
+
+    def test_long_point_lists_of_lists_equal_two_columns(self, in_tmp):
+        ring = [[i, i % 7] for i in range(300)]
+        with carvelle.Library("p.gds") as lib, lib.structure("P") as p:
+            p.boundary(ring)
+            p.boundary([x for x, _ in ring], [y for _, y in ring])
+            p.path(tuple(map(tuple, ring)), width=3)
+            p.path([x for x, _ in ring], [y for _, y in ring], width=3)
+        xy = [payload for tag, payload in records((in_tmp / "p.gds").read_bytes()) if tag == 0x1003]
+        assert xy[0] == xy[1] and xy[2] == xy[3] and len(xy[0]) == 301 * 8
+
+    def test_windows_file_names_are_utf8(self, monkeypatch):
+        from carvelle import _errors
+        monkeypatch.setattr(sys, "platform", "win32")
+        assert _errors.file_name_bytes("µm\u4e2d.gds") == "µm\u4e2d.gds".encode("utf-8")

@@ -12,9 +12,9 @@ np = pytest.importorskip("numpy")
 
 
 def xy_pointers(points, ys=None):
-    import ctypes
-    xs_p, ys_p, count, _keep = carvelle._xy(points, ys)
-    return ctypes.addressof(xs_p.contents), ctypes.addressof(ys_p.contents), count
+    from carvelle import _values
+    xs, ys = _values.int32_columns(points, ys)
+    return xs.ctypes.data, ys.ctypes.data, len(xs)
 
 
 def test_int32_columns_are_passed_without_a_copy():

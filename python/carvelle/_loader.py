@@ -23,6 +23,7 @@ import ctypes.util
 import os
 import sys
 import threading
+from typing import List, Optional, Tuple
 
 _i16 = ctypes.c_int16
 _i32 = ctypes.c_int32
@@ -72,7 +73,7 @@ SIGNATURES = {
 _CONFIG_FOLDERS = ("", "Release", "Debug", "RelWithDebInfo", "MinSizeRel")
 
 
-def _file_names():
+def _file_names() -> Tuple[str, str]:
     if sys.platform == "win32" or sys.platform == "cygwin":
         return ("carvelle.dll", "libcarvelle.dll")
     if sys.platform == "darwin":
@@ -80,7 +81,7 @@ def _file_names():
     return ("libcarvelle.so.1", "libcarvelle.so")
 
 
-def candidates():
+def candidates() -> List[str]:
     """Paths (or bare names for the platform search) tried in order."""
     env = os.environ.get("CARVELLE_LIBRARY")
     if env:
@@ -110,10 +111,10 @@ class LoadError(OSError):
 
 
 _lock = threading.Lock()
-_loaded = None  # (path, CDLL)
+_loaded: Optional[Tuple[str, ctypes.CDLL]] = None
 
 
-def _declare(cdll):
+def _declare(cdll: ctypes.CDLL) -> None:
     for name, argtypes in SIGNATURES.items():
         try:
             function = getattr(cdll, name)
@@ -123,7 +124,7 @@ def _declare(cdll):
         function.restype = ctypes.c_int32
 
 
-def load(path=None):
+def load(path: Optional[str] = None) -> Tuple[str, ctypes.CDLL]:
     """Loads the library (once) and returns (path, CDLL).
 
     With a path, that file is loaded, replacing none already loaded: a second
@@ -135,7 +136,7 @@ def load(path=None):
             if path is not None and os.path.abspath(path) != os.path.abspath(_loaded[0]):
                 raise LoadError("carvelle is already loaded from %s" % _loaded[0])
             return _loaded
-        tried = []
+        tried: List[str] = []
         for candidate in ([path] if path is not None else candidates()):
             is_path = os.path.dirname(candidate) != ""
             if is_path and not os.path.exists(candidate):
@@ -157,7 +158,7 @@ def load(path=None):
             + "\n  ".join(tried))
 
 
-def _resolved_path(cdll, fallback):
+def _resolved_path(cdll: ctypes.CDLL, fallback: str) -> str:
     """The file behind a library loaded by bare name, when the system tells."""
     if sys.platform.startswith("linux"):
         try:

@@ -1,0 +1,155 @@
+# SPDX-License-Identifier: MIT
+"""Checks that turn Python values into the C parameters of the library,
+refusing instead of cutting: shared by both backends and the batch writers.
+
+Coordinates, widths and PLEX numbers lie in the signed 32-bit range; layers,
+types and bit words take -32768 to 65535 (the 16 bits that reach the file,
+read signed or unsigned); counts lie in -32768..32767. bool is not an
+integer here.
+"""
+
+import operator
+from array import array
+from typing import Any, Iterable, Optional, Sequence, Tuple, cast
+
+I32_MIN, I32_MAX = -2147483648, 2147483647
+W16_MIN, W16_MAX = -32768, 65535   # layers, types, bit words, cols, rows
+C16_MIN, C16_MAX = -32768, 32767   # counts
+
+INT32_CODE = "i" if array("i").itemsize == 4 else "l"
+
+# Two int32 columns: array.array or numpy arrays.
+Columns = Tuple[Any, Any]
+
+
+def index_in(value: object, low: int, high: int, what: str) -> int:
+    if isinstance(value, bool) or type(value).__name__ == "bool_":
+        raise TypeError("%s must be an integer, not bool" % what)
+    try:
+        number = operator.index(value)  # type: ignore[arg-type]
+    except TypeError:
+        raise TypeError("%s must be an integer, not %s" % (what, type(value).__name__)) from None
+    if not low <= number <= high:
+        raise OverflowError("%s=%d is outside %d..%d" % (what, number, low, high))
+    return number
+
+
+def i32(value: object, what: str) -> int:
+    return index_in(value, I32_MIN, I32_MAX, what)
+
+
+def w16(value: object, what: str) -> int:
+    """A 16-bit word as the signed value whose bits reach the file."""
+    number = index_in(value, W16_MIN, W16_MAX, what)
+    return number - 65536 if number > 32767 else number
+
+
+def c16(value: object, what: str) -> int:
+    return index_in(value, C16_MIN, C16_MAX, what)
+
+
+def real(value: object, what: str) -> float:
+    if isinstance(value, (str, bytes)):
+        raise TypeError("%s must be a number, not %s" % (what, type(value).__name__))
+    try:
+        return float(value)  # type: ignore[arg-type]
+    except (TypeError, ValueError):
+        raise TypeError("%s must be a number, not %s" % (what, type(value).__name__)) from None
+
+
+def text_bytes(value: object, what: str) -> Optional[bytes]:
+    """str (UTF-8) or bytes; None stays None (the library refuses a null string)."""
+    if value is None:
+        return None
+    if isinstance(value, str):
+        data = value.encode("utf-8")
+    elif isinstance(value, (bytes, bytearray, memoryview)):
+        data = bytes(value)
+    else:
+        raise TypeError("%s must be str or bytes, not %s" % (what, type(value).__name__))
+    if b"\0" in data:
+        raise ValueError("%s contains a NUL character" % what)
+    return data
+
+
+def is_numpy(value: object) -> bool:
+    return type(value).__module__.split(".", 1)[0] == "numpy" and hasattr(value, "__array_interface__")
+
+
+def numpy_int32(column: Any, what: str) -> Any:
+    """A C-contiguous int32 copy or view of an integer array."""
+    import numpy as np
+    if column.dtype.kind not in "iu":
+        raise TypeError("%s must hold integers, not %s" % (what, column.dtype))
+    if column.dtype != np.int32:
+        if column.size and (int(column.min()) < I32_MIN or int(column.max()) > I32_MAX):
+            raise OverflowError("%s holds values outside the 32-bit range" % what)
+        column = column.astype(np.int32)
+    return np.ascontiguousarray(column)
+
+
+def _sequence_column(values: Sequence[object], what: str) -> "array[int]":
+    for value in values:
+        if isinstance(value, bool):
+            raise TypeError("%s must hold integers, not bool" % what)
+    try:
+        return array(INT32_CODE, values)  # type: ignore[arg-type]
+    except OverflowError:
+        raise OverflowError("%s holds values outside the 32-bit range" % what) from None
+    except TypeError:
+        raise TypeError("%s must hold integers" % what) from None
+
+
+def _column(values: Any, what: str) -> Any:
+    if is_numpy(values):
+        import numpy as np
+        values = np.asarray(values)
+        if values.ndim != 1:
+            raise ValueError("%s must be one-dimensional" % what)
+        return numpy_int32(values, what)
+    if isinstance(values, (str, bytes)):
+        raise TypeError("%s must be a sequence of integers" % what)
+    return _sequence_column(list(values), what)
+
+
+def int32_columns(points: Any, ys: Any = None, what: str = "points") -> Columns:
+    """Two int32 columns (xs, ys) from the point arguments of an element.
+
+    points: a sequence of (x, y) pairs, a numpy array of shape (n, 2), or,
+    with ys given, the sequence (or 1-D array) of x values. C-contiguous
+    int32 numpy columns are passed on without a copy.
+    """
+    if ys is not None:
+        xs_column, ys_column = _column(points, "xs"), _column(ys, "ys")
+        if len(xs_column) != len(ys_column):
+            raise ValueError("xs has %d values but ys has %d" % (len(xs_column), len(ys_column)))
+    elif is_numpy(points):
+        import numpy as np
+        points = np.asarray(points)
+        if points.ndim != 2 or points.shape[1] != 2:
+            raise ValueError("%s must have shape (n, 2), not %s" % (what, points.shape))
+        xs_column, ys_column = numpy_int32(points[:, 0], what), numpy_int32(points[:, 1], what)
+    else:
+        if isinstance(points, (str, bytes)):
+            raise TypeError("%s must be a sequence of (x, y) pairs" % what)
+        try:
+            pairs = [(p[0], p[1]) if len(p) == 2 else None for p in points]
+        except TypeError:
+            raise TypeError("%s must be a sequence of (x, y) pairs" % what) from None
+        if None in pairs:
+            raise ValueError("every point of %s must be an (x, y) pair" % what)
+        xs_column = _sequence_column([p[0] for p in pairs], what)  # type: ignore[index]
+        ys_column = _sequence_column([p[1] for p in pairs], what)  # type: ignore[index]
+    if len(xs_column) > C16_MAX:
+        raise OverflowError("%d points do not fit the 16-bit count (at most %d)" % (len(xs_column), C16_MAX))
+    return xs_column, ys_column
+
+
+def pair(point: object, what: str) -> Tuple[int, int]:
+    try:
+        coordinates = tuple(cast(Iterable[object], point))
+    except TypeError:
+        coordinates = ()
+    if len(coordinates) != 2:
+        raise TypeError("%s must be an (x, y) pair" % what)
+    return i32(coordinates[0], what + ".x"), i32(coordinates[1], what + ".y")
