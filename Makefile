@@ -6,7 +6,7 @@ CMAKE_FLAGS ?=
 # that runs away fails fast instead of filling the disk.
 TEST_FILE_BLOCKS = 4194304
 
-.PHONY: all build demo render test test-sanitizers test-fuzz test-windows test-planted-faults deps clean bench bench-quick bench-python bench-merge
+.PHONY: all build demo render test test-sanitizers test-fuzz test-windows test-planted-faults deps clean bench bench-quick bench-python bench-merge bench-parallel
 .PHONY: lint docs package test-package
 .PHONY: test-cross test-platforms
 
@@ -98,3 +98,7 @@ bench-python: build
 # carvelle-merge beside cp on the same 780 MB of parts.
 bench-merge:
 	/usr/bin/python3 bench/merge_vs_cp.py
+
+# Parallel generation from Python with 1 and 2 workers, the merge beside cp, docs/parallel.png.
+bench-parallel: build
+	/usr/bin/python3 bench/parallel_generation.py --build-dir $(BUILD)

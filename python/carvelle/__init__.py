@@ -18,16 +18,24 @@ OverflowError or TypeError before the library is called.
 
 The calls go through a compiled module when it is installed, else through
 ctypes (`carvelle.backend` tells which; CARVELLE_BACKEND=ctypes forces it).
+
+carvelle.merge(out, parts) joins part libraries into one; carvelle.write_parallel
+runs generator tasks on an executor (a process pool, a Dask client), each
+into a part of its own, and merges the parts.
 """
 
 from . import _backend
 from ._errors import Error, Result, UndefinedStructureWarning
 from ._library import Library, Structure
+from ._merge import MergeError, MergeFailure, MergeResult, merge
+from ._parallel import ParallelResult, Task, TaskError, write_parallel
 from ._units import Units, UserUnitView
 from ._version import VERSION
 
 __all__ = ["Library", "Structure", "UserUnitView", "Units", "Error", "Result", "UndefinedStructureWarning",
-           "LoadError", "load", "library_path", "error_message", "backend", "__version__"]
+           "LoadError", "load", "library_path", "error_message", "backend", "__version__",
+           "merge", "MergeError", "MergeFailure", "MergeResult",
+           "write_parallel", "Task", "TaskError", "ParallelResult"]
 __version__ = VERSION
 
 backend: str = _backend.backend.NAME

@@ -1,0 +1,80 @@
+# SPDX-License-Identifier: MIT
+"""carvelle.merge: joins part libraries into one library, through the C++
+merge of carvelle_merge.hpp (the compiled module carvelle._compiled_merge,
+or the carvelle-merge tool carried by the package where that module is
+missing)."""
+
+import enum
+import os
+import shutil
+import subprocess
+import sys
+from typing import NamedTuple, Optional, Sequence, Tuple, Union
+
+PathName = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+
+
+class MergeFailure(enum.IntEnum):
+    """Why a merge did not complete (the numbers of carvelle::MergeFailure)."""
+    NO_PARTS = 1
+    OUTPUT_IS_PART = 2
+    OPEN = 3
+    NOT_A_LIBRARY = 4
+    UNITS_DIFFER = 5
+    DUPLICATE_STRUCTURE = 6
+    WRITE = 7
+
+
+class MergeError(Exception):
+    """A merge that was refused or failed; no output file was left.
+
+    `failure` is a MergeFailure (None when the carvelle-merge tool ran in
+    place of the compiled module, which reports only the message)."""
+
+    def __init__(self, failure: Optional[MergeFailure], message: str) -> None:
+        super().__init__(message)
+        self.failure = failure
+        self.message = message
+
+
+class MergeResult(NamedTuple):
+    bytes: int        # size of the output
+    structures: int   # structures in it
+
+
+def _tool() -> str:
+    """The carvelle-merge program: beside the package's modules, else on PATH."""
+    name = "carvelle-merge.exe" if sys.platform == "win32" else "carvelle-merge"
+    bundled = os.path.join(os.path.dirname(os.path.abspath(__file__)), name)
+    found = bundled if os.path.exists(bundled) else shutil.which(name)
+    if found is None:
+        raise MergeError(None, "neither the compiled module carvelle._compiled_merge nor the program %s is available"
+                         % name)
+    return found
+
+
+def _run_tool(output: PathName, parts: Sequence[PathName]) -> Tuple[int, str, int, int]:
+    """The compiled module's answer, from the carvelle-merge program."""
+    done = subprocess.run([_tool(), "-v", "--", os.fsdecode(output)] + [os.fsdecode(p) for p in parts],
+                          capture_output=True, text=True)
+    if done.returncode != 0:
+        message = done.stderr.strip()
+        return -1, message[len("carvelle-merge: "):] if message.startswith("carvelle-merge: ") else message, 0, 0
+    counts = done.stdout.rsplit(":", 1)[-1].split()  # "OUT: BYTES bytes, STRUCTURES structures"
+    return 0, "", int(counts[0]), int(counts[2])
+
+
+def merge(output: PathName, parts: Sequence[PathName]) -> MergeResult:
+    """Joins the part libraries into the library output: one head (LIBNAME is
+    output as given), then every structure of every part in part order, byte
+    for byte, then ENDLIB. Raises MergeError, leaving no output, when the
+    parts' UNITS differ, a structure name is defined twice, or a part is not
+    one complete library. Memory stays constant; the GIL is released."""
+    try:
+        from ._compiled_merge import merge as run
+    except ImportError:
+        run = _run_tool
+    failure, message, size, structures = run(output, list(parts))
+    if failure != 0:
+        raise MergeError(MergeFailure(failure) if failure > 0 else None, message)
+    return MergeResult(size, structures)
