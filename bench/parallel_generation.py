@@ -5,7 +5,9 @@ N random rectangles on five layers (generated per shape in Python, tiled
 into structures under one top structure) with 1 and with 2 worker
 processes, run side by side as whole processes, interleaved: one warm-up
 round, then --runs timed rounds (median and spread, peak RSS of the largest
-process). Then the merge beside cp on the parts of the same workload
+process). A pure-Python loop on 1 and 2 processes in the same rounds shows
+what speed-up the machine offers at the time (other jobs may hold a core).
+Then the merge beside cp on the parts of the same workload
 (bench/merge_vs_cp.py), and a plot into docs/parallel.png.
 
     bench/parallel_generation.py                 2 million rectangles
@@ -51,6 +53,23 @@ def run_example(build_dir, out, shapes, tiles, workers):
     size = os.path.getsize(out)
     os.remove(out)
     return seconds, generated, merged, rss, size
+
+
+def burn(steps):
+    total = 0
+    for i in range(steps):
+        total += i * i
+    return total
+
+
+def control(workers, tasks=16, steps=1_500_000):
+    """Wall seconds of a pure-Python loop split into tasks on `workers`
+    processes: the speed-up the machine offers at the time, with no file."""
+    from concurrent.futures import ProcessPoolExecutor
+    start = time.perf_counter()
+    with ProcessPoolExecutor(workers) as pool:
+        list(pool.map(burn, [steps] * tasks))
+    return time.perf_counter() - start
 
 
 def write_parts(build_dir, folder, shapes, tiles):
@@ -104,6 +123,7 @@ def main():
     try:
         out = os.path.join(out_dir, "chip.gds")
         rows = [(workers, ([], [], [], [])) for workers in (1, 2)]
+        controls = {1: [], 2: []}
         size = 0
         for round_number in range(1 + args.runs):
             log("generation: round %d of %d%s" % (round_number + 1, 1 + args.runs,
@@ -113,6 +133,7 @@ def main():
                 if round_number > 0:
                     for column, value in zip(values, (seconds, generated, merged, rss)):
                         column.append(value)
+                    controls[workers].append(control(workers))
         parts_dir = os.path.join(out_dir, "parts")
         os.mkdir(parts_dir)
         parts = write_parts(build_dir, parts_dir, args.shapes, args.tiles)
@@ -128,6 +149,10 @@ def main():
             print("| %d | %.2f s (%.2f-%.2f) | %.2f s | %.2f s | %.0f | %.2f | %.1f |" % (
                 workers, median, min(seconds), max(seconds), statistics.median(generated), statistics.median(merged),
                 args.shapes / median, single / median, max(rss)))
+        print("\ncontrol, a pure-Python loop in 16 tasks run in the same rounds: %.2f s on 1 process, %.2f s on 2: "
+              "speed-up %.2f, what the machine offered at the time" % (
+                  statistics.median(controls[1]), statistics.median(controls[2]),
+                  statistics.median(controls[1]) / statistics.median(controls[2])))
         print("\nThe merge beside cp on the %d parts of the same workload:\n" % len(parts))
         print(merge_vs_cp.table(merge_size, merge_rows))
         if not args.no_plot:

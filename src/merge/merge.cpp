@@ -22,8 +22,12 @@ using merge::OutputFile;
 using merge::PartFile;
 using merge::PartScanner;
 
-// Parts are read in pieces of this size; the head of a part (HEADER to UNITS, at most 65,600 bytes) fits one.
+// The buffer of the head and end reads.
 constexpr std::size_t kPieceSize = std::size_t{1} << 20;
+// A part's head (HEADER to UNITS) takes at most 65,600 bytes; its end is sought backwards from a small
+// piece, since little or no NUL padding follows ENDLIB.
+constexpr std::size_t kHeadSize = std::size_t{128} << 10;
+constexpr std::size_t kFirstEndPiece = std::size_t{4} << 10;
 // The copy checks between slices whether the check of the parts has failed.
 constexpr std::uint64_t kCopySlice = std::uint64_t{64} << 20;
 
@@ -225,7 +229,7 @@ private:
         std::string error;
         if (!file.open(path, error)) return outcome_.fail(MergeFailure::Open, error);
         PartScanner scanner;
-        const std::size_t got = file.read(buffer_.get(), kPieceSize, error);
+        const std::size_t got = file.read(buffer_.get(), kHeadSize, error);
         if (!error.empty()) return outcome_.fail(MergeFailure::Open, error);
         if (!scanner.feed(buffer_.get(), got) || (!scanner.headRead() && !scanner.finish())) {
             return outcome_.fail(MergeFailure::NotALibrary, "part " + path + " is not a complete library: " +
@@ -258,8 +262,8 @@ private:
         std::uint8_t endLib[kEmptyRecordSize];
         RecordWriter(endLib).emptyRecord(Record::EndLib);
         std::uint64_t end = file.size();
-        while (end > part.bodyStart) {
-            const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(end - part.bodyStart, kPieceSize));
+        for (std::size_t piece = kFirstEndPiece; end > part.bodyStart; piece = std::min(piece * 16, kPieceSize)) {
+            const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(end - part.bodyStart, piece));
             if (!file.readAt(end - size, buffer_.get(), size, error)) return false;
             const std::uint8_t* last = buffer_.get() + size;
             while (last != buffer_.get() && last[-1] == 0) --last;
