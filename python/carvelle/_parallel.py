@@ -106,6 +106,7 @@ def write_parallel(path: PathName, tasks: Iterable[Union[Task, Callable[..., Any
     if owned:
         from concurrent.futures import ProcessPoolExecutor
         executor = ProcessPoolExecutor(max_workers=workers)
+    futures: List[Any] = []
     try:
         started = time.perf_counter()
         parts = [os.path.join(scratch, "part-%06d.gds" % i) for i in range(len(jobs))]
@@ -116,8 +117,10 @@ def write_parallel(path: PathName, tasks: Iterable[Union[Task, Callable[..., Any
         result = merge(path, parts)
         merged = time.perf_counter()
     finally:
+        for future in futures:
+            future.cancel()  # an interrupted call leaves no task to begin later
         if owned:
-            executor.shutdown(wait=True, cancel_futures=True)
+            executor.shutdown(wait=True)
         shutil.rmtree(scratch, ignore_errors=True)
     defined: Set[bytes] = set()
     referenced: Set[bytes] = set()
