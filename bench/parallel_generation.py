@@ -78,7 +78,9 @@ def write_parts(build_dir, folder, shapes, tiles):
             "for i, t in enumerate(p.tasks(%d, %d)):\n"
             "    with carvelle.Library(%r %% i) as lib:\n        t.function(lib, *t.args)\n"
             % (os.path.dirname(EXAMPLE), shapes, tiles, os.path.join(folder, "part-%04d.gds")))
-    subprocess.run([sys.executable, "-c", code], env=dict(os.environ, PYTHONPATH=build_dir), check=True)
+    # The top part refers to the tiles of the others, as write_parallel's parts do: no warning.
+    subprocess.run([sys.executable, "-W", "ignore::UserWarning", "-c", code],
+                   env=dict(os.environ, PYTHONPATH=build_dir), check=True)
     return sorted(os.path.join(folder, name) for name in os.listdir(folder))
 
 
