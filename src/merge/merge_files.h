@@ -77,6 +77,7 @@ private:
         Buffer
     };
     Copier copier_ = Copier::Range;
+    bool serverCopies_ = false;  // a network file system that copies on the server
     std::unique_ptr<std::uint8_t[]> buffer_;
 };
 

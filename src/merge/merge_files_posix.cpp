@@ -10,7 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #if defined(__linux__)
+#include <linux/magic.h>
 #include <sys/sendfile.h>
+#include <sys/vfs.h>
 #endif
 
 namespace carvelle::merge {
@@ -19,6 +21,18 @@ namespace {
 std::string failure(const std::string& what, const std::string& path) {
     return std::string(what) + " " + path + ": " + std::strerror(errno);
 }
+
+#if defined(__linux__)
+// File systems whose copy_file_range copies on the server, without the bytes
+// crossing the network twice.
+bool copiesOnServer(int fd) {
+    constexpr long kCifs = 0xFF534D42, kSmb2 = 0xFE534D42, kCeph = 0x00C36400;
+    struct statfs system {};
+    if (::fstatfs(fd, &system) != 0) return false;
+    const long type = static_cast<long>(system.f_type);
+    return type == NFS_SUPER_MAGIC || type == SMB_SUPER_MAGIC || type == kCifs || type == kSmb2 || type == kCeph;
+}
+#endif
 
 }  // namespace
 
@@ -112,6 +126,9 @@ bool OutputFile::create(const std::string& path, std::string& error) {
             handle_ = fd;
             path_ = path;
             copier_ = Copier::Range;
+#if defined(__linux__)
+            serverCopies_ = copiesOnServer(fd);
+#endif
             return true;
         }
         if (errno != EEXIST && errno != EINTR) break;
@@ -139,9 +156,15 @@ bool OutputFile::write(const std::uint8_t* bytes, std::size_t size, std::string&
 bool OutputFile::copy(PartFile& part, std::uint64_t offset, std::uint64_t size, std::string& error) {
 #if defined(__linux__)
     // copy_file_range keeps the bytes in the kernel (and lets a network file system copy on the server);
-    // sendfile where the kernel refuses it between these two files; the buffer where neither works.
+    // sendfile where the kernel refuses it between these two files; the buffer where neither works. On a
+    // local disk the kernel's copy is quick only where part and output lie alike within a page: elsewhere
+    // it writes every page in two halves, and a large buffer is faster (0.05 s against 0.10 s for 64
+    // parts of 2.4 MB here).
+    static const auto kPage = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    const off_t out = ::lseek(static_cast<int>(handle_), 0, SEEK_CUR);
+    const bool alike = out >= 0 && kPage > 0 && (static_cast<std::uint64_t>(out) - offset) % kPage == 0;
     auto in = static_cast<off_t>(offset);
-    while (size > 0 && copier_ != Copier::Buffer) {
+    while (size > 0 && copier_ != Copier::Buffer && (alike || serverCopies_)) {
         const int from = static_cast<int>(part.handle_), to = static_cast<int>(handle_);
         const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(size, std::size_t{1} << 30));
         const ssize_t copied = copier_ == Copier::Range ? ::copy_file_range(from, &in, to, nullptr, piece, 0)
