@@ -25,7 +25,7 @@ demo: build
 	cd $(BUILD) && ./examples/carvelle_demo demo.gds
 
 render: demo
-	scripts/render $(BUILD)/demo.gds docs/demo.png
+	scripts/render $(BUILD)/demo.gds $(BUILD)/demo.png
 
 test: deps build
 	ulimit -f $(TEST_FILE_BLOCKS) && ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)

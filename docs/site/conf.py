@@ -3,6 +3,7 @@
 # package built in the build tree, the C reference by breathe from Doxygen's
 # XML. Built offline: no intersphinx, no fonts or scripts from a CDN.
 import os
+import re
 import sys
 
 root = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -29,8 +30,43 @@ if doxygen_xml:
     breathe_domain_by_extension = {"h": "c"}
     breathe_show_include = True
 
-# Files the build writes next to the pages (pictures, the rendered man pages).
+# What scripts/build-site makes before Sphinx runs: each example's file and
+# picture, the tools' manual pages as Markdown. Pages name the folder
+# @GENERATED@, which becomes its path from here.
 generated = os.environ.get("CARVELLE_DOCS_GENERATED", os.path.join(root, "build", "docs", "generated"))
+
+
+def substitute_generated(app, docname, source):
+    folder = os.path.relpath(generated, os.path.dirname(app.env.doc2path(docname)))
+    source[0] = source[0].replace("@GENERATED@", folder.replace(os.sep, "/"))
+
+
+# The package's docstrings are plain text, as help() shows them: keep them so
+# (reST's inline markup escaped, `name` as code, indented runs as literal
+# blocks), whatever characters they hold.
+def plain_docstring(app, what, name, obj, options, lines):
+    out, literal = [], False
+    for line in lines:
+        indented = line.startswith("    ") and line.strip()
+        if indented and not literal:
+            out += ([""] if out and out[-1].strip() else []) + ["::", ""]
+            literal = True
+        elif literal and line.strip() and not indented:
+            out.append("")
+            literal = False
+        out.append(line if literal else escape_inline(line))
+    lines[:] = out
+
+
+def escape_inline(line):
+    parts = re.split(r"(`+[^`]+`+)", line)
+    return "".join("``%s``" % part.strip("`") if part.startswith("`")
+                   else re.sub(r"([\\*|_`])", r"\\\1", part) for part in parts)
+
+
+def setup(app):
+    app.connect("source-read", substitute_generated)
+    app.connect("autodoc-process-docstring", plain_docstring)
 
 source_suffix = {".md": "markdown"}
 root_doc = "index"
@@ -39,6 +75,16 @@ myst_enable_extensions = ["colon_fence", "deflist"]
 myst_heading_anchors = 3
 
 nitpicky = True
+# Types of other projects, whose references would need intersphinx (online).
+nitpick_ignore_regex = [
+    ("py:(class|obj|exc|data)", r"(numpy|np|typing|collections|concurrent|os|pathlib|distributed)\..*"),
+    ("py:(class|obj)", r"(Any|Optional|Union|Sequence|Iterable|List|Tuple|Dict|Callable|Type|PathName|ArrayLike)"),
+    ("py:(class|obj|exc)", r"(int|float|str|bytes|bool|object|None|NoneType|BaseException|Exception|ValueError"
+                           r"|TypeError|OverflowError|UserWarning|RuntimeError|OSError)"),
+    ("c:identifier", r"(int16_t|int32_t|uint16_t|size_t|GdsLibrary)"),
+    # The package's private modules (a backend's base classes).
+    ("py:(class|obj)", r"carvelle\._.*"),
+]
 templates_path = []
 html_theme = "furo"
 html_title = "Carvelle %s" % release
