@@ -11,7 +11,7 @@ int main(int argc, char** argv) {
         {
             auto top = lib.structure("TOP");            // ends TOP at scope exit
             lib.box(0, 0, 1000, 500, 1);
-            lib.boundary({{0, 0}, {100, 0}, {50, 80}}, 2);
+            lib.boundary({{0, 0}, {100, 0}, {50, 80}}, 2);  // or std::vector<carvelle::Point>, or xs + ys
             top->text(0, -100, "TOP", 10);              // the scope forwards to its library
         }
         lib.close();                                     // the one call that reports a failed disk
