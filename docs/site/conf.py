@@ -30,6 +30,33 @@ if doxygen_xml:
     breathe_domain_by_extension = {"h": "c"}
     breathe_show_include = True
 
+source_suffix = {".md": "markdown"}
+root_doc = "index"
+exclude_patterns = ["_build"]
+myst_enable_extensions = ["colon_fence", "deflist"]
+myst_heading_anchors = 3
+
+nitpicky = True
+# Types of other projects, whose references would need intersphinx (online).
+nitpick_ignore_regex = [
+    ("py:(class|obj|exc|data)", r"(numpy|np|typing|collections|concurrent|os|pathlib|distributed)\..*"),
+    ("py:(class|obj)", r"(Any|Optional|Union|Sequence|Iterable|List|Tuple|Dict|Callable|Type|PathName|ArrayLike)"),
+    ("py:(class|obj|exc)", r"(int|float|str|bytes|bool|object|None|NoneType|BaseException|Exception|ValueError"
+                           r"|TypeError|OverflowError|UserWarning|RuntimeError|OSError)"),
+    ("c:identifier", r"(int16_t|int32_t|uint16_t|size_t|GdsLibrary)"),
+    # The package's private modules (a backend's base classes).
+    ("py:(class|obj)", r"carvelle\._.*"),
+]
+templates_path = []
+html_theme = "furo"
+html_title = "Carvelle %s" % release
+html_static_path = []
+html_show_sourcelink = False
+html_copy_source = False
+html_last_updated_fmt = None
+# furo takes its fonts from the system; nothing is fetched at build or read time.
+html_theme_options = {"navigation_with_keys": True}
+
 # What scripts/build-site makes before Sphinx runs: each example's file and
 # picture, the tools' manual pages as Markdown. Pages name the folder
 # @GENERATED@, which becomes its path from here.
@@ -67,30 +94,3 @@ def escape_inline(line):
 def setup(app):
     app.connect("source-read", substitute_generated)
     app.connect("autodoc-process-docstring", plain_docstring)
-
-source_suffix = {".md": "markdown"}
-root_doc = "index"
-exclude_patterns = ["_build"]
-myst_enable_extensions = ["colon_fence", "deflist"]
-myst_heading_anchors = 3
-
-nitpicky = True
-# Types of other projects, whose references would need intersphinx (online).
-nitpick_ignore_regex = [
-    ("py:(class|obj|exc|data)", r"(numpy|np|typing|collections|concurrent|os|pathlib|distributed)\..*"),
-    ("py:(class|obj)", r"(Any|Optional|Union|Sequence|Iterable|List|Tuple|Dict|Callable|Type|PathName|ArrayLike)"),
-    ("py:(class|obj|exc)", r"(int|float|str|bytes|bool|object|None|NoneType|BaseException|Exception|ValueError"
-                           r"|TypeError|OverflowError|UserWarning|RuntimeError|OSError)"),
-    ("c:identifier", r"(int16_t|int32_t|uint16_t|size_t|GdsLibrary)"),
-    # The package's private modules (a backend's base classes).
-    ("py:(class|obj)", r"carvelle\._.*"),
-]
-templates_path = []
-html_theme = "furo"
-html_title = "Carvelle %s" % release
-html_static_path = []
-html_show_sourcelink = False
-html_copy_source = False
-html_last_updated_fmt = None
-# furo takes its fonts from the system; nothing is fetched at build or read time.
-html_theme_options = {"navigation_with_keys": True}
