@@ -35,6 +35,8 @@ root_doc = "index"
 exclude_patterns = ["_build"]
 myst_enable_extensions = ["colon_fence", "deflist"]
 myst_heading_anchors = 3
+# Options, file names and code in running text keep their -- and ... as typed.
+smartquotes = False
 
 nitpicky = True
 # Types of other projects, whose references would need intersphinx (online).
