@@ -60,14 +60,15 @@ html_last_updated_fmt = None
 html_theme_options = {"navigation_with_keys": True}
 
 # What scripts/build-site makes before Sphinx runs: each example's file and
-# picture, the tools' manual pages as Markdown. Pages name the folder
-# @GENERATED@, which becomes its path from here.
+# picture, the tools' manual pages as Markdown. A picture or a directive
+# names the folder @GENERATED@, which becomes its path from the page.
 generated = os.environ.get("CARVELLE_DOCS_GENERATED", os.path.join(root, "build", "docs", "generated"))
 
 
 def substitute_generated(app, docname, source):
     folder = os.path.relpath(generated, os.path.dirname(app.env.doc2path(docname)))
-    source[0] = source[0].replace("@GENERATED@", folder.replace(os.sep, "/"))
+    # Only in a picture's or a directive's path: the text may name the token.
+    source[0] = re.sub(r"(\]\(|\}\s+)@GENERATED@", lambda m: m.group(1) + folder.replace(os.sep, "/"), source[0])
 
 
 # The package's docstrings are plain text, as help() shows them: keep them so
