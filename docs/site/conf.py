@@ -6,6 +6,8 @@ import os
 import re
 import sys
 
+from sphinx.util import logging
+
 root = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
 project = "Carvelle"
@@ -94,6 +96,20 @@ def escape_inline(line):
                    else re.sub(r"([\\*|_`])", r"\\\1", part) for part in parts)
 
 
+# Every public name of the package (its __all__) has its entry in
+# python-api.md: a name added to the package and not to the reference fails
+# the build.
+def check_python_reference(app):
+    if not python_path:
+        return
+    import carvelle
+    with open(os.path.join(app.srcdir, "python-api.md"), encoding="utf-8") as page:
+        documented = set(re.findall(r"^\.\. auto\w+:: carvelle\.(\w+)", page.read(), re.M))
+    for name in sorted(set(carvelle.__all__) - documented - {"__version__"}):
+        logging.getLogger(__name__).warning("python-api.md does not document carvelle.%s", name)
+
+
 def setup(app):
     app.connect("source-read", substitute_generated)
     app.connect("autodoc-process-docstring", plain_docstring)
+    app.connect("builder-inited", check_python_reference)
