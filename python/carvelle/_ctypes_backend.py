@@ -4,6 +4,8 @@ compiled module can be had (a bare DLL, another interpreter). Same API as
 the compiled backend, a few times slower per call."""
 
 import ctypes
+import functools
+import threading
 from array import array
 from typing import Any, Optional, Set, Tuple
 
@@ -66,6 +68,7 @@ class Writer:
         self._serials = 0
         self.referenced: Set[bytes] = set()
         self.defined: Set[bytes] = set()
+        self._lock = threading.RLock()
         handle = ctypes.c_void_p()
         code = self._f.GDS_BeginLib(path, user_unit, meter_unit, ctypes.byref(handle))
         if code != 0:
@@ -282,3 +285,26 @@ def _ragged_call(function: Any, handle: Any, vertices: Any, offsets: Any, index:
     piece = vertices[start:end]
     xs, ys = _values.numpy_int32(piece[:, 0], "xs"), _values.numpy_int32(piece[:, 1], "ys")
     return int(function(handle, _pointer(xs), _pointer(ys), end - start, *after))
+
+
+# ctypes lets go of the GIL in every C call: one call at a time per writer,
+# as the compiled module keeps it; a call meeting another one in flight
+# (an element, a batch, close) is refused, never run beside it.
+def _exclusive(method: Any, writer_of: Any) -> Any:
+    @functools.wraps(method)
+    def call(self: Any, *args: Any, **kwargs: Any) -> Any:
+        lock = writer_of(self)._lock
+        if not lock.acquire(False):
+            raise RuntimeError("the library is being written by a call in another thread")
+        try:
+            return method(self, *args, **kwargs)
+        finally:
+            lock.release()
+    return call
+
+
+for _name in ("begin_structure", "end_structure", "end_library"):
+    setattr(Writer, _name, _exclusive(getattr(Writer, _name), lambda writer: writer))
+for _name, _method in list(vars(StructureBase).items()):
+    if callable(_method) and not _name.startswith("__") and _name not in ("_h", "_batch"):
+        setattr(StructureBase, _name, _exclusive(_method, lambda structure: structure._writer))

@@ -2,10 +2,12 @@
 """Library and Structure: the API above the backends, written once."""
 
 import os
+import stat
+import threading
 import warnings
 import weakref
 from types import TracebackType
-from typing import TYPE_CHECKING, Any, List, Optional, Sequence, Type, Union
+from typing import TYPE_CHECKING, Any, Dict, List, Optional, Sequence, Set, Tuple, Type, Union
 
 from . import _arrays, _values
 from ._backend import backend
@@ -15,6 +17,8 @@ from ._units import UserUnitView, Units
 PathName = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 _PATH_MOST = 32767      # a PATH's count is 16 bits; the library splits long ones
 _BOUNDARY_MOST = 8189   # more is refused by the library, element by element
+_NAME_MOST = 65530      # the longest text one record holds
+_X_REFLECTION = 0x8000  # the STRANS bit that mirrors about the x axis
 
 if TYPE_CHECKING:  # both backends have the surface of the compiled one
     from ._compiled import StructureBase, Writer
@@ -36,6 +40,9 @@ class Structure(StructureBase):
         self.name = name
         self._library = weakref.ref(library)
         self._scale = library.units.scale
+        self._name_bytes: bytes = _values.text_bytes(name, "name") or b""
+        self._graph = library._graph  # not the Library: dropping it must end it at once
+        self._refers: Set[bytes] = set()
 
     @property
     def library(self) -> Optional["Library"]:
@@ -72,6 +79,72 @@ class Structure(StructureBase):
     def __repr__(self) -> str:
         return "<carvelle.Structure %r %s>" % (self.name, "ended" if self.closed else "open")
 
+    # ---------------------------------------------------------- references
+    def _target(self, sname: Any) -> bytes:
+        """The referenced name as bytes; the first reference to a name from
+        this structure is checked against the names written so far."""
+        if isinstance(sname, Structure):
+            return sname._name_bytes if sname._name_bytes in self._refers else self._check_target(sname._name_bytes)
+        name = _values.text_bytes(sname, "sname")
+        if name is None:
+            raise TypeError("sname must be str, bytes or a Structure, not None")
+        return name if name in self._refers else self._check_target(name)
+
+    def _check_target(self, name: bytes) -> bytes:
+        own = self._name_bytes
+        if not name:
+            raise ValueError("sname must not be empty")
+        if len(name) > _NAME_MOST:
+            raise ValueError("sname is %d bytes; a name holds at most 65,530" % len(name))
+        if name == own:
+            raise ValueError("structure %s cannot refer to itself" % _shown(own))
+        cycle = _path_between(self._graph, name, own)
+        if cycle:
+            raise ValueError("a reference from %s to %s would close the cycle %s"
+                             % (_shown(own), _shown(name), " -> ".join(_shown(n) for n in [own] + cycle)))
+        return name
+
+    def _referred(self, name: bytes) -> None:
+        if name not in self._refers:
+            self._refers.add(name)
+            self._graph.setdefault(self._name_bytes, set()).add(name)
+
+    def sref(self, sname: Any, x: int, y: int, *, strans: int = 0, mag: float = 1.0, angle: float = 0.0,
+             x_reflection: bool = False, elflags: int = 0, plex: int = 0) -> None:
+        """An SREF placing sname (a name or a Structure) at (x, y);
+        x_reflection=True mirrors it about the x axis (STRANS bit 0x8000)."""
+        name = self._target(sname)
+        if x_reflection:
+            strans = _values.w16(strans, "strans") | _X_REFLECTION
+        super().sref(name, x, y, strans=strans, mag=mag, angle=angle, elflags=elflags, plex=plex)
+        self._referred(name)
+
+    def aref(self, sname: Any, origin: Any, col_corner: Any = None, row_corner: Any = None,
+             cols: Optional[int] = None, rows: Optional[int] = None, *, columns: Optional[int] = None,
+             spacing: Any = None, strans: int = 0, mag: float = 1.0, angle: float = 0.0,
+             x_reflection: bool = False, elflags: int = 0, plex: int = 0) -> None:
+        """An AREF of sname (a name or a Structure): cols x rows instances.
+
+        Either by its three points, as the AREF holds them (origin, the
+        corner cols columns away, the corner rows rows away), or by
+        columns=, rows= and spacing=(dx, dy): instance (i, j) at origin +
+        (i * dx, j * dy) in this structure's coordinates."""
+        cols = _count(cols, columns)
+        if spacing is not None:
+            if col_corner is not None or row_corner is not None:
+                raise TypeError("give spacing or the two corners, not both")
+            if cols is None or rows is None:
+                raise TypeError("spacing needs columns and rows")
+            col_corner, row_corner = _corners(origin, spacing, cols, rows)
+        elif col_corner is None or row_corner is None or cols is None or rows is None:
+            raise TypeError("aref needs col_corner, row_corner, cols and rows, or columns, rows and spacing")
+        name = self._target(sname)
+        if x_reflection:
+            strans = _values.w16(strans, "strans") | _X_REFLECTION
+        super().aref(name, origin, col_corner, row_corner, cols, rows, strans=strans, mag=mag, angle=angle,
+                     elflags=elflags, plex=plex)
+        self._referred(name)
+
     # ------------------------------------------------------------ batches
 
     def boxes(self, corners: Any, *, layer: Any = 0, boxtype: Any = 0, elflags: Any = 0, plex: Any = 0) -> None:
@@ -102,16 +175,19 @@ class Structure(StructureBase):
                           _arrays.column(elflags, n, "w16", "elflags"), _arrays.column(plex, n, "i32", "plex"))
 
     def srefs(self, sname: Any, positions: Any, *, strans: Any = 0, mag: Any = 1.0, angle: Any = 0.0,
-              elflags: Any = 0, plex: Any = 0) -> None:
-        """SREF elements placing sname at each row of an (N, 2) array."""
-        name = _values.text_bytes(sname, "sname")
-        if name is None:
-            raise TypeError("sname must be str or bytes, not None")
+              x_reflection: bool = False, elflags: Any = 0, plex: Any = 0) -> None:
+        """SREF elements placing sname (a name or a Structure) at each row of
+        an (N, 2) array."""
+        name = self._target(sname)
         data = _arrays.rows(positions, 2, "positions")
         n = len(data)
-        self._write_srefs(name, data, _arrays.column(strans, n, "w16", "strans"), _arrays.column(mag, n, "f64", "mag"),
+        bits = _arrays.column(strans, n, "w16", "strans")
+        if x_reflection:
+            bits = bits | bits.dtype.type(-_X_REFLECTION)
+        self._write_srefs(name, data, bits, _arrays.column(mag, n, "f64", "mag"),
                           _arrays.column(angle, n, "f64", "angle"), _arrays.column(elflags, n, "w16", "elflags"),
                           _arrays.column(plex, n, "i32", "plex"))
+        self._referred(name)
 
     def texts(self, positions: Any, strings: Sequence[Any], *, layer: Any = 0, texttype: Any = 0,
               presentation: Any = 0, pathtype: Any = 0, width: Any = 0, strans: Any = 0, mag: Any = 1.0,
@@ -131,27 +207,42 @@ class Structure(StructureBase):
 class Library:
     """One GDSII file being written (GDS_BeginLib ... GDS_EndLib).
 
-    Units: Library(path, unit=1e-6, precision=1e-9) in metres, as gdspy and
-    gdstk take them, or Library(path, user_unit=1e-3, meter_unit=1e-9) as
-    the UNITS record holds them (the default); the two forms cannot be mixed.
+    Units, by keyword only: Library(path, unit=1e-6, precision=1e-9) in
+    metres, as gdspy and gdstk take them, or Library(path, user_unit=1e-3,
+    meter_unit=1e-9) as the UNITS record holds them (the default); the two
+    forms cannot be mixed. Each must be finite and greater than 0.
 
     The file is begun at construction. Use it as a context manager or call
     close(); dropping the last reference to it also ends it. Ending ends an
-    open structure first; when an exception is on its way out of the with
-    block, errors from ending are not raised over it.
+    open structure first. When an exception leaves the with block (or
+    ending fails), nothing is left under the file's name: the file is
+    removed, or with keep_incomplete=True renamed to NAME.incomplete; the
+    exception on its way out is never replaced by an error from ending.
+
+    A Library opened on the file that a live Library of this process is
+    still writing ends that one first, with a RuntimeWarning: the file then
+    holds the new run alone.
     """
 
-    def __init__(self, path: PathName, user_unit: Optional[float] = None, meter_unit: Optional[float] = None, *,
-                 unit: Optional[float] = None, precision: Optional[float] = None) -> None:
+    def __init__(self, path: PathName, *, user_unit: Optional[float] = None, meter_unit: Optional[float] = None,
+                 unit: Optional[float] = None, precision: Optional[float] = None,
+                 keep_incomplete: bool = False) -> None:
         self.units = Units.from_arguments(user_unit, meter_unit, unit, precision)
         self.path = path
+        self.keep_incomplete = keep_incomplete
+        self._graph: Dict[bytes, Set[bytes]] = {}
+        self._open_name = b""
+        self._file: Optional[Tuple[int, int]] = None
         name = file_name_bytes(path)
+        self._name = name
+        _end_earlier_writer_of(name)
         try:
             self._writer = Writer(name, self.units.user_unit, self.units.meter_unit)
         except Error as error:
             if error.code == Result.GDS_ERR_OPEN:
                 error.detail = why_not_writable(name)
             raise
+        self._file = _register(name, self)
 
     @property
     def closed(self) -> bool:
@@ -163,9 +254,23 @@ class Library:
         return self._writer.handle
 
     def structure(self, name: Union[str, bytes]) -> Structure:
-        """Begins the structure name (str or bytes) and returns it; use it as
-        a context manager or call its end()."""
-        serial = self._writer.begin_structure(_values.text_bytes(name, "name"))
+        """Begins the structure name (str or bytes, not empty, at most 65,530
+        bytes) and returns it; use it as a context manager or call its end()."""
+        data = _values.text_bytes(name, "name")
+        if data is None:
+            raise TypeError("name must be str or bytes, not None")
+        if not data:
+            raise ValueError("a structure name must not be empty")
+        if len(data) > _NAME_MOST:
+            raise ValueError("the structure name is %d bytes; a name holds at most 65,530" % len(data))
+        if self.closed:
+            raise Error(Result.GDS_ERR_STOPPED, "GDS_BeginStructure",
+                        detail="the library %s is closed" % _shown(self._name))
+        if self._writer.open_serial:
+            raise Error(Result.GDS_ERR_STRUCT_OPEN, "GDS_BeginStructure",
+                        detail="structure %s is open; end it first" % _shown(self._open_name))
+        serial = self._writer.begin_structure(data)
+        self._open_name = data
         return Structure(self._writer, serial, name, self)
 
     def undefined_structures(self) -> List[str]:
@@ -178,11 +283,14 @@ class Library:
         """Ends the library: ends the open structure if there is one, writes
         ENDLIB and closes the file. The handle is released whatever the
         result; a second close does nothing. Raises Error for a failed
-        write, and warns (UndefinedStructureWarning) about structures that
-        are referenced but never defined."""
-        self._end(raising=True)
+        write (the file is then treated as incomplete), and warns
+        (UndefinedStructureWarning) about structures that are referenced
+        but never defined."""
+        self._end(complete=True)
 
-    def _end(self, raising: bool) -> None:
+    def _end(self, complete: bool) -> None:
+        """Ends the file; raises the first error from ending only when the
+        run is complete (no exception is on its way out)."""
         writer: Optional[Writer] = getattr(self, "_writer", None)  # None when __init__ failed
         if writer is None or writer.handle is None:
             return
@@ -196,25 +304,128 @@ class Library:
             writer.end_library()
         except Error as error:
             first = first or error
+        _unregister(self._file, self)
+        if not complete or first is not None:
+            self._set_aside()
         missing = self.undefined_structures()
-        if missing:
+        if missing and complete:
             warnings.warn("%s: structures referenced but never defined: %s"
                           % (os.fsdecode(self.path), ", ".join(missing)), UndefinedStructureWarning, stacklevel=3)
-        if raising and first is not None:
+        if complete and first is not None:
             raise first
+
+    def _set_aside(self) -> None:
+        """Removes the unfinished file from its name (to NAME.incomplete when
+        asked): only a regular file that is still the one this run wrote."""
+        if self._file is None or _file_key(self._name) != self._file:
+            return
+        try:
+            if self.keep_incomplete:
+                os.replace(self._name, self._name + b".incomplete")
+            else:
+                os.remove(self._name)
+        except OSError as error:
+            warnings.warn("%s: the incomplete file stays under its name: %s" % (os.fsdecode(self.path), error),
+                          RuntimeWarning, stacklevel=4)
 
     def __enter__(self) -> "Library":
         return self
 
     def __exit__(self, kind: Optional[Type[BaseException]], value: Optional[BaseException],
                  traceback: Optional[TracebackType]) -> None:
-        self._end(raising=kind is None)
+        self._end(complete=kind is None)
 
     def __del__(self) -> None:
         try:
-            self._end(raising=False)
+            self._end(complete=True)
         except Exception:
             pass
 
     def __repr__(self) -> str:
         return "<carvelle.Library %r %s>" % (self.path, "closed" if self.closed else "open")
+
+
+def _shown(name: bytes) -> str:
+    text = name.decode("utf-8", "surrogateescape")
+    return repr(text if len(text) <= 40 else text[:37] + "...")
+
+
+def _count(cols: Optional[int], columns: Optional[int]) -> Optional[int]:
+    if columns is None:
+        return cols
+    if cols is not None:
+        raise TypeError("give cols or columns, not both")
+    return columns
+
+
+def _corners(origin: Any, spacing: Any, cols: int, rows: int) -> Tuple[Tuple[int, int], Tuple[int, int]]:
+    x, y = _values.pair(origin, "origin")
+    dx, dy = _values.pair(spacing, "spacing")
+    columns, count = _values.c16(cols, "columns"), _values.c16(rows, "rows")
+    return (x + columns * dx, y), (x, y + count * dy)
+
+
+def _path_between(graph: Dict[bytes, Set[bytes]], start: bytes, goal: bytes) -> List[bytes]:
+    """The names from start to goal along references (empty when goal
+    cannot be reached): a depth-first walk of the names written so far."""
+    came_from: Dict[bytes, bytes] = {start: start}
+    todo = [start]
+    while todo:
+        name = todo.pop()
+        for child in graph.get(name, ()):
+            if child in came_from:
+                continue
+            came_from[child] = name
+            if child == goal:
+                path = [child]
+                while path[-1] != start:
+                    path.append(came_from[path[-1]])
+                return path[::-1]
+            todo.append(child)
+    return []
+
+
+# ------------------------------------------------ one live writer per file
+
+_live: Dict[Tuple[int, int], "weakref.ref[Library]"] = {}
+_live_lock = threading.Lock()
+
+
+def _file_key(name: bytes) -> Optional[Tuple[int, int]]:
+    """(device, inode) of a regular file; None for anything else."""
+    try:
+        found = os.stat(name)
+    except (OSError, ValueError):
+        return None
+    return (found.st_dev, found.st_ino) if stat.S_ISREG(found.st_mode) else None
+
+
+def _register(name: bytes, library: Library) -> Optional[Tuple[int, int]]:
+    key = _file_key(name)
+    if key is not None:
+        with _live_lock:
+            _live[key] = weakref.ref(library)
+    return key
+
+
+def _unregister(key: Optional[Tuple[int, int]], library: Library) -> None:
+    with _live_lock:
+        if key is not None and key in _live and _live[key]() in (library, None):
+            del _live[key]
+
+
+def _end_earlier_writer_of(name: bytes) -> None:
+    """Ends a live Library writing the file at name: its later flushes would
+    land in the new file."""
+    key = _file_key(name)
+    with _live_lock:
+        earlier = _live.get(key) if key is not None else None
+    library = earlier() if earlier is not None else None
+    if library is None or library.closed:
+        return
+    warnings.warn("%s: a Library of this process was still writing this file; it is ended first"
+                  % os.fsdecode(library.path), RuntimeWarning, stacklevel=3)
+    try:
+        library._end(complete=True)
+    except Error:
+        pass  # the new run truncates the file anyway
