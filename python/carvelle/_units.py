@@ -164,11 +164,17 @@ class UserUnitView:
     def sref(self, sname: Any, x: float, y: float, **options: Any) -> None:
         self._structure.sref(sname, self._d(x, "x"), self._d(y, "y"), **options)
 
-    def aref(self, sname: Any, origin: Sequence[float], col_corner: Sequence[float], row_corner: Sequence[float],
-             cols: int, rows: int, **options: Any) -> None:
-        corners = [(self._d(p[0], what + ".x"), self._d(p[1], what + ".y"))
-                   for p, what in ((origin, "origin"), (col_corner, "col_corner"), (row_corner, "row_corner"))]
-        self._structure.aref(sname, corners[0], corners[1], corners[2], cols, rows, **options)
+    def aref(self, sname: Any, origin: Sequence[float], col_corner: Optional[Sequence[float]] = None,
+             row_corner: Optional[Sequence[float]] = None, cols: Optional[int] = None, rows: Optional[int] = None,
+             *, spacing: Optional[Sequence[float]] = None, **options: Any) -> None:
+        d = self._d
+
+        def point(p: Optional[Sequence[float]], what: str) -> Optional[Tuple[int, int]]:
+            return None if p is None else (d(p[0], what + ".x"), d(p[1], what + ".y"))
+
+        self._structure.aref(sname, point(origin, "origin"), point(col_corner, "col_corner"),
+                             point(row_corner, "row_corner"), cols, rows, spacing=point(spacing, "spacing"),
+                             **options)
 
     def node(self, points: Any, ys: Any = None, **options: Any) -> None:
         self._structure.node(*self._points(points, ys), **options)
