@@ -5,16 +5,16 @@ import os
 import warnings
 import weakref
 from types import TracebackType
-from typing import TYPE_CHECKING, Any, List, Optional, Sequence, Type, Union
+from typing import TYPE_CHECKING, Any, List, Optional, Type, Union
 
-from . import _arrays, _values
+from . import _values
 from ._backend import backend
+from ._batches import BatchWriters
 from ._errors import Error, Result, UndefinedStructureWarning, file_name_bytes, why_not_writable
-from ._units import UserUnitView, Units
+from ._units import Units
+from ._user import UserUnitView
 
 PathName = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
-_PATH_MOST = 32767      # a PATH's count is 16 bits; the library splits long ones
-_BOUNDARY_MOST = 8189   # more is refused by the library, element by element
 
 if TYPE_CHECKING:  # both backends have the surface of the compiled one
     from ._compiled import StructureBase, Writer
@@ -22,7 +22,7 @@ else:
     StructureBase, Writer = backend.StructureBase, backend.Writer
 
 
-class Structure(StructureBase):
+class Structure(BatchWriters, StructureBase):
     """The open structure of a Library; its methods write elements into it.
 
     Coordinates are integers in database units (bool and floats are refused:
@@ -35,7 +35,8 @@ class Structure(StructureBase):
         super().__init__(writer, serial)
         self.name = name
         self._library = weakref.ref(library)
-        self._scale = library.units.scale
+        self._user: Optional[UserUnitView] = None
+        self._user_scale = library.units.scale
 
     @property
     def library(self) -> Optional["Library"]:
@@ -49,7 +50,9 @@ class Structure(StructureBase):
     @property
     def user(self) -> UserUnitView:
         """The element writers taking coordinates in user units."""
-        return UserUnitView(self, self._scale)
+        if self._user is None:
+            self._user = UserUnitView(self._writer, self._serial, self._user_scale)
+        return self._user
 
     def end(self) -> None:
         """Ends the structure (GDS_EndStructure)."""
@@ -71,61 +74,6 @@ class Structure(StructureBase):
 
     def __repr__(self) -> str:
         return "<carvelle.Structure %r %s>" % (self.name, "ended" if self.closed else "open")
-
-    # ------------------------------------------------------------ batches
-
-    def boxes(self, corners: Any, *, layer: Any = 0, boxtype: Any = 0, elflags: Any = 0, plex: Any = 0) -> None:
-        """BOX elements from an (N, 4) integer array of x1, y1, x2, y2."""
-        data = _arrays.rows(corners, 4, "corners")
-        n = len(data)
-        self._write_boxes(data, _arrays.column(layer, n, "w16", "layer"), _arrays.column(boxtype, n, "w16", "boxtype"),
-                          _arrays.column(elflags, n, "w16", "elflags"), _arrays.column(plex, n, "i32", "plex"))
-
-    def boundaries(self, vertices: Any, offsets: Any, *, layer: Any = 0, datatype: Any = 0, elflags: Any = 0,
-                   plex: Any = 0) -> None:
-        """BOUNDARY elements: polygon i has the vertices offsets[i] to
-        offsets[i + 1] of the (M, 2) array vertices."""
-        points, starts = _arrays.ragged(vertices, offsets, _BOUNDARY_MOST + 1, "vertices")
-        n = len(starts) - 1
-        self._write_boundaries(points, starts, _arrays.column(layer, n, "w16", "layer"),
-                               _arrays.column(datatype, n, "w16", "datatype"),
-                               _arrays.column(elflags, n, "w16", "elflags"), _arrays.column(plex, n, "i32", "plex"))
-
-    def paths(self, vertices: Any, offsets: Any, *, width: Any = 0, layer: Any = 0, datatype: Any = 0,
-              pathtype: Any = 0, elflags: Any = 0, plex: Any = 0) -> None:
-        """PATH elements: path i has the vertices offsets[i] to offsets[i + 1]."""
-        points, starts = _arrays.ragged(vertices, offsets, _PATH_MOST, "vertices")
-        n = len(starts) - 1
-        self._write_paths(points, starts, _arrays.column(width, n, "i32", "width"),
-                          _arrays.column(layer, n, "w16", "layer"), _arrays.column(datatype, n, "w16", "datatype"),
-                          _arrays.column(pathtype, n, "w16", "pathtype"),
-                          _arrays.column(elflags, n, "w16", "elflags"), _arrays.column(plex, n, "i32", "plex"))
-
-    def srefs(self, sname: Any, positions: Any, *, strans: Any = 0, mag: Any = 1.0, angle: Any = 0.0,
-              elflags: Any = 0, plex: Any = 0) -> None:
-        """SREF elements placing sname at each row of an (N, 2) array."""
-        name = _values.text_bytes(sname, "sname")
-        if name is None:
-            raise TypeError("sname must be str or bytes, not None")
-        data = _arrays.rows(positions, 2, "positions")
-        n = len(data)
-        self._write_srefs(name, data, _arrays.column(strans, n, "w16", "strans"), _arrays.column(mag, n, "f64", "mag"),
-                          _arrays.column(angle, n, "f64", "angle"), _arrays.column(elflags, n, "w16", "elflags"),
-                          _arrays.column(plex, n, "i32", "plex"))
-
-    def texts(self, positions: Any, strings: Sequence[Any], *, layer: Any = 0, texttype: Any = 0,
-              presentation: Any = 0, pathtype: Any = 0, width: Any = 0, strans: Any = 0, mag: Any = 1.0,
-              angle: Any = 0.0, elflags: Any = 0, plex: Any = 0) -> None:
-        """TEXT elements: strings[i] at row i of an (N, 2) array."""
-        data = _arrays.rows(positions, 2, "positions")
-        n = len(data)
-        self._write_texts(data, _arrays.strings(strings, n, "strings"), _arrays.column(layer, n, "w16", "layer"),
-                          _arrays.column(texttype, n, "w16", "texttype"),
-                          _arrays.column(presentation, n, "w16", "presentation"),
-                          _arrays.column(pathtype, n, "w16", "pathtype"), _arrays.column(width, n, "i32", "width"),
-                          _arrays.column(strans, n, "w16", "strans"), _arrays.column(mag, n, "f64", "mag"),
-                          _arrays.column(angle, n, "f64", "angle"), _arrays.column(elflags, n, "w16", "elflags"),
-                          _arrays.column(plex, n, "i32", "plex"))
 
 
 class Library:
