@@ -7,18 +7,17 @@ import threading
 import warnings
 import weakref
 from types import TracebackType
-from typing import TYPE_CHECKING, Any, Dict, List, Optional, Sequence, Set, Tuple, Type, Union
+from typing import TYPE_CHECKING, Any, Dict, List, Optional, Set, Tuple, Type, Union
 
-from . import _arrays, _values
+from . import _values
 from ._backend import backend
+from ._batches import BatchWriters
 from ._errors import Error, Result, UndefinedStructureWarning, file_name_bytes, why_not_writable
-from ._units import UserUnitView, Units
+from ._references import NAME_MOST, References, shown
+from ._units import Units
+from ._user import UserUnitView
 
 PathName = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
-_PATH_MOST = 32767      # a PATH's count is 16 bits; the library splits long ones
-_BOUNDARY_MOST = 8189   # more is refused by the library, element by element
-_NAME_MOST = 65530      # the longest text one record holds
-_X_REFLECTION = 0x8000  # the STRANS bit that mirrors about the x axis
 
 if TYPE_CHECKING:  # both backends have the surface of the compiled one
     from ._compiled import StructureBase, Writer
@@ -26,7 +25,7 @@ else:
     StructureBase, Writer = backend.StructureBase, backend.Writer
 
 
-class Structure(StructureBase):
+class Structure(References, BatchWriters, StructureBase):  # type: ignore[misc]  # aref takes more forms
     """The open structure of a Library; its methods write elements into it.
 
     Coordinates are integers in database units (bool and floats are refused:
@@ -39,7 +38,8 @@ class Structure(StructureBase):
         super().__init__(writer, serial)
         self.name = name
         self._library = weakref.ref(library)
-        self._scale = library.units.scale
+        self._user: Optional[UserUnitView] = None
+        self._user_scale = library.units.scale
         self._name_bytes: bytes = _values.text_bytes(name, "name") or b""
         self._graph = library._graph  # not the Library: dropping it must end it at once
         self._refers: Set[bytes] = set()
@@ -56,7 +56,10 @@ class Structure(StructureBase):
     @property
     def user(self) -> UserUnitView:
         """The element writers taking coordinates in user units."""
-        return UserUnitView(self, self._scale)
+        if self._user is None:
+            self._user = UserUnitView(self._writer, self._serial, self._user_scale)
+            self._user._name_bytes, self._user._graph, self._user._refers = self._name_bytes, self._graph, self._refers
+        return self._user
 
     def end(self) -> None:
         """Ends the structure (GDS_EndStructure)."""
@@ -78,130 +81,6 @@ class Structure(StructureBase):
 
     def __repr__(self) -> str:
         return "<carvelle.Structure %r %s>" % (self.name, "ended" if self.closed else "open")
-
-    # ---------------------------------------------------------- references
-    def _target(self, sname: Any) -> bytes:
-        """The referenced name as bytes; the first reference to a name from
-        this structure is checked against the names written so far."""
-        if isinstance(sname, Structure):
-            return sname._name_bytes if sname._name_bytes in self._refers else self._check_target(sname._name_bytes)
-        name = _values.text_bytes(sname, "sname")
-        if name is None:
-            raise TypeError("sname must be str, bytes or a Structure, not None")
-        return name if name in self._refers else self._check_target(name)
-
-    def _check_target(self, name: bytes) -> bytes:
-        own = self._name_bytes
-        if not name:
-            raise ValueError("sname must not be empty")
-        if len(name) > _NAME_MOST:
-            raise ValueError("sname is %d bytes; a name holds at most 65,530" % len(name))
-        if name == own:
-            raise ValueError("structure %s cannot refer to itself" % _shown(own))
-        cycle = _path_between(self._graph, name, own)
-        if cycle:
-            raise ValueError("a reference from %s to %s would close the cycle %s"
-                             % (_shown(own), _shown(name), " -> ".join(_shown(n) for n in [own] + cycle)))
-        return name
-
-    def _referred(self, name: bytes) -> None:
-        if name not in self._refers:
-            self._refers.add(name)
-            self._graph.setdefault(self._name_bytes, set()).add(name)
-
-    def sref(self, sname: Any, x: int, y: int, *, strans: int = 0, mag: float = 1.0, angle: float = 0.0,
-             x_reflection: bool = False, elflags: int = 0, plex: int = 0) -> None:
-        """An SREF placing sname (a name or a Structure) at (x, y);
-        x_reflection=True mirrors it about the x axis (STRANS bit 0x8000)."""
-        name = self._target(sname)
-        if x_reflection:
-            strans = _values.w16(strans, "strans") | _X_REFLECTION
-        super().sref(name, x, y, strans=strans, mag=mag, angle=angle, elflags=elflags, plex=plex)
-        self._referred(name)
-
-    def aref(self, sname: Any, origin: Any, col_corner: Any = None, row_corner: Any = None,
-             cols: Optional[int] = None, rows: Optional[int] = None, *, columns: Optional[int] = None,
-             spacing: Any = None, strans: int = 0, mag: float = 1.0, angle: float = 0.0,
-             x_reflection: bool = False, elflags: int = 0, plex: int = 0) -> None:
-        """An AREF of sname (a name or a Structure): cols x rows instances.
-
-        Either by its three points, as the AREF holds them (origin, the
-        corner cols columns away, the corner rows rows away), or by
-        columns=, rows= and spacing=(dx, dy): instance (i, j) at origin +
-        (i * dx, j * dy) in this structure's coordinates."""
-        cols = _count(cols, columns)
-        if spacing is not None:
-            if col_corner is not None or row_corner is not None:
-                raise TypeError("give spacing or the two corners, not both")
-            if cols is None or rows is None:
-                raise TypeError("spacing needs columns and rows")
-            col_corner, row_corner = _corners(origin, spacing, cols, rows)
-        elif col_corner is None or row_corner is None or cols is None or rows is None:
-            raise TypeError("aref needs col_corner, row_corner, cols and rows, or columns, rows and spacing")
-        name = self._target(sname)
-        if x_reflection:
-            strans = _values.w16(strans, "strans") | _X_REFLECTION
-        super().aref(name, origin, col_corner, row_corner, cols, rows, strans=strans, mag=mag, angle=angle,
-                     elflags=elflags, plex=plex)
-        self._referred(name)
-
-    # ------------------------------------------------------------ batches
-
-    def boxes(self, corners: Any, *, layer: Any = 0, boxtype: Any = 0, elflags: Any = 0, plex: Any = 0) -> None:
-        """BOX elements from an (N, 4) integer array of x1, y1, x2, y2."""
-        data = _arrays.rows(corners, 4, "corners")
-        n = len(data)
-        self._write_boxes(data, _arrays.column(layer, n, "w16", "layer"), _arrays.column(boxtype, n, "w16", "boxtype"),
-                          _arrays.column(elflags, n, "w16", "elflags"), _arrays.column(plex, n, "i32", "plex"))
-
-    def boundaries(self, vertices: Any, offsets: Any, *, layer: Any = 0, datatype: Any = 0, elflags: Any = 0,
-                   plex: Any = 0) -> None:
-        """BOUNDARY elements: polygon i has the vertices offsets[i] to
-        offsets[i + 1] of the (M, 2) array vertices."""
-        points, starts = _arrays.ragged(vertices, offsets, _BOUNDARY_MOST + 1, "vertices")
-        n = len(starts) - 1
-        self._write_boundaries(points, starts, _arrays.column(layer, n, "w16", "layer"),
-                               _arrays.column(datatype, n, "w16", "datatype"),
-                               _arrays.column(elflags, n, "w16", "elflags"), _arrays.column(plex, n, "i32", "plex"))
-
-    def paths(self, vertices: Any, offsets: Any, *, width: Any = 0, layer: Any = 0, datatype: Any = 0,
-              pathtype: Any = 0, elflags: Any = 0, plex: Any = 0) -> None:
-        """PATH elements: path i has the vertices offsets[i] to offsets[i + 1]."""
-        points, starts = _arrays.ragged(vertices, offsets, _PATH_MOST, "vertices")
-        n = len(starts) - 1
-        self._write_paths(points, starts, _arrays.column(width, n, "i32", "width"),
-                          _arrays.column(layer, n, "w16", "layer"), _arrays.column(datatype, n, "w16", "datatype"),
-                          _arrays.column(pathtype, n, "w16", "pathtype"),
-                          _arrays.column(elflags, n, "w16", "elflags"), _arrays.column(plex, n, "i32", "plex"))
-
-    def srefs(self, sname: Any, positions: Any, *, strans: Any = 0, mag: Any = 1.0, angle: Any = 0.0,
-              x_reflection: bool = False, elflags: Any = 0, plex: Any = 0) -> None:
-        """SREF elements placing sname (a name or a Structure) at each row of
-        an (N, 2) array."""
-        name = self._target(sname)
-        data = _arrays.rows(positions, 2, "positions")
-        n = len(data)
-        bits = _arrays.column(strans, n, "w16", "strans")
-        if x_reflection:
-            bits = bits | bits.dtype.type(-_X_REFLECTION)
-        self._write_srefs(name, data, bits, _arrays.column(mag, n, "f64", "mag"),
-                          _arrays.column(angle, n, "f64", "angle"), _arrays.column(elflags, n, "w16", "elflags"),
-                          _arrays.column(plex, n, "i32", "plex"))
-        self._referred(name)
-
-    def texts(self, positions: Any, strings: Sequence[Any], *, layer: Any = 0, texttype: Any = 0,
-              presentation: Any = 0, pathtype: Any = 0, width: Any = 0, strans: Any = 0, mag: Any = 1.0,
-              angle: Any = 0.0, elflags: Any = 0, plex: Any = 0) -> None:
-        """TEXT elements: strings[i] at row i of an (N, 2) array."""
-        data = _arrays.rows(positions, 2, "positions")
-        n = len(data)
-        self._write_texts(data, _arrays.strings(strings, n, "strings"), _arrays.column(layer, n, "w16", "layer"),
-                          _arrays.column(texttype, n, "w16", "texttype"),
-                          _arrays.column(presentation, n, "w16", "presentation"),
-                          _arrays.column(pathtype, n, "w16", "pathtype"), _arrays.column(width, n, "i32", "width"),
-                          _arrays.column(strans, n, "w16", "strans"), _arrays.column(mag, n, "f64", "mag"),
-                          _arrays.column(angle, n, "f64", "angle"), _arrays.column(elflags, n, "w16", "elflags"),
-                          _arrays.column(plex, n, "i32", "plex"))
 
 
 class Library:
@@ -261,14 +140,14 @@ class Library:
             raise TypeError("name must be str or bytes, not None")
         if not data:
             raise ValueError("a structure name must not be empty")
-        if len(data) > _NAME_MOST:
+        if len(data) > NAME_MOST:
             raise ValueError("the structure name is %d bytes; a name holds at most 65,530" % len(data))
         if self.closed:
             raise Error(Result.GDS_ERR_STOPPED, "GDS_BeginStructure",
-                        detail="the library %s is closed" % _shown(self._name))
+                        detail="the library %s is closed" % shown(self._name))
         if self._writer.open_serial:
             raise Error(Result.GDS_ERR_STRUCT_OPEN, "GDS_BeginStructure",
-                        detail="structure %s is open; end it first" % _shown(self._open_name))
+                        detail="structure %s is open; end it first" % shown(self._open_name))
         serial = self._writer.begin_structure(data)
         self._open_name = data
         return Structure(self._writer, serial, name, self)
@@ -343,46 +222,6 @@ class Library:
 
     def __repr__(self) -> str:
         return "<carvelle.Library %r %s>" % (self.path, "closed" if self.closed else "open")
-
-
-def _shown(name: bytes) -> str:
-    text = name.decode("utf-8", "surrogateescape")
-    return repr(text if len(text) <= 40 else text[:37] + "...")
-
-
-def _count(cols: Optional[int], columns: Optional[int]) -> Optional[int]:
-    if columns is None:
-        return cols
-    if cols is not None:
-        raise TypeError("give cols or columns, not both")
-    return columns
-
-
-def _corners(origin: Any, spacing: Any, cols: int, rows: int) -> Tuple[Tuple[int, int], Tuple[int, int]]:
-    x, y = _values.pair(origin, "origin")
-    dx, dy = _values.pair(spacing, "spacing")
-    columns, count = _values.c16(cols, "columns"), _values.c16(rows, "rows")
-    return (x + columns * dx, y), (x, y + count * dy)
-
-
-def _path_between(graph: Dict[bytes, Set[bytes]], start: bytes, goal: bytes) -> List[bytes]:
-    """The names from start to goal along references (empty when goal
-    cannot be reached): a depth-first walk of the names written so far."""
-    came_from: Dict[bytes, bytes] = {start: start}
-    todo = [start]
-    while todo:
-        name = todo.pop()
-        for child in graph.get(name, ()):
-            if child in came_from:
-                continue
-            came_from[child] = name
-            if child == goal:
-                path = [child]
-                while path[-1] != start:
-                    path.append(came_from[path[-1]])
-                return path[::-1]
-            todo.append(child)
-    return []
 
 
 # ------------------------------------------------ one live writer per file

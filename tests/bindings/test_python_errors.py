@@ -2,7 +2,6 @@
 """Refused calls raise carvelle.Error with the library's code, name and text;
 values that do not fit a C parameter raise before the library is called."""
 
-import math
 import os
 import sys
 
@@ -56,13 +55,10 @@ class TestResultCodes:
         (lambda s: s.arc(0, 0, 5, 0, 90, 2), 11, "GDS_ERR_TOO_FEW_POINTS"),
         (lambda s: s.sector(0, 0, 5, 0, 90, -3), 11, "GDS_ERR_TOO_FEW_POINTS"),
         (lambda s: s.circle(2**31 - 10, 0, 11, 8), 2, "GDS_ERR_RANGE"),
-        (lambda s: s.arc(0, 0, 5, math.nan, 90, 8), 2, "GDS_ERR_RANGE"),
         (lambda s: s.path([(0, 0)]), 12, "GDS_ERR_PATH_POINTS"),
         (lambda s: s.text(0, 0, None), 13, "GDS_ERR_NO_STRING"),
         (lambda s: s.text(0, 0, "x" * 513), 14, "GDS_ERR_STRING_LENGTH"),
         (lambda s: s.text(0, 0, "x", texttype=256), 15, "GDS_ERR_TEXTTYPE"),
-        (lambda s: s.text(0, 0, "x", mag=math.inf), 2, "GDS_ERR_RANGE"),
-        (lambda s: s.sref("A", 0, 0, angle=2.0**252), 2, "GDS_ERR_RANGE"),
         (lambda s: s.node([(0, 0)] * 51), 16, "GDS_ERR_NODE_TOO_MANY"),
         (lambda s: s.node([], []), 17, "GDS_ERR_NODE_TOO_FEW"),
     ])
