@@ -77,6 +77,7 @@ CYCLES = [
     ([], "A", lambda s: s.aref(b"A", (0, 0), (1, 0), (0, 1), 1, 1), "itself"),
     ([], "A", lambda s: s.srefs("A", [[0, 0], [1, 1]]), "itself"),
     ([], "A", lambda s: s.sref(s, 0, 0), "itself"),
+    ([], "A", lambda s: s.user.srefs(s, [[0.5, 0.5]]), "itself"),
     ([("B", ["A"])], "A", lambda s: s.sref("B", 0, 0), "cycle 'A' -> 'B' -> 'A'"),
     ([("C", ["A"]), ("B", ["C"])], "A", lambda s: s.aref("B", (0, 0), columns=2, rows=1, spacing=(5, 0)),
      "cycle 'A' -> 'B' -> 'C' -> 'A'"),
@@ -129,12 +130,17 @@ HABITS = [
      [b"\x80\x00"], [struct.pack(">6i", 10, 20, 310, 20, 10, 120)]),
     (lambda s, leaf: s.aref(leaf, (0, 0), (30, 0), (0, 20), 3, 2), [bytes(2)],
      [struct.pack(">6i", 0, 0, 30, 0, 0, 20)]),
+    # user units (1 nm in 1 um): each step is rounded once, 0.0335 um -> 34 nm
+    (lambda s, leaf: s.user.aref(leaf, (0.0104, -0.02), columns=3, rows=2, spacing=(0.0335, 0.05)), [bytes(2)],
+     [struct.pack(">6i", 10, -20, 112, -20, 10, 80)]),
+    (lambda s, leaf: s.user.sref(leaf, 0.003, 0.0045, x_reflection=True), [b"\x80\x00"],
+     [struct.pack(">2i", 3, 5)]),
 ]
 
 
 @pytest.mark.parametrize("call, strans, xy", HABITS)
 def test_references_take_a_structure_mirroring_and_spacing(in_tmp, call, strans, xy):
-    with carvelle.Library("h.gds") as lib:
+    with carvelle.Library("h.gds", unit=1e-6, precision=1e-9) as lib:
         with lib.structure("LEAF") as leaf:
             pass
         with lib.structure("TOP") as top:
