@@ -141,8 +141,8 @@ static inline int to_database(double value, double scale, int32_t *out) {
     if (fabs(scaled) >= 4294967296.0) return -2;
     whole = (int64_t)scaled; /* truncates; scaled - whole is exact */
     fraction = scaled - (double)whole;
-    whole += fraction >= 0.5 ? 1 : fraction <= -0.5 ? -1
-                                                    : 0;
+    if (fraction >= 0.5) whole += 1;
+    if (fraction <= -0.5) whole -= 1;
     if (whole < INT32_MIN || whole > INT32_MAX) return -2;
     *out = (int32_t)whole;
     return 0;

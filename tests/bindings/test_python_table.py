@@ -39,6 +39,7 @@ def test_ctypes_argument_types_follow_the_table(element):
 @pytest.mark.skipif(carvelle.backend != "compiled", reason="the compiled module's table")
 def test_the_compiled_table_is_the_table():
     from carvelle import _compiled
+
     def default(param):  # the compiled table spells an optional ys 0
         return None if param.default is _elements.REQUIRED else float(param.default or 0)
     expected = [(e.method, e.function, e.positional,
