@@ -361,9 +361,9 @@ char *text_signature(const Signature *sig) {
         return NULL;
     }
     {
-        char *text = PyMem_Malloc(at + 1);
-        if (text == NULL) return (char *)PyErr_NoMemory();
-        memcpy(text, buffer, at + 1);
-        return text;
+        char *copy = PyMem_Malloc(at + 1);
+        if (copy == NULL) return (char *)PyErr_NoMemory();
+        memcpy(copy, buffer, at + 1);
+        return copy;
     }
 }
