@@ -4,7 +4,9 @@ compiled module can be had (a bare DLL, another interpreter). Same API as
 the compiled backend, a few times slower per call."""
 
 import ctypes
+import functools
 import math
+import threading
 from array import array
 from typing import Any, Callable, Dict, List, Optional, Set, Tuple, cast
 
@@ -61,6 +63,7 @@ class Writer:
         self._serials = 0
         self.referenced: Set[bytes] = set()
         self.defined: Set[bytes] = set()
+        self._lock = threading.RLock()
         handle = ctypes.c_void_p()
         code = self._f.GDS_BeginLib(path, user_unit, meter_unit, ctypes.byref(handle))
         if code != 0:
@@ -293,3 +296,26 @@ def _method(element: _elements.Element) -> Any:
 
 for _element in _elements.ELEMENTS:
     setattr(StructureBase, _element.method, _method(_element))
+
+
+# ctypes lets go of the GIL in every C call: one call at a time per writer,
+# as the compiled module keeps it; a call meeting another one in flight
+# (an element, a batch, close) is refused, never run beside it.
+def _exclusive(method: Any, writer_of: Any) -> Any:
+    @functools.wraps(method)
+    def call(self: Any, *args: Any, **kwargs: Any) -> Any:
+        lock = writer_of(self)._lock
+        if not lock.acquire(False):
+            raise RuntimeError("the library is being written by a call in another thread")
+        try:
+            return method(self, *args, **kwargs)
+        finally:
+            lock.release()
+    return call
+
+
+for _name in ("begin_structure", "end_structure", "end_library"):
+    setattr(Writer, _name, _exclusive(getattr(Writer, _name), lambda writer: writer))
+for _name, _method in list(vars(StructureBase).items()):
+    if callable(_method) and (not _name.startswith("_") or _name == "_write_batch"):
+        setattr(StructureBase, _name, _exclusive(_method, lambda structure: structure._writer))

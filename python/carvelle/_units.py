@@ -20,8 +20,8 @@ class Units:
     """The units of one library; see the module text."""
 
     def __init__(self, user_unit: float, meter_unit: float) -> None:
-        self.user_unit = _values.real(user_unit, "user_unit")
-        self.meter_unit = _values.real(meter_unit, "meter_unit")
+        self.user_unit = _positive(user_unit, "user_unit")
+        self.meter_unit = _positive(meter_unit, "meter_unit")
 
     @classmethod
     def from_arguments(cls, user_unit: Optional[float], meter_unit: Optional[float], unit: Optional[float],
@@ -31,10 +31,8 @@ class Units:
         if user_unit is not None or meter_unit is not None:
             raise TypeError("give unit and precision (metres, as gdspy) or user_unit and meter_unit "
                             "(as the UNITS record), not both")
-        unit = 1e-6 if unit is None else _values.real(unit, "unit")
-        precision = 1e-9 if precision is None else _values.real(precision, "precision")
-        if not (unit > 0 and precision > 0 and math.isfinite(unit) and math.isfinite(precision)):
-            raise ValueError("unit and precision must be positive and finite")
+        unit = 1e-6 if unit is None else _positive(unit, "unit")
+        precision = 1e-9 if precision is None else _positive(precision, "precision")
         return cls(precision / unit, precision)
 
     @property
@@ -57,6 +55,14 @@ class Units:
 
     def __repr__(self) -> str:
         return "Units(user_unit=%r, meter_unit=%r)" % (self.user_unit, self.meter_unit)
+
+
+def _positive(value: object, what: str) -> float:
+    """A unit: finite and greater than 0 (checked before the file is made)."""
+    number = _values.real(value, what)
+    if not (number > 0 and math.isfinite(number)):
+        raise ValueError("%s=%r: a unit must be finite and greater than 0" % (what, value))
+    return number
 
 
 def round_half_away(value: float) -> int:

@@ -8,6 +8,7 @@ from typing import TYPE_CHECKING
 
 from ._backend import backend
 from ._batches import BatchWriters
+from ._references import References
 
 if TYPE_CHECKING:  # the user door's surface has numbers where the other has integers
     from ._compiled import UserBase
@@ -15,7 +16,7 @@ else:
     UserBase = backend.StructureBase
 
 
-class UserUnitView(BatchWriters, UserBase):
+class UserUnitView(References, BatchWriters, UserBase):  # type: ignore[misc]  # aref takes more forms
     """The element writers of a Structure in user units; see the module text."""
 
     @property

@@ -83,7 +83,7 @@ class TestBatches:
                     b.boxes(corners, layer=[1, 0xFFFF], boxtype=3)
                     b.boundaries(vertices, offsets, layer=2, datatype=[5, 6], plex=[7, -1])
                     b.paths(vertices, np.array(offsets), width=[10, 20], layer=4, pathtype=[0, 2])
-                    b.srefs("B", positions, mag=[1.5, 2.0], angle=90.0, strans=0x8000)
+                    b.srefs("LEAF", positions, mag=[1.5, 2.0], angle=90.0, strans=0x8000)
                     b.texts(positions, ["one", b"two"], layer=[5, 6], texttype=7, width=[1, 2])
                 else:
                     for corner, layer in zip(corners.tolist(), [1, 0xFFFF]):
@@ -93,7 +93,7 @@ class TestBatches:
                     for (start, end), width, pathtype in zip([(0, 3), (3, 7)], [10, 20], [0, 2]):
                         b.path(vertices[start:end].tolist(), width=width, layer=4, pathtype=pathtype)
                     for (x, y), mag in zip(positions.tolist(), [1.5, 2.0]):
-                        b.sref("B", x, y, mag=mag, angle=90.0, strans=0x8000)
+                        b.sref("LEAF", x, y, mag=mag, angle=90.0, strans=0x8000)
                     for (x, y), text, layer, width in zip(positions.tolist(), ["one", b"two"], [5, 6], [1, 2]):
                         b.text(x, y, text, layer=layer, texttype=7, width=width)
             return masked((in_tmp / "b.gds").read_bytes())
@@ -151,8 +151,10 @@ def test_structures_referenced_but_never_defined_are_reported(in_tmp):
         lib.close()
     with warnings.catch_warnings():
         warnings.simplefilter("error")
-        with carvelle.Library("ok.gds") as lib, lib.structure("A") as a:
-            a.sref("A", 0, 0)
+        with carvelle.Library("ok.gds") as lib:
+            lib.structure("B").end()
+            with lib.structure("A") as a:
+                a.sref("B", 0, 0)
 
 
 FIFO_READER = r"""
