@@ -164,7 +164,7 @@ def test_batches_equal_their_single_calls(in_tmp, n, user):
         d.boundaries(c(vertices), offsets, layer=words[5], datatype=words[6], elflags=words[7], plex=ints[2])
         d.paths(c(vertices), offsets, width=c(ints[3]), layer=words[0], datatype=words[1], pathtype=words[2],
                 elflags=words[3], plex=ints[0])
-        d.srefs("S", c(corners[:, :2]), strans=words[8], mag=mags, angle=angles, elflags=words[4], plex=ints[1])
+        d.srefs("T", c(corners[:, :2]), strans=words[8], mag=mags, angle=angles, elflags=words[4], plex=ints[1])
         d.texts(c(corners[:, 2:]), texts, layer=words[5], texttype=words[6], presentation=words[7],
                 pathtype=words[8], width=c(ints[3]), strans=words[0], mag=mags, angle=angles, elflags=words[1],
                 plex=ints[2])
@@ -182,7 +182,7 @@ def test_batches_equal_their_single_calls(in_tmp, n, user):
             d.path(c(vertices[offsets[k]:offsets[k + 1]]).tolist(), width=c(ints[3][k]).item(), layer=w[0][k],
                    datatype=w[1][k], pathtype=w[2][k], elflags=w[3][k], plex=i[0][k])
         for k in range(n):
-            d.sref("S", *c(corners[k, :2]).tolist(), strans=w[8][k], mag=mags[k].item(), angle=angles[k].item(),
+            d.sref("T", *c(corners[k, :2]).tolist(), strans=w[8][k], mag=mags[k].item(), angle=angles[k].item(),
                    elflags=w[4][k], plex=i[1][k])
         for k in range(n):
             d.text(*c(corners[k, 2:]).tolist(), texts[k], layer=w[5][k], texttype=w[6][k], presentation=w[7][k],
@@ -199,5 +199,5 @@ def test_a_refusal_at_element_zero_writes_nothing(in_tmp):
             s.boundaries(np.zeros((5, 2), np.int32), [0, 2, 5])     # 2 vertices: too few
         assert caught.value.index == 0
         with pytest.raises(ValueError, match="element 0"):
-            s.user.srefs("S", np.array([[NAN, 0.0], [1.0, 1.0]]))
+            s.user.srefs("T", np.array([[NAN, 0.0], [1.0, 1.0]]))
     assert BOUNDARY not in [t for t, _ in records(write("z.gds", body))]
