@@ -95,5 +95,6 @@ def test_batch_writers_take_the_elements_keywords():
     for element in ELEMENTS:
         if element.batch:
             parameters = inspect.signature(getattr(carvelle.Structure, element.batch)).parameters
-            keywords = [n for n, p in parameters.items() if p.kind is inspect.Parameter.KEYWORD_ONLY and n not in EXTRAS]
+            keywords = [n for n, p in parameters.items()
+                        if p.kind is inspect.Parameter.KEYWORD_ONLY and n not in EXTRAS]
             assert keywords == [p.name for p in element.keywords] + [p.alias for p in element.keywords if p.alias]
