@@ -8,11 +8,11 @@ import functools
 import math
 import threading
 from array import array
-from typing import Any, Callable, Dict, List, Optional, Set, Tuple
+from typing import Any, Callable, Dict, List, Optional, Set, Tuple, cast
 
 from . import _elements, _guards, _loader, _units, _values
 from ._errors import Error, Result
-from ._values import I32_MAX, I32_MIN, c16, i32, text_bytes, w16
+from ._values import C16_MAX, C16_MIN, I32_MAX, I32_MIN, W16_MAX, W16_MIN, c16, i32, text_bytes, w16
 
 NAME = "ctypes"
 LoadError = _loader.LoadError
@@ -139,31 +139,17 @@ class StructureBase:
             width = {"points": 2, "ys": 0, "text": 1}.get(param.kind, 1)
             heads.append((param.kind, arrays[at:at + width]))
             at += width
-        columns = [_repeat(a) for a in arrays[at:]]
+        columns = [_repeat(a) for a in arrays[at:]]  # each i -> [value of element i]
         heads = [h for h in heads if h[0] != "ys"]
         count = next(len(g[0]) if k == "coord" else len(g[1]) - 1 for k, g in heads if k in ("coord", "points"))
         user = self._scale
+        getters = [_head(kind, given, user) for kind, given in heads]
+        getters += [column if not (user and param.kind == "coord") else _scaled(column, user, param.name)
+                    for param, column in zip(element.keywords, columns)]
         function = getattr(self._writer._f, element.function)
         handle = self._h(element.function)
         for index in range(count):
-            values: List[Any] = []
-            keep = []
-            for kind, given in heads:
-                if kind == "coord":
-                    row = given[0][index].tolist()
-                    values += [_batch_value(v, user, "coordinates", index) for v in row]
-                elif kind == "text":
-                    values.append(given[0][index] if isinstance(given[0], tuple) else given[0])
-                else:
-                    vertices, offsets = given
-                    piece = vertices[int(offsets[index]):int(offsets[index + 1])]
-                    xs = [_batch_value(v, user, "vertices", index) for v in piece[:, 0].tolist()]
-                    ys = [_batch_value(v, user, "vertices", index) for v in piece[:, 1].tolist()]
-                    keep = [array(_values.INT32_CODE, xs), array(_values.INT32_CODE, ys)]
-                    values += [_pointer(keep[0]), _pointer(keep[1]), len(xs)]
-            for param, column in zip(element.keywords, columns):
-                value = column(index)
-                values.append(_batch_value(value, user, param.name, index) if param.kind == "coord" else value)
+            values = [value for get in getters for value in get(index)]
             if method == "rectangle":
                 values = _corners(*values[:4]) + values[4:]
             code = function(handle, *values)
@@ -171,6 +157,31 @@ class StructureBase:
                 raise Error(code, element.function, index=index)
         if element.method == "sref" and count:
             self._writer.referenced.add(arrays[0])
+
+
+def _head(kind: str, given: Tuple[Any, ...], user: float) -> Callable[[int], List[Any]]:
+    """i -> the C arguments that a batch's head gives element i."""
+    if kind == "text":
+        text = given[0]
+        return (lambda i: [text[i]]) if isinstance(text, tuple) else (lambda i: [text])
+    if kind == "coord":
+        rows = given[0].tolist()
+        if not user:
+            return cast(Callable[[int], List[Any]], rows.__getitem__)
+        return lambda i: [_batch_value(v, user, "coordinates", i) for v in rows[i]]
+    vertices, offsets = given[0], given[1].tolist()
+    keep: List[Any] = []
+
+    def ragged(i: int) -> List[Any]:
+        piece = vertices[offsets[i]:offsets[i + 1]]
+        xs, ys = ([_batch_value(v, user, "vertices", i) for v in piece[:, k].tolist()] for k in (0, 1))
+        keep[:] = [array(_values.INT32_CODE, xs), array(_values.INT32_CODE, ys)]  # alive until the next element
+        return [_pointer(keep[0]), _pointer(keep[1]), len(xs)]
+    return ragged
+
+
+def _scaled(column: Callable[[int], List[Any]], user: float, what: str) -> Callable[[int], List[Any]]:
+    return lambda i: [_batch_value(column(i)[0], user, what, i)]
 
 
 def _batch_value(value: Any, scale: float, what: str, index: int) -> int:
@@ -191,9 +202,9 @@ def _corners(x1: int, y1: int, x2: int, y2: int) -> List[Any]:
     return [(ctypes.c_int32 * 4)(x1, x2, x2, x1), (ctypes.c_int32 * 4)(y1, y1, y2, y2), 4]
 
 
-def _repeat(values: Any) -> Any:
-    """i -> the value of element i of a column of length N or 1."""
-    items = values.tolist()
+def _repeat(values: Any) -> Callable[[int], List[Any]]:
+    """i -> [the value of element i] of a column of length N or 1."""
+    items = [[item] for item in values.tolist()]
     if len(items) == 1:
         only = items[0]
         return lambda i: only
@@ -201,6 +212,27 @@ def _repeat(values: Any) -> Any:
 
 
 # ------------------------------------------------ element methods, from the table
+
+_RANGES = {"coord": (I32_MIN, I32_MAX), "i32": (I32_MIN, I32_MAX), "w16": (W16_MIN, W16_MAX),
+           "c16": (C16_MIN, C16_MAX)}
+
+
+def _fast_path(element: _elements.Element) -> List[str]:
+    """For an element of integers only: plain ints in range in the integer
+    door go straight to the call (ctypes keeps a word's bits); anything else
+    takes the checks below."""
+    if any(p.kind not in _RANGES for p in element.params) or element.method == "rectangle":
+        return []
+    tests = ["not self._scale"] + ["%s is None" % p.alias for p in element.params if p.alias]
+    tests += ["(%stype(%s) is int and %d <= %s <= %d)"
+              % ("%s is _ZERO or " % p.name if p.alias else "", p.name, _RANGES[p.kind][0], p.name, _RANGES[p.kind][1])
+              for p in element.params]
+    call = ", ".join(p.name for p in element.params)
+    return ["if %s:" % " and ".join(tests),
+            "    code = self._writer._f.%s(self._h(%r), %s)" % (element.function, element.function, call),
+            "    if code:\n            raise Error(code, %r)" % element.function,
+            "    return"]
+
 
 _CONVERT = {"i32": "_i32", "w16": "_w16", "c16": "_c16", "dim": "_dim", "real": "_finite", "mag": "_mag",
             "text": "_text"}
@@ -248,6 +280,9 @@ def _method(element: _elements.Element) -> Any:
     lines.append("if code:\n        raise Error(code, %r)" % element.function)
     if element.params[0].kind == "text" and element.params[0].name == "sname":
         lines.append("self._writer.referenced.add(sname)")
+    fast = _fast_path(element)
+    if fast:
+        lines = fast + lines
     source = "def %s(self, %s) -> None:\n    %s\n" % (element.method, ", ".join(signature), "\n    ".join(lines))
     namespace: Dict[str, Any] = {"_D%d" % i: p.default for i, p in enumerate(element.params)}
     namespace.update(_ZERO=_elements.ZERO, _I3=ctypes.c_int32 * 3, _corners=_corners, Error=Error, _i32=i32,

@@ -19,14 +19,6 @@ void release(Call *c) {
     c->heap = NULL;
 }
 
-int to_database(double value, double scale, int32_t *out) {
-    double scaled = round(value * scale); /* C's round takes halves away from zero */
-    if (!isfinite(scaled)) return -1;
-    if (scaled < (double)INT32_MIN || scaled > (double)INT32_MAX) return -2;
-    *out = (int32_t)scaled;
-    return 0;
-}
-
 void refuse_scaled(int failure, const char *what, Py_ssize_t index) {
     const char *why = failure == -1 ? "is not finite" : "is outside the 32-bit range";
     PyObject *kind = failure == -1 ? PyExc_ValueError : PyExc_OverflowError;
@@ -369,9 +361,9 @@ char *text_signature(const Signature *sig) {
         return NULL;
     }
     {
-        char *text = PyMem_Malloc(at + 1);
-        if (text == NULL) return (char *)PyErr_NoMemory();
-        memcpy(text, buffer, at + 1);
-        return text;
+        char *copy = PyMem_Malloc(at + 1);
+        if (copy == NULL) return (char *)PyErr_NoMemory();
+        memcpy(copy, buffer, at + 1);
+        return copy;
     }
 }

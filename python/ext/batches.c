@@ -192,6 +192,8 @@ static int fill(const Batch *b, Call *c, Py_ssize_t i, double scale, const char 
     for (a = 0; a < b->count; ++a) {
         const Array *array = &b->arrays[a];
         Py_ssize_t at = i * array->step;
+        if (at == 0 && i > 0 && (array->form == COLUMN || array->form == TEXTS))
+            continue; /* one value for all: c holds it since element 0 */
         *what = array->name;
         switch (array->form) {
             case MATRIX:
