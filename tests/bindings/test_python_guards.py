@@ -7,6 +7,7 @@ import math
 import os
 import struct
 import threading
+import time
 import warnings
 
 import carvelle
@@ -237,18 +238,19 @@ def test_one_call_at_a_time_from_threads(in_tmp):
                 pass
             except carvelle.Error:
                 return  # closed
+            time.sleep(0)  # let the closer in between two calls
 
     threads = [threading.Thread(target=writer, args=(slot,)) for slot in (0, 1)]
     for thread in threads:
         thread.start()
-    while sum(written) < 3000:
-        pass
+    while sum(written) < 1000:
+        time.sleep(0.001)
     while True:
         try:
             lib.close()
             break
         except RuntimeError:
-            pass
+            time.sleep(0)
     stop.set()
     for thread in threads:
         thread.join()
