@@ -64,7 +64,8 @@ def test_refused_before_the_library_and_the_file_unchanged(in_tmp, call, excepti
                     call(s)
             s.box(2, 2, 3, 3)
         return run
-    assert write("r.gds", body(True)) == write("r.gds", body(False))
+    units = {"user_unit": 1.0, "meter_unit": 1e-9}   # the user door's scale is 1
+    assert write("r.gds", body(True), **units) == write("r.gds", body(False), **units)
 
 
 def test_limits_that_pass(in_tmp):
@@ -128,6 +129,11 @@ def test_the_user_door_rounds_halves_away_from_zero_in_every_form(in_tmp):
     exact = write("u.gds", lambda s: (s.boxes(np.array(expected)), [s.box(*row) for row in expected],
                                       s.boundary([row[:2] for row in expected] + [[0, 1]])), **units)
     assert user == exact
+    # 1e-6 / 1e-11 is 100000.00000000001 but for the division's rounding; made
+    # whole, 3.5e-05 gives 3.4999999999999996, which rounds to 3, not 4.
+    units = {"unit": 1e-6, "precision": 1e-11}
+    assert write("w.gds", lambda s: s.user.box(3.5e-05, 0, 1e-5, 1e-5), **units) == \
+        write("w.gds", lambda s: s.box(3, 0, 1, 1), **units)
 
 
 def distinct(n, low, high, rng):
