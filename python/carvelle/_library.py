@@ -43,6 +43,7 @@ class Structure(References, BatchWriters, StructureBase):  # type: ignore[misc] 
         self._name_bytes: bytes = _values.text_bytes(name, "name") or b""
         self._graph = library._graph  # not the Library: dropping it must end it at once
         self._refers: Set[bytes] = set()
+        self._known: Dict[Any, bytes] = {}
 
     @property
     def library(self) -> Optional["Library"]:
@@ -59,6 +60,7 @@ class Structure(References, BatchWriters, StructureBase):  # type: ignore[misc] 
         if self._user is None:
             self._user = UserUnitView(self._writer, self._serial, self._user_scale)
             self._user._name_bytes, self._user._graph, self._user._refers = self._name_bytes, self._graph, self._refers
+            self._user._known = {}
         return self._user
 
     def end(self) -> None:

@@ -26,6 +26,7 @@ class References(_Base):
     _name_bytes: bytes
     _graph: Dict[bytes, Set[bytes]]   # structure -> the names it refers to, for the whole library
     _refers: Set[bytes]               # the names this structure refers to (shared with its user view)
+    _known: Dict[Any, bytes]          # sname as the caller gave it -> its checked name
 
     def _target(self, sname: Any) -> bytes:
         name = sname._name_bytes if isinstance(sname, References) else _values.text_bytes(sname, "sname")
@@ -56,10 +57,16 @@ class References(_Base):
              x_reflection: bool = False, elflags: Any = 0, plex: Any = 0) -> None:
         """An SREF placing sname (a name or a Structure) at (x, y);
         x_reflection=True mirrors it about the x axis (STRANS bit 0x8000)."""
-        name = self._target(sname)
+        try:
+            name = self._known[sname]
+        except (KeyError, TypeError):
+            name = self._target(sname)
         bits = _mirrored(strans) if x_reflection else strans
         super().sref(name, x, y, strans=bits, mag=mag, angle=angle, elflags=elflags, plex=plex)  # type: ignore[misc]
-        self._referred(name)
+        if name not in self._refers:
+            self._referred(name)
+        if type(sname) in (str, bytes):
+            self._known[sname] = name
 
     def aref(self, sname: Any, origin: Any, col_corner: Any = None, row_corner: Any = None,
              cols: Optional[int] = None, rows: Optional[int] = None, *, columns: Optional[int] = None,
