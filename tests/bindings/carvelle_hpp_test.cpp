@@ -243,7 +243,11 @@ TEST(CarvelleHpp, ScopesEndTheStructureAndLibraryWhenAnExceptionLeaves) {
     // destructor) ends normally.
     struct Writes {
         std::string path;
-        ~Writes() { carvelle::Library(path).structure("D"); }
+        ~Writes() {
+            carvelle::Library lib;
+            int32_t begun = lib.try_open(path);
+            lib.try_structure("D", begun);
+        }
     };
     EXPECT_THROW(
         {
