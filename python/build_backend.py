@@ -101,6 +101,9 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
     with tempfile.TemporaryDirectory(prefix="carvelle-wheel-") as scratch:
         stage = os.path.join(scratch, "stage")
         _build_into(stage)
+        if not any(name.startswith("_compiled.") for name in os.listdir(os.path.join(stage, NAME))):
+            print("carvelle: no Python headers for %s, so no compiled module: the package calls the library "
+                  "through ctypes (Debian: sudo apt install python3-dev)" % sys.executable, file=sys.stderr)
         records = []
         with zipfile.ZipFile(os.path.join(wheel_directory, wheel), "w", zipfile.ZIP_DEFLATED) as archive:
             def add(name, data, mode=0o644):
