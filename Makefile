@@ -7,14 +7,14 @@ CMAKE_FLAGS ?=
 TEST_FILE_BLOCKS = 4194304
 
 .PHONY: all build demo render test test-sanitizers test-fuzz test-windows test-planted-faults deps clean bench bench-quick bench-python bench-merge bench-parallel
-.PHONY: lint docs package test-package
+.PHONY: lint docs package test-package check
 .PHONY: test-cross test-platforms
 
 all: build
 
 deps:
 	scripts/install-deps cmake ninja-build g++ pkg-config libgtest-dev python3 python3-pytest python3-numpy \
-	  python3-dev python3-venv python3-pip python3-setuptools python3-wheel python3-build mypy
+	  python3-dev python3-venv python3-pip python3-build mypy klayout python3-gdspy python3-distributed
 
 build:
 	scripts/install-deps cmake ninja-build g++
@@ -36,6 +36,12 @@ test: deps build
 # thread test under ThreadSanitizer.
 test-sanitizers:
 	JOBS=$(JOBS) scripts/test-sanitizers
+
+# The edit-test loop: build, then the unit, api, faults, threads, bindings
+# and merge suites (no packaging, Wine, QEMU or planted faults).
+check: build
+	ulimit -f $(TEST_FILE_BLOCKS) && ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) \
+	  -L '^(unit|api|faults|threads|bindings|merge)$$'
 
 # The call-sequence fuzzer, two minutes on top of fuzz/corpus.
 test-fuzz:
