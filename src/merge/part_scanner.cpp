@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "encoding/record_writer.h"
 
@@ -39,18 +40,23 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
     // Walking record by record is a chain of loads, each waiting for the length before it. But a layout is
     // mostly one kind of element over and over: the record lengths of the last element (up to its ENDEL) make
     // a template, and an element that matches it at every record is checked with loads that need not wait.
+    // The template holds whole headers: an element whose records have the lengths and tags of one that the
+    // element checker passed is just as good, so only the elements that differ go through the checker.
     constexpr std::size_t kMostTemplateRecords = 16;
     const std::uint8_t endEl = tagOf(Record::EndEl).recordType;
-    std::uint16_t lengths[kMostTemplateRecords];
+    const auto headerAt = [](const std::uint8_t* record) {
+        std::uint32_t header;
+        std::memcpy(&header, record, sizeof header);
+        return header;
+    };
+    std::uint32_t headers[kMostTemplateRecords];
     std::uint32_t starts[kMostTemplateRecords];
     std::size_t records = 0, templateSize = 0, elementStart = 0, at = 0;
+    bool whole = elements_.afterElement();  // an element begun in an earlier piece makes no template
     while (size - at >= kRecordHeaderSize) {
         if (templateSize > 0) {
             bool same = size - at >= templateSize;
-            for (std::size_t i = 0; same && i < records; ++i) {
-                const std::uint8_t* record = bytes + at + starts[i];
-                same = (std::size_t{record[0]} << 8 | record[1]) == lengths[i] && record[2] > kLastBracket;
-            }
+            for (std::size_t i = 0; same && i < records; ++i) same = headerAt(bytes + at + starts[i]) == headers[i];
             if (same) {
                 at += templateSize;
                 continue;
@@ -59,22 +65,24 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
             elementStart = at;
         }
         const std::size_t length = std::size_t{bytes[at]} << 8 | bytes[at + 1];
-        if (length < kRecordHeaderSize || (length & 1) || length > size - at || bytes[at + 2] <= kLastBracket) {
+        if (length < kRecordHeaderSize || (length & 1) || length > size - at || bytes[at + 2] <= kLastBracket ||
+            !elements_.record(length, bytes[at + 2], bytes[at + 3])) {
             break;
         }
         if (records < kMostTemplateRecords) {
-            lengths[records] = static_cast<std::uint16_t>(length);
+            headers[records] = headerAt(bytes + at);
             starts[records] = static_cast<std::uint32_t>(at - elementStart);
         }
         ++records;
         const bool endsElement = bytes[at + 2] == endEl;
         at += length;
         if (endsElement) {
-            if (records <= kMostTemplateRecords) {
+            if (records <= kMostTemplateRecords && whole) {
                 templateSize = at - elementStart;
             } else {
                 records = 0;
             }
+            whole = true;
             elementStart = at;
         }
     }
@@ -165,16 +173,20 @@ bool PartScanner::beginRecord() {
             return true;
         case Expect::StrName:
             if (!is(header_, Record::StrName)) return fail("BGNSTR without STRNAME" + at);
+            elements_.beginStructure();
             keepPayload_ = true;
             expect_ = Expect::Element;
             return true;
         case Expect::Element:
-            if (is(header_, Record::EndStr) && length == kEmptyRecordSize) {
+            if (is(header_, Record::EndStr) && length == kEmptyRecordSize && elements_.betweenElements()) {
                 expect_ = Expect::Structure;
                 return true;
             }
-            if (type <= kLastBracket) {
+            if (type <= kLastBracket && elements_.betweenElements()) {
                 return fail(nameOf(type) + at + " inside structure \"" + structure_ + "\", which has no ENDSTR");
+            }
+            if (!elements_.record(length, type, header_[3])) {
+                return fail(elements_.describe(length, type, header_[3]) + at + " of structure \"" + structure_ + "\"");
             }
             return true;
         case Expect::Padding:

@@ -6,13 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "merge/element_checker.h"
+
 namespace carvelle::merge {
 
 // Walks the records of one part as its bytes arrive, in pieces of any size,
 // and checks that they make one library the merge can join: HEADER, BGNLIB,
 // LIBNAME and UNITS, then structures (BGNSTR, STRNAME ... ENDSTR), then
-// ENDLIB, then nothing but NUL padding. Records inside a structure are taken
-// as they are; only their lengths are checked, so that they tile the file.
+// ENDLIB, then nothing but NUL padding. The records inside a structure must
+// make elements as the format defines them (ElementChecker).
 class PartScanner {
 public:
     // False at the first fault; error() says what and at which byte.
@@ -59,6 +61,7 @@ private:
     std::uint64_t bodyStart_ = 0;
     std::vector<std::string> names_;
     std::string error_;
+    ElementChecker elements_;
 };
 
 }  // namespace carvelle::merge

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "gds_api.h"
+#include "element_grammar.h"
 #include "gds_test_support.h"
 #include "merge/part_scanner.h"
 #if !defined(_WIN32)
@@ -156,7 +157,7 @@ TEST_F(Merge, EveryRefusalNamesItsPartAndLeavesTheOutputAsItWas) {
         {"a record of 2 bytes", {library(a), library(lengthTwo)}, MergeFailure::NotALibrary, "length 2 at byte"},
         {"a record of odd length", {library(lengthFive)}, MergeFailure::NotALibrary, "length 5 at byte"},
         {"a bracket record among like elements", {library(bracketAmongElements)}, MergeFailure::NotALibrary,
-         "expected BGNSTR or ENDLIB at byte"},
+         "ENDSTR in BOX after XY, where only ENDEL or PROPATTR may stand at byte"},
         {"a library record before UNITS", {refLibs + kEndLib}, MergeFailure::NotALibrary, "expected UNITS"},
         {"a structure without ENDSTR",
          {head() + record(BGNSTR, 0x02, Bytes(24, 0)) + record(STRNAME, 0x06, padded("A")) + box(1) + a + kEndLib},
@@ -193,6 +194,7 @@ TEST_F(Merge, CallsThatCannotMergeAreRefusedBeforeAnyFileIsMade) {
 // A plain walk of a whole file by the same rules, written independently of the merge's checker.
 bool walkWhole(const Bytes& file, std::vector<std::string>& names) {
     enum { Head, BgnLib, LibName, Units, Between, Name, Inside, Padding } phase = Head;
+    gdstest::ElementGrammar elements;
     for (std::size_t at = 0; at < file.size();) {
         if (phase == Padding) {
             if (file[at++] != 0) return false;
@@ -215,8 +217,9 @@ bool walkWhole(const Bytes& file, std::vector<std::string>& names) {
             names.emplace_back(std::string(file.begin() + static_cast<long>(at) + 4,
                                            file.begin() + static_cast<long>(at + length)).c_str());
             phase = Inside;
-        } else if (phase == Inside && is(ENDSTR, 0x00) && empty) phase = Between;
-        else if (phase != Inside || file[at + 2] <= ENDSTR) return false;
+            elements = {};
+        } else if (phase == Inside && is(ENDSTR, 0x00) && empty && elements.betweenElements()) phase = Between;
+        else if (phase != Inside || !elements.add({length, file[at + 2], file[at + 3]})) return false;
         at += length;
     }
     return phase == Padding;
@@ -228,7 +231,8 @@ TEST_F(Merge, TheCheckerAgreesWithAPlainWalkWhateverThePieces) {
     auto pick = [&](unsigned n) { return static_cast<unsigned>(random() % n); };
     int valid = 0;
     for (int round = 0; round < 20000; ++round) {
-        const Bytes path = record(PATH, 0x00) + record(WIDTH, 0x03, be32(5)) +
+        const Bytes path = record(PATH, 0x00) + record(LAYER, 0x02, be16(1)) + record(DATATYPE, 0x02, be16(0)) +
+                           record(WIDTH, 0x03, be32(5)) +
                            record(XY, 0x03, points({{0, 0}, {1, 1}})) + record(ENDEL, 0x00);
         const std::vector<Bytes> elements = {box(1), box(2) + box(3), path};
         Bytes file = head(kUnits, std::string(pick(4), 'L'));
