@@ -37,7 +37,7 @@ test: deps build
 test-sanitizers:
 	JOBS=$(JOBS) scripts/test-sanitizers
 
-# The call-sequence fuzzer, two minutes on top of fuzz/corpus.
+# The call-sequence fuzzer, two minutes on top of fuzz/corpus, and the part-scanner fuzzer, one on fuzz/parts.
 test-fuzz:
 	JOBS=$(JOBS) scripts/test-fuzz
 

@@ -186,7 +186,7 @@ bool PartScanner::beginRecord() {
                 return fail(nameOf(type) + at + " inside structure \"" + structure_ + "\", which has no ENDSTR");
             }
             if (!elements_.record(length, type, header_[3])) {
-                return fail(elements_.describe(length, type, header_[3]) + at + " of structure \"" + structure_ + "\"");
+                return fail(elements_.describe(length, type, header_[3]) + "," + at + " in structure \"" + structure_ + "\"");
             }
             return true;
         case Expect::Padding:
