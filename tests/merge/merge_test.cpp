@@ -157,7 +157,7 @@ TEST_F(Merge, EveryRefusalNamesItsPartAndLeavesTheOutputAsItWas) {
         {"a record of 2 bytes", {library(a), library(lengthTwo)}, MergeFailure::NotALibrary, "length 2 at byte"},
         {"a record of odd length", {library(lengthFive)}, MergeFailure::NotALibrary, "length 5 at byte"},
         {"a bracket record among like elements", {library(bracketAmongElements)}, MergeFailure::NotALibrary,
-         "ENDSTR in BOX after XY, where only ENDEL or PROPATTR may stand at byte"},
+         "ENDSTR in BOX after XY, where only ENDEL or PROPATTR may stand, at byte"},
         {"a library record before UNITS", {refLibs + kEndLib}, MergeFailure::NotALibrary, "expected UNITS"},
         {"a structure without ENDSTR",
          {head() + record(BGNSTR, 0x02, Bytes(24, 0)) + record(STRNAME, 0x06, padded("A")) + box(1) + a + kEndLib},
