@@ -28,4 +28,9 @@ if "$merge" "$scratch/merged.gds" "$scratch/cmake.gds" "$scratch/pkgconfig.gds" 
 fi
 "$merge" "$scratch/merged.gds" "$scratch/cmake.gds"
 test "$(tail -c 4 "$scratch/merged.gds" | od -An -tx1 | tr -d ' ')" = "00040400" || { echo "merged.gds has no ENDLIB"; exit 1; }
-echo "Carvelle under $prefix found by CMake and pkg-config; the host wrote a complete file; carvelle-merge joins"
+# carvelle-info reads the merge, and its manual page is installed beside it.
+"$prefix/bin/carvelle-info" "$scratch/merged.gds" | grep -q '^top structures:' || { echo "carvelle-info cannot read merged.gds"; exit 1; }
+if [[ -d "$prefix/share/man/man1" ]]; then
+  test -f "$prefix/share/man/man1/carvelle-info.1.gz" || { echo "no carvelle-info manual page"; exit 1; }
+fi
+echo "Carvelle under $prefix found by CMake and pkg-config; the host wrote a complete file; carvelle-merge joins; carvelle-info reads"
