@@ -309,10 +309,11 @@ private:
 
 const Summary::Tables Summary::kTables = Summary::tables();
 
-// The first "byte N" of a scanner message: where the file went wrong.
+// The first "at byte N" of a scanner message: where the file went wrong (0 for a file that is no GDSII).
 std::uint64_t offsetIn(const std::string& message) {
-    const std::size_t at = message.find("byte ");
-    return at == std::string::npos ? 0 : std::strtoull(message.c_str() + at + 5, nullptr, 10);
+    constexpr const char* kAt = "at byte ";
+    const std::size_t at = message.find(kAt);
+    return at == std::string::npos ? 0 : std::strtoull(message.c_str() + at + std::strlen(kAt), nullptr, 10);
 }
 
 // Reads one file; false when it cannot be read (library.error set, errorOffset meaningless) or is damaged.
