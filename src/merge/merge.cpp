@@ -18,6 +18,7 @@
 #include "encoding/record_writer.h"
 #include "merge/merge_files.h"
 #include "merge/part_scanner.h"
+#include "platform/platform.h"
 
 namespace carvelle {
 
@@ -362,13 +363,14 @@ private:
                                                          " bytes: LIBNAME cannot hold it");
         }
         std::error_code ignored;
-        if (std::filesystem::is_directory(output_, ignored)) {
+        const std::filesystem::path output = nativePath(output_.c_str());
+        if (std::filesystem::is_directory(output, ignored)) {
             return outcome_.fail(MergeFailure::Open, "output " + output_ + " is a folder");
         }
         // Replacing a part with the merge would lose it if anything went wrong later, and a forgotten output
         // name makes the first part the output: refused either way.
         const auto same = std::find_if(parts_.begin(), parts_.end(), [&](const Part& part) {
-            return std::filesystem::equivalent(output_, *part.path, ignored);
+            return std::filesystem::equivalent(output, nativePath(part.path->c_str()), ignored);
         });
         if (same != parts_.end()) {
             return outcome_.fail(MergeFailure::OutputIsPart, "output " + output_ + " is also the part " + *same->path);
@@ -381,6 +383,9 @@ private:
     bool inspect(std::size_t index) {
         Part& part = parts_[index];
         const std::string& path = *part.path;
+        if (path.find('\0') != std::string::npos) {
+            return outcome_.fail(MergeFailure::Open, "the name of part " + std::to_string(index + 1) + " holds a NUL byte");
+        }
         PartFile file;
         std::string error;
         if (!file.open(path, error)) return outcome_.fail(MergeFailure::Open, error);

@@ -197,6 +197,8 @@ bool PartScanner::beginRecord() {
                 expect_ = Expect::StrName;
             } else if (is(header_, Record::EndLib) && length == kEmptyRecordSize) {
                 expect_ = Expect::Padding;
+            } else if (is(header_, Record::EndLib)) {
+                return fail("ENDLIB" + at + " is " + std::to_string(length) + " bytes long: ENDLIB holds no data");
             } else {
                 return fail("expected BGNSTR or ENDLIB" + at + ", found " + found(header_, Record::BgnStr));
             }
@@ -213,6 +215,9 @@ bool PartScanner::beginRecord() {
                 named_ = false;
                 expect_ = Expect::Structure;
                 return true;
+            }
+            if (is(header_, Record::EndStr)) {
+                return fail("ENDSTR" + at + " is " + std::to_string(length) + " bytes long: ENDSTR holds no data");
             }
             if (type <= kLastBracket) {
                 return fail(nameOf(type) + at + " inside structure \"" + structure_ + "\", which has no ENDSTR");

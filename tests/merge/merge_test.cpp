@@ -61,6 +61,17 @@ Bytes structure(const std::string& name, const Bytes& elements = {}) {
 }
 Bytes library(const Bytes& structures) { return head() + structures + kEndLib; }
 
+// Descriptors open in this process, where the system lists them; 0 elsewhere.
+std::size_t openDescriptors() {
+    std::error_code error;
+    std::size_t count = 0;
+    for (std::filesystem::directory_iterator entry("/proc/self/fd", error), end; !error && entry != end;
+         entry.increment(error)) {
+        ++count;
+    }
+    return count;
+}
+
 class Merge : public ::testing::Test {
 protected:
     std::vector<std::string> write(const std::vector<Bytes>& parts) {
@@ -111,6 +122,22 @@ TEST_F(Merge, StructuresFollowInPartOrderByteForByteUnderOneHead) {
               record(LIBNAME, 0x06, padded(out)) + record(UNITS, 0x05, kUnits) + c + kEndLib);
 }
 
+// A structure of more than the copy buffer's 1 MiB, at offsets that lie in their pages unlike the output's.
+TEST_F(Merge, ALargeStructureIsCopiedWholeWhereverItLies) {
+    Bytes boxes;
+    for (std::int16_t i = 0; boxes.size() < (std::size_t{3} << 19); ++i) {
+        const Bytes one = box(i);
+        boxes.insert(boxes.end(), one.begin(), one.end());
+    }
+    const Bytes big = structure("BIG", boxes), other = structure("OTHER", boxes), small = structure("S", box(1));
+    const auto parts = write({library(small + big), head(kUnits, "q") + other + kEndLib});
+    ASSERT_TRUE(carvelle::merge_libraries(out, parts));
+    const Bytes merged = readFile(out);
+    ASSERT_GT(merged.size(), 34u);
+    EXPECT_TRUE(Bytes(merged.begin() + 34, merged.end()) ==
+                record(LIBNAME, 0x06, padded(out)) + record(UNITS, 0x05, kUnits) + small + big + other + kEndLib);
+}
+
 TEST_F(Merge, PartsWrittenByTheLibraryJoinIntoTheLibraryWrittenAtOnce) {
     auto write = [](const std::string& path, std::vector<const char*> names) {
         GdsHandle lib = nullptr;
@@ -145,8 +172,8 @@ TEST_F(Merge, OtherWritersLibrariesJoinWithTheCellsTheyShareWrittenOnce) {
     Bytes viaLater = via;  // written a second later
     std::fill(viaLater.begin() + 4, viaLater.begin() + 28, 0x33);
     const Bytes a = structure("A", box(1)), b = structure("B", box(2));
-    const auto parts = write({head(kUnits, "a", between, 600) + a + via + kEndLib,
-                              head(unitsRoundedUp, "b", between, 5) + viaLater + via + b + kEndLib});
+    const auto parts = write({head(kUnits, "a", between, 5) + a + via + kEndLib,
+                              head(unitsRoundedUp, "b", between, 600) + viaLater + via + b + kEndLib});
     const carvelle::MergeResult result = carvelle::merge_libraries(out, parts);
     ASSERT_TRUE(result) << result.message;
     EXPECT_EQ(result.structures, 3u);
@@ -217,6 +244,18 @@ TEST_F(Merge, EveryRefusalNamesItsPartAndLeavesTheOutputAsItWas) {
              "second)"},
         {"a name twice in one part, other records", {library(a + structure("A"))}, MergeFailure::DuplicateStructure,
          "twice in part " + dir.file("p0.gds") + " with other records: they differ at byte 36 "},
+        // Units whose first bytes hold a NUL (a user unit of 1) differ after it.
+        {"units differ after a NUL byte",
+         {head(hex("41 10 00 00 00 00 00 00  39 44 B8 2F A0 9B 5A 50")) + kEndLib,
+          head(hex("41 10 00 00 00 00 00 00  3A 10 C6 F7 A0 B5 ED 8D")) + kEndLib},
+         MergeFailure::UnitsDiffer, "p1.gds has user unit 1, 3.9062499999999998e-09 m"},
+        {"a HEADER of 8 bytes", {record(HEADER, 0x02, be16(3) + be16(0)) + Bytes(whole.begin() + 6, whole.end())},
+         MergeFailure::NotALibrary, "does not begin with HEADER"},
+        {"UNITS of 24 bytes",
+         {Bytes(whole.begin(), whole.begin() + 46) + record(UNITS, 0x05, kUnits + Bytes(8, 0)) + kEndLib},
+         MergeFailure::NotALibrary, "UNITS at byte 46 holds 24 bytes, not 16"},
+        {"an ENDLIB with data", {head() + a + record(ENDLIB, 0x00, Bytes(2, 0))}, MergeFailure::NotALibrary,
+         "ENDLIB at byte 168 is 6 bytes long: ENDLIB holds no data"},
         {"not GDSII", {gdstest::text("hello, world\n")}, MergeFailure::NotALibrary, "does not begin with HEADER"},
         {"an empty file", {Bytes{}}, MergeFailure::NotALibrary, "the file is empty"},
         {"cut short in a structure", {Bytes(whole.begin(), whole.end() - 30)}, MergeFailure::NotALibrary,
@@ -244,6 +283,7 @@ TEST_F(Merge, EveryRefusalNamesItsPartAndLeavesTheOutputAsItWas) {
          MergeFailure::NotALibrary, "BGNSTR at byte 164 inside structure \"A\""},
         {"bytes after ENDLIB", {whole + hex("00 04 11 00")}, MergeFailure::NotALibrary, "bytes after ENDLIB"},
     };
+    const std::size_t descriptors = openDescriptors();
     for (const Refusal& refusal : refusals) {
         SCOPED_TRACE(refusal.what);
         for (const auto& entry : std::filesystem::directory_iterator(dir.path())) std::filesystem::remove(entry);
@@ -255,6 +295,7 @@ TEST_F(Merge, EveryRefusalNamesItsPartAndLeavesTheOutputAsItWas) {
         EXPECT_EQ(readFile(out), gdstest::text("old"));
         EXPECT_EQ(files().size(), parts.size() + 1) << "a temporary file is left";
     }
+    EXPECT_EQ(openDescriptors(), descriptors);
 }
 
 TEST_F(Merge, CallsThatCannotMergeAreRefusedBeforeAnyFileIsMade) {
@@ -424,9 +465,22 @@ TEST_F(Merge, NeitherAChangedPartNorASignalLeavesAnOutput) {
 TEST_F(Merge, AFifoIsRefusedWithoutWaitingForAWriter) {
     const auto parts = write({library(structure("A"))});
     ASSERT_EQ(mkfifo(dir.file("fifo.gds").c_str(), 0600), 0);
+    const std::size_t descriptors = openDescriptors();
     const carvelle::MergeResult result = carvelle::merge_libraries(out, {parts[0], dir.file("fifo.gds")});
     EXPECT_EQ(result.failure, MergeFailure::Open);
     EXPECT_NE(result.message.find("fifo.gds: not a regular file"), std::string::npos) << result.message;
+    EXPECT_EQ(openDescriptors(), descriptors);
+}
+
+// Another merge's temporary file (or a file that happens to have its name) is neither used nor touched.
+TEST_F(Merge, ATemporaryNameInUseIsPassedOver) {
+    const auto parts = write({library(structure("A"))});
+    const std::string taken = out + ".merging-" + std::to_string(getpid()) + "-0";
+    std::ofstream(taken) << "another merge's";
+    ASSERT_TRUE(carvelle::merge_libraries(out, parts));
+    EXPECT_EQ(readFile(taken), gdstest::text("another merge's"));
+    EXPECT_EQ(files(), (std::vector<std::string>{"out.gds", "out.gds.merging-" + std::to_string(getpid()) + "-0",
+                                                 "p0.gds"}));
 }
 #endif
 
