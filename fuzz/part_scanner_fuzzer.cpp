@@ -4,7 +4,7 @@
 // byte seeds the sizes of the pieces it is fed in, the rest is the file.
 // Three checks abort on a difference:
 // - fed whole and fed in pieces, the scanner gives the same verdict, the
-//   same message and the same structure names;
+//   same message and the same structures (names and offsets);
 // - a file that a plain walk (tests/support/element_grammar.h for the
 //   elements, a few lines here for the library around them) accepts is
 //   accepted;
@@ -41,8 +41,11 @@ Verdict scan(const std::uint8_t* data, std::size_t size, std::uint32_t seed) {
             piece = std::min<std::size_t>(piece, 1 + (seed >> 16) % (seed & 1 ? 7 : 300));
         }
         verdict.ok = scanner.feed(data + at, piece);
-        verdict.names.insert(verdict.names.end(), scanner.names().begin(), scanner.names().end());
-        scanner.names().clear();
+        for (const auto& structure : scanner.structures()) {
+            verdict.names.push_back(structure.name + "@" + std::to_string(structure.begin) + "-" +
+                                    std::to_string(structure.end));
+        }
+        scanner.structures().clear();
         at += piece;
     }
     verdict.ok = verdict.ok && scanner.finish();

@@ -332,7 +332,7 @@ Outcome read(Library& library) {
         if (!library.error.empty()) return Outcome::Unreadable;
         if (got == 0) break;
         if (!scanner.feed(buffer.get() + kept, got)) break;
-        scanner.names().clear();
+        scanner.structures().clear();
         const std::size_t size = kept + got;
         const std::size_t used = summary.walk(buffer.get(), size, offset);
         kept = size - used;

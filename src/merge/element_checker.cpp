@@ -8,21 +8,10 @@
 namespace carvelle::merge {
 namespace {
 
-constexpr const char* kRecordNames[kStreamRecordTypes] = {
-    "HEADER", "BGNLIB", "LIBNAME", "UNITS", "ENDLIB", "BGNSTR", "STRNAME", "ENDSTR",
-    "BOUNDARY", "PATH", "SREF", "AREF", "TEXT", "LAYER", "DATATYPE", "WIDTH",
-    "XY", "ENDEL", "SNAME", "COLROW", "TEXTNODE", "NODE", "TEXTTYPE", "PRESENTATION",
-    "SPACING", "STRING", "STRANS", "MAG", "ANGLE", "UINTEGER", "USTRING", "REFLIBS",
-    "FONTS", "PATHTYPE", "GENERATIONS", "ATTRTABLE", "STYPTABLE", "STRTYPE", "ELFLAGS", "ELKEY",
-    "LINKTYPE", "LINKKEYS", "NODETYPE", "PROPATTR", "PROPVALUE", "BOX", "BOXTYPE", "PLEX",
-    "BGNEXTN", "ENDEXTN", "TAPENUM", "TAPECODE", "STRCLASS", "RESERVED", "FORMAT", "MASK",
-    "ENDMASKS", "LIBDIRSIZE", "SRFNAME", "LIBSECUR"};
-constexpr const char* kDataTypeNames[] = {"no data", "a bit array", "2-byte integers", "4-byte integers",
-                                          "4-byte reals", "8-byte reals", "a string"};
-
 // The element records that other writers use and the library does not write.
-constexpr RecordTag kPropAttr{0x2B, 0x02}, kPropValue{0x2C, 0x06}, kBgnExtn{0x30, 0x03}, kEndExtn{0x31, 0x03},
-    kStrClass{0x34, 0x01};
+constexpr RecordTag kPropAttr{recordTypeNamed("PROPATTR"), 0x02}, kPropValue{recordTypeNamed("PROPVALUE"), 0x06},
+    kBgnExtn{recordTypeNamed("BGNEXTN"), 0x03}, kEndExtn{recordTypeNamed("ENDEXTN"), 0x03},
+    kStrClass{recordTypeNamed("STRCLASS"), 0x01};
 
 using Rule = ElementChecker::Rule;
 constexpr std::uint16_t kLongest = 65534;  // the longest even record
@@ -146,8 +135,16 @@ constexpr Tables build() {
 
 static_assert(build().states <= ElementChecker::kStates, "room for every state");
 
-std::string dataTypeName(std::uint8_t dataType) {
-    if (dataType < sizeof kDataTypeNames / sizeof kDataTypeNames[0]) return kDataTypeNames[dataType];
+// "LAYER", or "record type 0x4A" for a type the format does not define.
+std::string nameOf(std::uint8_t type) {
+    if (const char* name = carvelle::recordName(type)) return name;
+    char text[24];
+    std::snprintf(text, sizeof text, "record type 0x%02X", type);
+    return text;
+}
+
+std::string dataTypeOf(std::uint8_t dataType) {
+    if (const char* name = dataTypeName(dataType)) return name;
     return "data type " + std::to_string(dataType);
 }
 
@@ -155,19 +152,12 @@ std::string dataTypeName(std::uint8_t dataType) {
 
 const ElementChecker::Tables ElementChecker::kTables = build();
 
-std::string recordName(std::uint8_t type) {
-    if (type < kStreamRecordTypes) return kRecordNames[type];
-    char name[24];
-    std::snprintf(name, sizeof name, "record type 0x%02X", type);
-    return name;
-}
-
 std::string ElementChecker::describe(std::size_t length, std::uint8_t type, std::uint8_t dataType) const {
     const std::uint8_t next = type < kColumns ? kTables.transitions[state_][type] : kFault;
     const Rule& here = kTables.rules[state_];
-    std::string where = " after " + recordName(here.record);
+    std::string where = " after " + nameOf(here.record);
     if (here.element != 0) {
-        where = " in " + recordName(here.element) + (here.record == here.element ? "" : where);
+        where = " in " + nameOf(here.element) + (here.record == here.element ? "" : where);
     } else if (state_ == kBetween) {
         where = " between elements";
     } else if (state_ == kStructureStart) {
@@ -185,21 +175,21 @@ std::string ElementChecker::describe(std::size_t length, std::uint8_t type, std:
             if (kTables.transitions[state_][column] == kFault) continue;
             ++listed;
             if (listed > 1) allowed += (listed == count && column == last) ? " or " : ", ";
-            allowed += recordName(static_cast<std::uint8_t>(column));
+            allowed += nameOf(static_cast<std::uint8_t>(column));
         }
         if (betweenElements()) allowed += " or ENDSTR";
-        return recordName(type) + where + ", where only " + allowed + " may stand";
+        return nameOf(type) + where + ", where only " + allowed + " may stand";
     }
     const Rule& rule = kTables.rules[next];
-    const std::string name = recordName(type) + where;
+    const std::string name = nameOf(type) + where;
     if (dataType != rule.dataType) {
-        return name + " holds " + dataTypeName(dataType) + ", not " + dataTypeName(rule.dataType);
+        return name + " is of data type " + dataTypeOf(dataType) + ", not " + dataTypeOf(rule.dataType);
     }
     if (rule.unitMask == kPointSize - 1) {
         const std::size_t payload = length - kHeader;
         if (payload % kPointSize != 0) return name + " holds " + std::to_string(payload) + " bytes, not whole points";
         const std::size_t fewest = (rule.shortest - kHeader) / kPointSize, most = (rule.longest - kHeader) / kPointSize;
-        return name + " holds " + std::to_string(payload / kPointSize) + " points; a " + recordName(rule.element) +
+        return name + " holds " + std::to_string(payload / kPointSize) + " points; a " + nameOf(rule.element) +
                " takes " + (fewest == most ? std::to_string(fewest) : std::to_string(fewest) + " to " + std::to_string(most));
     }
     if (rule.shortest == rule.longest) {

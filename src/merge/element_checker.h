@@ -7,12 +7,6 @@
 
 namespace carvelle::merge {
 
-// Record types of the stream format that a reader can meet, the library's own
-// and every other writer's: 0x00 (HEADER) to 0x3B (LIBSECUR).
-inline constexpr std::uint8_t kStreamRecordTypes = 0x3C;
-// "LAYER", or "record type 0x4A" for a type the format does not define.
-std::string recordName(std::uint8_t type);
-
 // Checks the records between STRNAME and ENDSTR against the element grammar
 // of the format, from their headers alone: each element opens with BOUNDARY,
 // PATH, SREF, AREF, TEXT, NODE or BOX, takes its records in the order the

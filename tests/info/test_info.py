@@ -128,7 +128,7 @@ def test_damaged_files_are_refused_with_their_byte(tmp_path):
     wrong_type = data[:layer + 3] + b"\x03" + data[layer + 4:]
     cases = {
         "cut": (data[:xy + 6], "cut short", xy),
-        "layer": (wrong_type, "LAYER in BOX after PLEX holds 4-byte integers, not 2-byte integers", layer),
+        "layer": (wrong_type, "LAYER in BOX after PLEX is of data type 4-byte integer, not 2-byte integer", layer),
         "not": (b"hello world\n", "not a GDSII library", 0),
     }
     for name, (damaged, says, offset) in cases.items():

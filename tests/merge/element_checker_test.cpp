@@ -72,7 +72,7 @@ TEST(ElementChecker, EachKindInTheOrderTheFormatGives) {
         {"STRCLASS first", record(STRCLASS, 1, i16(0)) + record(BOX, 0) + kLayer + record(BOXTYPE, 2, i16(0)) + record(XY, 3, n(5)) + kEndEl, ""},
 
         {"LAYER of 4-byte integers", record(BOUNDARY, 0) + record(LAYER, 3, be32(1)) + kDatatype + record(XY, 3, n(4)) + kEndEl,
-         "LAYER in BOUNDARY holds 4-byte integers, not 2-byte integers, at byte 98"},
+         "LAYER in BOUNDARY is of data type 4-byte integer, not 2-byte integer, at byte 98"},
         {"no DATATYPE", record(BOUNDARY, 0) + kLayer + record(XY, 3, n(4)) + kEndEl, "XY in BOUNDARY after LAYER, where only DATATYPE may stand"},
         {"LAYER of 8 bytes", record(BOUNDARY, 0) + record(LAYER, 2, be32(1)) + kDatatype + record(XY, 3, n(4)) + kEndEl, "is 8 bytes long, not 6"},
         {"BOUNDARY of 3 points", record(BOUNDARY, 0) + kLayer + kDatatype + record(XY, 3, n(3)) + kEndEl, "holds 3 points; a BOUNDARY takes 4 to 8191"},
