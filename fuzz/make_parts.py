@@ -62,12 +62,14 @@ cell = ly.create_cell("CELL")
 top = ly.create_cell("TOP")
 l1 = ly.layer(1, 0)
 cell.shapes(l1).insert(RBA::Box.new(0, 0, 1000, 500))
-cell.shapes(ly.layer(2, 1)).insert(RBA::Polygon.new([RBA::Point.new(0, 0), RBA::Point.new(100, 0), RBA::Point.new(50, 80)]))
+triangle = [RBA::Point.new(0, 0), RBA::Point.new(100, 0), RBA::Point.new(50, 80)]
+cell.shapes(ly.layer(2, 1)).insert(RBA::Polygon.new(triangle))
 cell.shapes(ly.layer(3, 0)).insert(RBA::Path.new([RBA::Point.new(0, 0), RBA::Point.new(1000, 0)], 100, 50, 50))
 cell.shapes(ly.layer(4, 0)).insert(RBA::Text.new("label", RBA::Trans.new(RBA::Trans::R90, 5, 5)))
 top.insert(RBA::CellInstArray.new(cell.cell_index, RBA::Trans.new(RBA::Trans::M45, 10, 20)))
 top.insert(RBA::CellInstArray.new(cell.cell_index, RBA::ICplxTrans.new(2.0, 30.0, false, 0, 0)))
-top.insert(RBA::CellInstArray.new(cell.cell_index, RBA::Trans.new, RBA::Vector.new(3000, 0), RBA::Vector.new(0, 2000), 3, 2))
+columns, rows = RBA::Vector.new(3000, 0), RBA::Vector.new(0, 2000)
+top.insert(RBA::CellInstArray.new(cell.cell_index, RBA::Trans.new, columns, rows, 3, 2))
 ly.write($out)
 """
 

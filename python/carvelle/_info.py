@@ -35,7 +35,7 @@ class Reference:
 class StructureInfo:
     name: str
     offset: int                                      # of its BGNSTR
-    elements: Dict[str, int]                         # by kind: "BOUNDARY", "PATH", "BOX", "TEXT", "NODE", "SREF", "AREF"
+    elements: Dict[str, int]                         # by kind: "BOUNDARY", "PATH", "BOX", "TEXT", ...
     layers: Dict[Tuple[int, int], Dict[str, int]]    # (layer, datatype) -> elements by kind
     bbox: Optional[Tuple[int, int, int, int]]        # xmin, ymin, xmax, ymax of its own shapes' points
     references: Dict[str, Reference]                 # by the name of the structure placed
