@@ -154,7 +154,7 @@ public:
         std::size_t at = 0;
         while (!ended_ && size - at >= 4) {
             const std::size_t length = std::size_t{bytes[at]} << 8 | bytes[at + 1];
-            if (length > size - at) break;
+            if (length < 4 || length > size - at) break;  // the scanner refuses the first; the second waits
             offset_ = offset + at;
             record(bytes + at, length);
             at += length;
