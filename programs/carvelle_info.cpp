@@ -153,10 +153,28 @@ public:
     std::size_t walk(const std::uint8_t* bytes, std::size_t size, std::uint64_t offset) {
         std::size_t at = 0;
         while (!ended_ && size - at >= 4) {
+            if (shape_.size > 0 && size - at >= shape_.size && shape_.matches(bytes + at)) {
+                // Shapes with the record headers of the last one: their figures lie at the same places. The
+                // bounding box stays in registers for the run.
+                Box box(current().box);
+                std::uint64_t shapes = 0;
+                do {
+                    const std::uint8_t* element = bytes + at;
+                    layer_ = static_cast<std::uint16_t>(be16(element + shape_.layer));
+                    count(static_cast<std::uint16_t>(be16(element + shape_.type)));
+                    box.extend(element + shape_.xy, shape_.points);
+                    ++shapes;
+                    at += shape_.size;
+                } while (size - at >= shape_.size && shape_.matches(bytes + at));
+                box.store(current().box);
+                current().kinds[kind_] += shapes;
+                continue;
+            }
             const std::size_t length = std::size_t{bytes[at]} << 8 | bytes[at + 1];
             if (length < 4 || length > size - at) break;  // the scanner refuses the first; the second waits
             offset_ = offset + at;
             record(bytes + at, length);
+            learn(bytes + at, length);
             at += length;
         }
         return ended_ ? size : at;
@@ -211,6 +229,49 @@ private:
 
     Structure& current() { return library_.structures[structure_]; }
 
+    // The record headers of the last shape (BOUNDARY, PATH, BOX, TEXT or NODE) and where its layer, type and
+    // points lie: a run of like shapes is read without a record-by-record walk, as the scanner checks it.
+    struct Shape {
+        static constexpr std::size_t kMostRecords = 16;
+        std::uint32_t headers[kMostRecords];
+        std::uint16_t starts[kMostRecords];
+        std::size_t records = 0, size = 0, layer = 0, type = 0, xy = 0, points = 0;
+        bool matches(const std::uint8_t* element) const {
+            for (std::size_t i = 0; i < records; ++i) {
+                std::uint32_t header;
+                std::memcpy(&header, element + starts[i], sizeof header);
+                if (header != headers[i]) return false;
+            }
+            return true;
+        }
+    };
+    void learn(const std::uint8_t* at, std::size_t length) {
+        const std::uint8_t type = at[2];
+        if (kTables.kindOf[type] != kNoKind) {
+            shape_.size = 0;
+            learning_ = kTables.kindOf[type] < kSref;
+            learned_ = Shape{};
+        }
+        if (!learning_) return;
+        if (learned_.records == Shape::kMostRecords) {
+            learning_ = false;
+            return;
+        }
+        std::memcpy(&learned_.headers[learned_.records], at, sizeof(std::uint32_t));
+        learned_.starts[learned_.records++] = static_cast<std::uint16_t>(learned_.size);
+        if (kTables.roleOf[type] == Role::Layer) learned_.layer = learned_.size + 4;
+        if (kTables.roleOf[type] == Role::Type) learned_.type = learned_.size + 4;
+        if (kTables.roleOf[type] == Role::Xy) {
+            learned_.xy = learned_.size + 4;
+            learned_.points = (length - 4) / 8;
+        }
+        learned_.size += length;
+        if (type == tagOf(Record::EndEl).recordType) {
+            shape_ = learned_;
+            learning_ = false;
+        }
+    }
+
     void beginStructure(std::string name) {
         const auto [entry, added] = index_.emplace(name, library_.structures.size());
         if (added) {
@@ -248,17 +309,25 @@ private:
         }
     }
 
-    void extend(const std::uint8_t* payload, std::size_t points) {
-        std::int32_t* box = current().box;
-        std::int32_t x0 = box[0], y0 = box[1], x1 = box[2], y1 = box[3];
-        for (std::size_t i = 0; i < points; ++i, payload += 8) {
-            const std::int32_t x = be32(payload), y = be32(payload + 4);
-            x0 = std::min(x0, x);
-            x1 = std::max(x1, x);
-            y0 = std::min(y0, y);
-            y1 = std::max(y1, y);
+    // A bounding box being extended, in registers.
+    struct Box {
+        std::int32_t x0, y0, x1, y1;
+        explicit Box(const std::int32_t* box) : x0(box[0]), y0(box[1]), x1(box[2]), y1(box[3]) {}
+        void extend(const std::uint8_t* payload, std::size_t points) {
+            for (std::size_t i = 0; i < points; ++i, payload += 8) {
+                const std::int32_t x = be32(payload), y = be32(payload + 4);
+                x0 = std::min(x0, x);
+                x1 = std::max(x1, x);
+                y0 = std::min(y0, y);
+                y1 = std::max(y1, y);
+            }
         }
-        box[0] = x0, box[1] = y0, box[2] = x1, box[3] = y1;
+        void store(std::int32_t* box) const { box[0] = x0, box[1] = y0, box[2] = x1, box[3] = y1; }
+    };
+    void extend(const std::uint8_t* payload, std::size_t points) {
+        Box box(current().box);
+        box.extend(payload, points);
+        box.store(current().box);
     }
 
     // A depth-first walk without recursion (hierarchies can be deep); each edge back to a structure on the
@@ -305,6 +374,8 @@ private:
     std::string lastName_;
     Reference* reference_ = nullptr;
     bool ended_ = false;
+    Shape shape_, learned_;
+    bool learning_ = false;
 };
 
 const Summary::Tables Summary::kTables = Summary::tables();
