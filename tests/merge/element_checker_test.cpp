@@ -113,6 +113,17 @@ TEST(ElementChecker, EachKindInTheOrderTheFormatGives) {
     }
 }
 
+// A piece that begins inside an element: the rest of that element is no template for what follows.
+TEST(ElementChecker, APieceThatBeginsInsideAnElement) {
+    const Bytes rest = kLayer + kDatatype + record(XY, 3, n(4)) + kEndEl;
+    const Bytes file = part(record(BOUNDARY, 0) + rest + rest);
+    const std::size_t cut = part({}).size() - 8 + 4;  // just after the first BOUNDARY's opening record
+    carvelle::merge::PartScanner scanner;
+    EXPECT_TRUE(scanner.feed(file.data(), cut));
+    EXPECT_FALSE(scanner.feed(file.data() + cut, file.size() - cut) && scanner.finish());
+    EXPECT_NE(scanner.error().find("LAYER between elements"), std::string::npos) << scanner.error();
+}
+
 // Random elements from a few kinds, damaged record by record, repeated so that the scanner's template of
 // like elements meets them too; the verdict must be the plain grammar's, fed whole and in pieces.
 TEST(ElementChecker, AgreesWithThePlainGrammarOnRandomElements) {
