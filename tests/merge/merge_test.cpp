@@ -61,14 +61,16 @@ Bytes structure(const std::string& name, const Bytes& elements = {}) {
 }
 Bytes library(const Bytes& structures) { return head() + structures + kEndLib; }
 
-// Descriptors open in this process, where the system lists them; 0 elsewhere.
+// Descriptors open in this process, where Linux lists them; 0 elsewhere (under Wine, the folder lists Wine's own).
 std::size_t openDescriptors() {
-    std::error_code error;
     std::size_t count = 0;
+#if defined(__linux__)
+    std::error_code error;
     for (std::filesystem::directory_iterator entry("/proc/self/fd", error), end; !error && entry != end;
          entry.increment(error)) {
         ++count;
     }
+#endif
     return count;
 }
 
