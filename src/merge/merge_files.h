@@ -97,12 +97,9 @@ private:
     std::string path_, temporary_;
     bool copyThroughBuffer(PartFile& part, std::uint64_t offset, std::uint64_t size, std::string& error);
 
-    enum class Copier {
-        Range,
-        SendFile,
-        Buffer
-    };
-    Copier copier_ = Copier::Range;
+    // Which of the platform's ways to copy between two files still works here, best first (0); the ways are the
+    // platform file's own.
+    std::uint8_t copier_ = 0;
     bool serverCopies_ = false;  // a network file system that copies on the server
     std::unique_ptr<std::uint8_t[]> buffer_;
 };
