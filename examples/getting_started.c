@@ -11,9 +11,11 @@ int main(int argc, char **argv) {
     GdsHandle lib;
     /* 1 user unit (um) = 1000 database units of 1 nm */
     int32_t code = GDS_BeginLib(fileName, 0.001, 1e-9, &lib);
+    /* box: corners, layer 1, boxtype, elflags, plex */
     if (code == GDS_OK) code = GDS_BeginStructure(lib, "TOP");
-    if (code == GDS_OK) code = GDS_Box(lib, 0, 0, 10000, 2000, /*layer*/ 1, /*boxtype*/ 0, /*elflags*/ 0, /*plex*/ 0);
-    if (code == GDS_OK) code = GDS_Path(lib, xs, ys, 3, /*width*/ 200, /*layer*/ 2, /*datatype*/ 0, /*pathtype*/ 0, 0, 0);
+    if (code == GDS_OK) code = GDS_Box(lib, 0, 0, 10000, 2000, 1, 0, 0, 0);
+    /* path: 3 points, width 200, layer 2, datatype, pathtype, elflags, plex */
+    if (code == GDS_OK) code = GDS_Path(lib, xs, ys, 3, 200, 2, 0, 0, 0, 0);
     if (code == GDS_OK) code = GDS_Text(lib, 0, -1000, "TOP", 10, 0, 0, 0, 0, 0, 1.0, 0.0, 0, 0);
     if (code == GDS_OK) code = GDS_EndStructure(lib);
     int32_t ended = GDS_EndLib(lib); /* frees the handle, whatever came before */

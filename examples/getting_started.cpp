@@ -7,16 +7,16 @@
 int main(int argc, char** argv) {
     const char* fileName = argc > 1 ? argv[1] : "chip.gds";
     try {
-        carvelle::Library lib(fileName);                 // throws carvelle::Error (code(), name(), message())
+        carvelle::Library lib(fileName);  // throws carvelle::Error
         {
-            auto top = lib.structure("TOP");            // ends TOP at scope exit
+            auto top = lib.structure("TOP");  // ends TOP at scope exit
             lib.box(0, 0, 1000, 500, 1);
-            lib.boundary({{0, 0}, {100, 0}, {50, 80}}, 2);  // or std::vector<carvelle::Point>, or xs + ys
-            top->text(0, -100, "TOP", 10);              // the scope forwards to its library
+            lib.boundary({{0, 0}, {100, 0}, {50, 80}}, 2);
+            top->text(0, -100, "TOP", 10);  // the scope forwards to its library
         }
-        lib.close();                                     // the one call that reports a failed disk
+        lib.close();  // the one call that reports a failed disk
     } catch (const carvelle::Error& error) {
-        std::fprintf(stderr, "%s\n", error.what());
+        std::fprintf(stderr, "%s\n", error.what());  // code(), name(), message()
         return 1;
     }
     std::printf("wrote %s\n", fileName);

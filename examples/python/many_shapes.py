@@ -21,10 +21,11 @@ def pillars(rows, columns, first_row, row_count):
     """The (N, 4) corners of the pillars of rows first_row to first_row + row_count."""
     y, x = np.mgrid[first_row:first_row + row_count, 0:columns]
     # a lens-like profile: the pillars shrink away from the centre
-    r2 = ((x - columns / 2) ** 2 + (y - rows / 2) ** 2) / (rows * rows / 4 + columns * columns / 4)
+    r2 = ((x - columns / 2) ** 2 + (y - rows / 2) ** 2) / ((rows ** 2 + columns ** 2) / 4)
     half = (50 + 180 * np.cos(np.pi * 6 * r2) ** 2).astype(np.int32)
     cx, cy = (x * PITCH).astype(np.int32), (y * PITCH).astype(np.int32)
-    return np.stack([cx - half, cy - half, cx + half, cy + half], axis=-1).reshape(-1, 4)
+    corners = np.stack([cx - half, cy - half, cx + half, cy + half], axis=-1)
+    return corners.reshape(-1, 4)
 
 
 def write(path, shapes):
@@ -34,7 +35,8 @@ def write(path, shapes):
     with carvelle.Library(path, unit=1e-6, precision=1e-9) as lib:
         with lib.structure("TOP") as top:
             for first in range(0, rows, per_block):
-                top.boxes(pillars(rows, columns, first, min(per_block, rows - first)), layer=1)
+                count = min(per_block, rows - first)
+                top.boxes(pillars(rows, columns, first, count), layer=1)
     return rows * columns
 
 

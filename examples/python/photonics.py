@@ -23,24 +23,24 @@ TAPER_LENGTH, TAPER_WIDTH = 15.0, 3.0
 def ring_polygon(cx, cy, radius, width, count=200):
     """A ring as one polygon: the outer circle, then the inner one backwards."""
     angles = [2 * math.pi * i / count for i in range(count + 1)]
-    outer = [(cx + (radius + width / 2) * math.cos(a), cy + (radius + width / 2) * math.sin(a)) for a in angles]
-    inner = [(cx + (radius - width / 2) * math.cos(a), cy + (radius - width / 2) * math.sin(a)) for a in angles]
-    return outer + inner[::-1]
+    outer, inner = radius + width / 2, radius - width / 2
+    return ([(cx + outer * math.cos(a), cy + outer * math.sin(a)) for a in angles]
+            + [(cx + inner * math.cos(a), cy + inner * math.sin(a)) for a in reversed(angles)])
 
 
 def ring_cell(lib, name, radius):
     """A ring coupled to a straight piece of the bus, from x = -PITCH/2 to PITCH/2."""
     with lib.structure(name) as cell:
         cell.user.path([(-PITCH / 2, 0), (PITCH / 2, 0)], width=WIDTH, layer=WAVEGUIDE)
-        cell.user.boundary(ring_polygon(0, WIDTH + GAP + radius, radius, WIDTH), layer=WAVEGUIDE)
-        cell.user.text(0, WIDTH + GAP + radius, "R=%g" % radius, layer=LABEL)
+        centre = WIDTH + GAP + radius
+        cell.user.boundary(ring_polygon(0, centre, radius, WIDTH), layer=WAVEGUIDE)
+        cell.user.text(0, centre, "R=%g" % radius, layer=LABEL)
 
 
 def bend_cell(lib):
     """A 90-degree bend from (0, 0) heading +x to (R, -R) heading -y."""
-    steps = 45
-    points = [(BEND_RADIUS * math.sin(math.pi / 2 * i / steps),
-               BEND_RADIUS * (math.cos(math.pi / 2 * i / steps) - 1)) for i in range(steps + 1)]
+    angles = [math.pi / 2 * i / 45 for i in range(46)]
+    points = [(BEND_RADIUS * math.sin(a), BEND_RADIUS * (math.cos(a) - 1)) for a in angles]
     with lib.structure("BEND") as cell:
         cell.user.path(points, width=WIDTH, layer=WAVEGUIDE)
 
@@ -49,7 +49,8 @@ def taper_cell(lib):
     """From the waveguide's width at (0, 0) to TAPER_WIDTH at (TAPER_LENGTH, 0)."""
     with lib.structure("TAPER") as cell:
         cell.user.boundary([(0, -WIDTH / 2), (TAPER_LENGTH, -TAPER_WIDTH / 2),
-                            (TAPER_LENGTH, TAPER_WIDTH / 2), (0, WIDTH / 2)], layer=WAVEGUIDE)
+                            (TAPER_LENGTH, TAPER_WIDTH / 2), (0, WIDTH / 2)],
+                           layer=WAVEGUIDE)
 
 
 def write(path, radii=(5.0, 7.5, 10.0)):

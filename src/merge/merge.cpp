@@ -34,8 +34,10 @@ using merge::SignalGuard;
 
 // The buffer of the head and end reads.
 constexpr std::size_t kPieceSize = std::size_t{1} << 20;
-// A part's end is sought backwards from a small piece, since little or no NUL padding follows ENDLIB.
+// A part's end is sought backwards from a small piece, since little or no NUL padding follows ENDLIB; its head
+// (a few hundred bytes, unless another writer's head records are long) is read in pieces of this size too.
 constexpr std::size_t kFirstEndPiece = std::size_t{4} << 10;
+constexpr std::size_t kHeadPiece = kFirstEndPiece;
 // The copy checks between slices whether the check of the parts has failed or a signal came.
 constexpr std::uint64_t kCopySlice = std::uint64_t{64} << 20;
 // Two definitions of one structure are compared in pieces of this size.
@@ -393,7 +395,7 @@ private:
         PartScanner scanner;
         bool fed = true;
         for (std::size_t got = 1; fed && got > 0 && !scanner.headRead();) {
-            got = file.read(buffer_.get(), kPieceSize, error);
+            got = file.read(buffer_.get(), kHeadPiece, error);
             if (!error.empty()) return outcome_.fail(MergeFailure::Open, error);
             fed = scanner.feed(buffer_.get(), got);
         }

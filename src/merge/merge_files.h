@@ -45,8 +45,9 @@ public:
     // Reads exactly size bytes from offset, whatever the file position.
     bool readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size, std::string& error);
     // The size bytes from offset (at most kViewSize), read into a buffer of the file's own, valid until the next
-    // view or close. Null on failure (error set).
-    static constexpr std::size_t kViewSize = std::size_t{4} << 20;
+    // view or close. Null on failure (error set). A buffer that stays in the cache between the read and the walk
+    // costs less than a larger one (0.54 s of CPU against 0.83 s for 4 parts of 195 MB).
+    static constexpr std::size_t kViewSize = std::size_t{256} << 10;
     const std::uint8_t* view(std::uint64_t offset, std::size_t size, std::string& error);
     void close();
 
@@ -96,12 +97,9 @@ private:
     std::string path_, temporary_;
     bool copyThroughBuffer(PartFile& part, std::uint64_t offset, std::uint64_t size, std::string& error);
 
-    enum class Copier {
-        Range,
-        SendFile,
-        Buffer
-    };
-    Copier copier_ = Copier::Range;
+    // Which of the platform's ways to copy between two files still works here, best first (0); the ways are the
+    // platform file's own.
+    std::uint8_t copier_ = 0;
     bool serverCopies_ = false;  // a network file system that copies on the server
     std::unique_ptr<std::uint8_t[]> buffer_;
 };

@@ -3,11 +3,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
-#include <csignal>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 #if defined(__linux__)
@@ -18,6 +18,9 @@
 
 namespace carvelle::merge {
 namespace {
+
+// OutputFile::copier_: the kernel's copy between files, then sendfile, then the buffer.
+constexpr std::uint8_t kCopyFileRange = 0, kBuffer = 2;
 
 std::string failure(const std::string& what, const std::string& path) {
     return std::string(what) + " " + path + ": " + std::strerror(errno);
@@ -133,7 +136,7 @@ bool OutputFile::create(const std::string& path, std::string& error) {
         if (fd >= 0) {
             handle_ = fd;
             path_ = path;
-            copier_ = Copier::Range;
+            copier_ = kCopyFileRange;
 #if defined(__linux__)
             serverCopies_ = copiesOnServer(fd);
 #endif
@@ -172,16 +175,16 @@ bool OutputFile::copy(PartFile& part, std::uint64_t offset, std::uint64_t size, 
     const off_t out = ::lseek(static_cast<int>(handle_), 0, SEEK_CUR);
     const bool alike = out >= 0 && kPage > 0 && (static_cast<std::uint64_t>(out) - offset) % kPage == 0;
     auto in = static_cast<off_t>(offset);
-    while (size > 0 && copier_ != Copier::Buffer && (alike || serverCopies_)) {
+    while (size > 0 && copier_ != kBuffer && (alike || serverCopies_)) {
         const int from = static_cast<int>(part.handle_), to = static_cast<int>(handle_);
         const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(size, std::size_t{1} << 30));
-        const ssize_t copied = copier_ == Copier::Range ? ::copy_file_range(from, &in, to, nullptr, piece, 0)
+        const ssize_t copied = copier_ == kCopyFileRange ? ::copy_file_range(from, &in, to, nullptr, piece, 0)
                                                         : ::sendfile(to, from, &in, piece);
         if (copied > 0) {
             size -= static_cast<std::uint64_t>(copied);
         } else if (copied == 0 || errno != EINTR) {
             // Not possible between these files, or the disk failed: the next way says which.
-            copier_ = copier_ == Copier::Range ? Copier::SendFile : Copier::Buffer;
+            ++copier_;
         }
     }
     offset = static_cast<std::uint64_t>(in);

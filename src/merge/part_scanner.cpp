@@ -2,9 +2,9 @@
 #include "merge/part_scanner.h"
 
 #include <algorithm>
-#include <iterator>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "encoding/record_writer.h"
 
@@ -20,8 +20,12 @@ constexpr std::size_t kUnitsPayload = 2 * sizeof(Real8);
 // when every part has the same.
 constexpr std::uint8_t kNoData = 0, kInt16 = 2, kText = 6;
 constexpr RecordTag kHeadRecords[] = {
-    {recordTypeNamed("REFLIBS"), kText},  {recordTypeNamed("FONTS"), kText}, {recordTypeNamed("GENERATIONS"), kInt16},
-    {recordTypeNamed("ATTRTABLE"), kText}, {recordTypeNamed("FORMAT"), kInt16}, {recordTypeNamed("MASK"), kText},
+    {recordTypeNamed("REFLIBS"), kText},
+    {recordTypeNamed("FONTS"), kText},
+    {recordTypeNamed("GENERATIONS"), kInt16},
+    {recordTypeNamed("ATTRTABLE"), kText},
+    {recordTypeNamed("FORMAT"), kInt16},
+    {recordTypeNamed("MASK"), kText},
     {recordTypeNamed("ENDMASKS"), kNoData},
 };
 
