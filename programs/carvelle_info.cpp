@@ -14,13 +14,14 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
-#include "gds_api.h"
 #include "encoding/record_tags.h"
+#include "gds_api.h"
 #include "merge/merge_files.h"
 #include "merge/part_scanner.h"
 #if defined(_WIN32)
@@ -128,7 +129,7 @@ public:
                 break;
             case Role::ColRow: {
                 const std::int64_t cols = be16(payload), rows = be16(payload + 2);
-                if (cols > 0 && rows > 0) reference_->placements += static_cast<std::uint64_t>(cols * rows);
+                if (reference_ != nullptr && cols > 0 && rows > 0) reference_->placements += static_cast<std::uint64_t>(cols * rows);
                 break;
             }
             case Role::BgnStr:
@@ -213,7 +214,18 @@ public:
     }
 
 private:
-    enum class Role : std::uint8_t { Other, Xy, Layer, Type, Sname, ColRow, BgnStr, StrName, Header, LibName, Units, EndLib };
+    enum class Role : std::uint8_t { Other,
+                                     Xy,
+                                     Layer,
+                                     Type,
+                                     Sname,
+                                     ColRow,
+                                     BgnStr,
+                                     StrName,
+                                     Header,
+                                     LibName,
+                                     Units,
+                                     EndLib };
     struct Tables {
         std::array<std::uint8_t, 256> kindOf{};
         std::array<Role, 256> roleOf{};
@@ -224,12 +236,22 @@ private:
         for (std::size_t k = 0; k < kKinds; ++k) t.kindOf[tagOf(kKindRecords[k]).recordType] = static_cast<std::uint8_t>(k);
         t.roleOf.fill(Role::Other);
         const std::pair<Record, Role> roles[] = {
-            {Record::Xy, Role::Xy}, {Record::Layer, Role::Layer}, {Record::Datatype, Role::Type},
-            {Record::TextType, Role::Type}, {Record::NodeType, Role::Type}, {Record::BoxType, Role::Type},
-            {Record::Sname, Role::Sname}, {Record::ColRow, Role::ColRow}, {Record::BgnStr, Role::BgnStr},
-            {Record::StrName, Role::StrName}, {Record::Header, Role::Header}, {Record::LibName, Role::LibName},
-            {Record::Units, Role::Units}, {Record::EndLib, Role::EndLib}};
-        for (const auto& [record, role] : roles) t.roleOf[tagOf(record).recordType] = role;
+            {Record::Xy, Role::Xy},
+            {Record::Layer, Role::Layer},
+            {Record::Datatype, Role::Type},
+            {Record::TextType, Role::Type},
+            {Record::NodeType, Role::Type},
+            {Record::BoxType, Role::Type},
+            {Record::Sname, Role::Sname},
+            {Record::ColRow, Role::ColRow},
+            {Record::BgnStr, Role::BgnStr},
+            {Record::StrName, Role::StrName},
+            {Record::Header, Role::Header},
+            {Record::LibName, Role::LibName},
+            {Record::Units, Role::Units},
+            {Record::EndLib, Role::EndLib},
+        };
+        for (const auto& [which, role] : roles) t.roleOf[tagOf(which).recordType] = role;
         return t;
     }
 
@@ -239,8 +261,8 @@ private:
     // points lie: a run of like shapes is read without a record-by-record walk, as the scanner checks it.
     struct Shape {
         static constexpr std::size_t kMostRecords = 16;
-        std::uint32_t headers[kMostRecords];
-        std::uint16_t starts[kMostRecords];
+        std::uint32_t headers[kMostRecords] = {};
+        std::uint16_t starts[kMostRecords] = {};
         std::size_t records = 0, size = 0, layer = 0, type = 0, xy = 0, points = 0;
         bool matches(const std::uint8_t* element) const {
             for (std::size_t i = 0; i < records; ++i) {
@@ -339,7 +361,9 @@ private:
     // A depth-first walk without recursion (hierarchies can be deep); each edge back to a structure on the
     // walk's path closes one cycle.
     void findCycles(const std::vector<std::vector<std::size_t>>& children) {
-        enum : std::uint8_t { New, OnPath, Done };
+        enum : std::uint8_t { New,
+                              OnPath,
+                              Done };
         std::vector<std::uint8_t> mark(children.size(), New);
         std::vector<std::pair<std::size_t, std::size_t>> path;  // structure, next child to visit
         for (std::size_t root = 0; root < children.size(); ++root) {
@@ -394,7 +418,9 @@ std::uint64_t offsetIn(const std::string& message) {
 }
 
 // Reads one file; false when it cannot be read (library.error set, errorOffset meaningless) or is damaged.
-enum class Outcome { Read, Damaged, Unreadable };
+enum class Outcome { Read,
+                     Damaged,
+                     Unreadable };
 Outcome read(Library& library) {
     carvelle::merge::PartFile file;
     if (!file.open(library.path, library.error)) return Outcome::Unreadable;
@@ -402,7 +428,7 @@ Outcome read(Library& library) {
     std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kLongestRecord + kPiece]);
     carvelle::merge::PartScanner scanner;
     Summary summary(library);
-    std::size_t kept = 0;       // bytes of a cut record at the buffer's front
+    std::size_t kept = 0;      // bytes of a cut record at the buffer's front
     std::uint64_t offset = 0;  // of the buffer's first byte
     for (;;) {
         const std::size_t got = file.read(buffer.get() + kept, kPiece, library.error);
@@ -447,7 +473,10 @@ std::string quoted(const std::string& name) {
 bool validUtf8(const std::string& text) {
     for (std::size_t i = 0; i < text.size();) {
         const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t extra = lead < 0x80 ? 0 : (lead >> 5) == 6 ? 1 : (lead >> 4) == 14 ? 2 : (lead >> 3) == 30 ? 3 : 4;
+        const std::size_t extra = lead < 0x80 ? 0 : (lead >> 5) == 6 ? 1
+                                                : (lead >> 4) == 14  ? 2
+                                                : (lead >> 3) == 30  ? 3
+                                                                     : 4;
         if (extra == 4 || lead == 0xC0 || lead == 0xC1 || i + extra >= text.size() + (extra == 0)) return false;
         for (std::size_t k = 1; k <= extra; ++k) {
             if ((static_cast<unsigned char>(text[i + k]) >> 6) != 2) return false;
@@ -513,9 +542,7 @@ std::string kindsJson(const Counts& counts) {
     return out.empty() ? "{}" : out + "}";
 }
 std::uint64_t total(const Counts& counts) {
-    std::uint64_t sum = 0;
-    for (const std::uint64_t c : counts) sum += c;
-    return sum;
+    return std::accumulate(counts.begin(), counts.end(), std::uint64_t{0});
 }
 
 void printText(const Library& lib) {

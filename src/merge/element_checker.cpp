@@ -138,9 +138,9 @@ static_assert(build().states <= ElementChecker::kStates, "room for every state")
 // "LAYER", or "record type 0x4A" for a type the format does not define.
 std::string nameOf(std::uint8_t type) {
     if (const char* name = carvelle::recordName(type)) return name;
-    char text[24];
-    std::snprintf(text, sizeof text, "record type 0x%02X", type);
-    return text;
+    char unnamed[24];
+    std::snprintf(unnamed, sizeof unnamed, "record type 0x%02X", type);
+    return unnamed;
 }
 
 std::string dataTypeOf(std::uint8_t dataType) {

@@ -52,8 +52,8 @@ public:
     struct Rule {
         std::uint8_t dataType = 0xFF;
         std::uint16_t shortest = 0, longest = 0, unitMask = 0;
-        std::uint8_t record = 0;        // the record type that enters the state
-        std::uint8_t element = 0;       // the opening record of the element it lies in
+        std::uint8_t record = 0;   // the record type that enters the state
+        std::uint8_t element = 0;  // the opening record of the element it lies in
     };
     // The next state by state and record type (kFault where the record may not stand), and the rule of
     // each state. Built at compile time from the grammar, so constant before any thread runs.

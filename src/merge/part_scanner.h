@@ -87,10 +87,10 @@ private:
     std::string structure_;  // the open structure's name
     std::uint64_t structureBegin_ = 0;
     bool named_ = false;  // the open structure's STRNAME is read
+    ElementChecker elements_;
     std::uint64_t bodyStart_ = 0;
     std::vector<Structure> structures_;
     std::string error_;
-    ElementChecker elements_;
 };
 
 }  // namespace carvelle::merge
