@@ -8,7 +8,7 @@ import shutil
 import subprocess
 import sys
 from dataclasses import dataclass, field
-from typing import Dict, List, Optional, Tuple, Union
+from typing import Any, Dict, List, Optional, Tuple, Union
 
 PathName = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
@@ -66,7 +66,7 @@ def _tool() -> str:
     return found
 
 
-def _structure(s: dict) -> StructureInfo:
+def _structure(s: Dict[str, Any]) -> StructureInfo:
     return StructureInfo(
         name=s["name"], offset=s["offset"], elements=dict(s["elements"]),
         layers={(entry["layer"], entry["datatype"]): dict(entry["elements"]) for entry in s["layers"]},
