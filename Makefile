@@ -41,9 +41,9 @@ test-sanitizers:
 # and merge suites (no packaging, Wine, QEMU or planted faults).
 check: build
 	ulimit -f $(TEST_FILE_BLOCKS) && ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) \
-	  -L '^(unit|api|faults|threads|bindings|merge)$$'
+	  -L '^(unit|api|faults|threads|bindings|merge|info)$$'
 
-# The call-sequence fuzzer, two minutes on top of fuzz/corpus.
+# The call-sequence fuzzer, two minutes on top of fuzz/corpus, and the part-scanner fuzzer, one on fuzz/parts.
 test-fuzz:
 	JOBS=$(JOBS) scripts/test-fuzz
 

@@ -10,6 +10,10 @@ other's writeback.
 
     bench/merge_vs_cp.py                   10 million boxes (780 MB) in 4 parts
     bench/merge_vs_cp.py --boxes 2000000 --parts 8
+    bench/merge_vs_cp.py --also before=/tmp/main-build/programs/carvelle-merge
+
+--also NAME=PATH adds another merge program (an older build, a build with
+the check turned off) to the same interleaved rounds.
 
 It builds carvelle_write_part and carvelle-merge into build-bench-merge
 unless --build-dir names a build made with -DCARVELLE_BUILD_BENCHMARKS=ON.
@@ -55,11 +59,13 @@ def timed(command):
     return seconds, float(user) + float(system), int(rss_kib) / 1024
 
 
-def compare(merge_tool, parts, out_dir, runs=5, warmups=1):
-    """Rows (tool, wall times, CPU times, peak RSS) for cp and carvelle-merge over the same parts."""
+def compare(merge_tool, parts, out_dir, runs=5, warmups=1, also=()):
+    """Rows (tool, wall times, CPU times, peak RSS) for cp and carvelle-merge over the same parts, and for each
+    (name, program) in also."""
     copy_dir = os.path.join(out_dir, "cp")
     merged = os.path.join(out_dir, "merged.gds")
     tools = [("cp", ["cp"] + parts + [copy_dir + "/"]), ("carvelle-merge", [merge_tool, merged] + parts)]
+    tools += [(name, [program, merged] + parts) for name, program in also]
     results = {name: ([], [], []) for name, _ in tools}
     for round_number in range(warmups + runs):
         warm_up = " (warm-up)" if round_number < warmups else ""
@@ -98,7 +104,10 @@ def main():
     parser.add_argument("--runs", type=int, default=5, help="timed rounds after the warm-up (5)")
     parser.add_argument("--build-dir", help="a build with benchmarks (default: build-bench-merge, built now)")
     parser.add_argument("--out-dir", help="folder for the files (default: a new folder in the source tree's disk)")
+    parser.add_argument("--also", action="append", default=[], metavar="NAME=PATH",
+                        help="another merge program to run in the same rounds")
     args = parser.parse_args()
+    also = [tuple(item.split("=", 1)) for item in args.also]
 
     bench_dir, merge_tool = build(args.build_dir or os.path.join(ROOT, "build-bench-merge"))
     write_part = os.path.join(bench_dir, "carvelle_write_part")
@@ -109,7 +118,7 @@ def main():
         for i in range(args.parts):
             parts.append(os.path.join(out_dir, "part-%d.gds" % i))
             subprocess.run([write_part, parts[-1], "P%d_" % i, str(args.structures), str(per_structure)], check=True)
-        size, rows = compare(merge_tool, parts, out_dir, args.runs)
+        size, rows = compare(merge_tool, parts, out_dir, args.runs, also=also)
         print("%d boxes in %d parts of %d structures; %d timed rounds after 1 warm-up, interleaved; files on %s\n" % (
             per_structure * args.structures * args.parts, args.parts, args.structures, args.runs, out_dir))
         print(table(size, rows))

@@ -21,11 +21,13 @@ ctypes (`carvelle.backend` tells which; CARVELLE_BACKEND=ctypes forces it).
 
 carvelle.merge(out, parts) joins part libraries into one; carvelle.write_parallel
 runs generator tasks on an executor (a process pool, a Dask client), each
-into a part of its own, and merges the parts.
+into a part of its own, and merges the parts. carvelle.info(path) tells what
+a library holds (structures, elements by kind and layer, references).
 """
 
 from . import _backend
 from ._errors import Error, Result, UndefinedStructureWarning
+from ._info import InfoError, LibraryInfo, Reference, StructureInfo, info
 from ._library import Library, Structure
 from ._merge import MergeError, MergeFailure, MergeResult, merge
 from ._parallel import ParallelResult, Task, TaskError, write_parallel
@@ -36,7 +38,8 @@ from ._version import VERSION
 __all__ = ["Library", "Structure", "UserUnitView", "Units", "Error", "Result", "UndefinedStructureWarning",
            "LoadError", "load", "library_path", "error_message", "backend", "__version__",
            "merge", "MergeError", "MergeFailure", "MergeResult",
-           "write_parallel", "Task", "TaskError", "ParallelResult"]
+           "write_parallel", "Task", "TaskError", "ParallelResult",
+           "info", "InfoError", "LibraryInfo", "StructureInfo", "Reference"]
 __version__ = VERSION
 
 backend: str = _backend.backend.NAME

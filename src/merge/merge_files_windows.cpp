@@ -7,6 +7,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <csignal>
+
+#include "platform/platform.h"
 
 namespace carvelle::merge {
 namespace {
@@ -24,16 +27,11 @@ std::string failure(const std::string& what, const std::string& path) {
 }
 
 // A name as the library opens it: UTF-8 beyond ASCII through the wide calls, any other name read in the code
-// page of the narrow calls.
-std::wstring wide(const std::string& name) {
-    const int size = static_cast<int>(name.size());
-    const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 128; });
-    const bool utf8 = !ascii && MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, name.data(), size, nullptr, 0) > 0;
-    const UINT narrowPage = AreFileApisANSI() ? CP_ACP : CP_OEMCP;
-    const UINT page = utf8 ? CP_UTF8 : narrowPage;
-    std::wstring text(static_cast<std::size_t>(MultiByteToWideChar(page, 0, name.data(), size, nullptr, 0)), L'\0');
-    MultiByteToWideChar(page, 0, name.data(), size, text.data(), static_cast<int>(text.size()));
-    return text;
+// page of the narrow calls, a long one behind \\?\.
+std::wstring wide(const std::string& name) { return nativePath(name.c_str()).wstring(); }
+
+std::int64_t ticks(const FILETIME& time) {
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime);
 }
 
 HANDLE handleOf(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
@@ -45,17 +43,41 @@ DWORD chunkOf(std::size_t size) { return size > 0x40000000u ? 0x40000000u : stat
 
 bool PartFile::open(const std::string& path, std::string& error) {
     close();
+    path_ = path;
     const HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    LARGE_INTEGER length{};
-    if (file == INVALID_HANDLE_VALUE || !GetFileSizeEx(file, &length)) {
+    if (file == INVALID_HANDLE_VALUE) {
         error = failure("cannot open part", path);
-        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
         return false;
     }
     handle_ = reinterpret_cast<std::intptr_t>(file);
-    path_ = path;
-    size_ = static_cast<std::uint64_t>(length.QuadPart);
+    // A pipe or a console reads as a stream that may never end.
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        close();
+        error = "cannot open part " + path + ": not a regular file";
+        return false;
+    }
+    if (!identify(identity_, error)) {
+        close();
+        return false;
+    }
+    return true;
+}
+
+bool PartFile::identify(FileIdentity& identity, std::string& error) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    FILE_BASIC_INFO basic{};
+    const HANDLE file = handleOf(handle_);
+    if (!GetFileInformationByHandle(file, &information) ||
+        !GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) {
+        error = failure("cannot read part", path_);
+        return false;
+    }
+    identity.device = information.dwVolumeSerialNumber;
+    identity.file = static_cast<std::uint64_t>(information.nFileIndexHigh) << 32 | information.nFileIndexLow;
+    identity.size = static_cast<std::uint64_t>(information.nFileSizeHigh) << 32 | information.nFileSizeLow;
+    identity.modified = ticks(information.ftLastWriteTime);
+    identity.changed = basic.ChangeTime.QuadPart;
     return true;
 }
 
@@ -84,11 +106,6 @@ bool PartFile::readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t si
     }
     return true;
 }
-
-// Parts are read, not mapped: a view of a file on Windows cannot be unmapped while another process
-// truncates it, and ReadFile of a large piece costs little beside the copy.
-const std::uint8_t* PartFile::map(std::uint64_t, std::size_t) { return nullptr; }
-void PartFile::unmap() {}
 
 void PartFile::close() {
     if (handle_ != -1) CloseHandle(handleOf(handle_));
@@ -158,5 +175,44 @@ void OutputFile::discard() {
     if (!temporary_.empty()) DeleteFileW(wide(temporary_).c_str());
     temporary_.clear();
 }
+
+namespace {
+
+volatile LONG pendingSignal = 0;
+LONG guards = 0;
+CRITICAL_SECTION* guardLock() {
+    static CRITICAL_SECTION lock;
+    static const bool ready = (InitializeCriticalSection(&lock), true);
+    (void)ready;
+    return &lock;
+}
+
+BOOL WINAPI markInterrupted(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+    InterlockedExchange(&pendingSignal, event == CTRL_BREAK_EVENT ? SIGBREAK : SIGINT);
+    return TRUE;
+}
+
+}  // namespace
+
+SignalGuard::SignalGuard() {
+    EnterCriticalSection(guardLock());
+    if (guards++ == 0) {
+        pendingSignal = 0;
+        SetConsoleCtrlHandler(markInterrupted, TRUE);
+    }
+    LeaveCriticalSection(guardLock());
+}
+
+SignalGuard::~SignalGuard() {
+    EnterCriticalSection(guardLock());
+    if (--guards == 0) {
+        SetConsoleCtrlHandler(markInterrupted, FALSE);
+        if (const LONG signal = InterlockedExchange(&pendingSignal, 0)) std::raise(static_cast<int>(signal));
+    }
+    LeaveCriticalSection(guardLock());
+}
+
+bool SignalGuard::interrupted() { return pendingSignal != 0; }
 
 }  // namespace carvelle::merge

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <iterator>
 
 #include "encoding/record_writer.h"
 
@@ -12,20 +14,49 @@ namespace {
 // Record types 0 to 7 are the brackets of the library and its structures
 // (HEADER ... ENDSTR): element records number above them.
 constexpr std::uint8_t kLastBracket = tagOf(Record::EndStr).recordType;
-constexpr const char* kBracketNames[kLastBracket + 1] = {"HEADER", "BGNLIB", "LIBNAME", "UNITS",
-                                                         "ENDLIB", "BGNSTR", "STRNAME", "ENDSTR"};
 constexpr std::size_t kUnitsPayload = 2 * sizeof(Real8);
+
+// The records that other writers put between LIBNAME and UNITS, with their data types. The merge keeps them
+// when every part has the same.
+constexpr std::uint8_t kNoData = 0, kInt16 = 2, kText = 6;
+constexpr RecordTag kHeadRecords[] = {
+    {recordTypeNamed("REFLIBS"), kText},
+    {recordTypeNamed("FONTS"), kText},
+    {recordTypeNamed("GENERATIONS"), kInt16},
+    {recordTypeNamed("ATTRTABLE"), kText},
+    {recordTypeNamed("FORMAT"), kInt16},
+    {recordTypeNamed("MASK"), kText},
+    {recordTypeNamed("ENDMASKS"), kNoData},
+};
 
 bool is(const std::uint8_t* header, Record record) {
     const RecordTag tag = tagOf(record);
     return header[2] == tag.recordType && header[3] == tag.dataType;
 }
 
+bool isHeadRecord(const std::uint8_t* header) {
+    return std::any_of(std::begin(kHeadRecords), std::end(kHeadRecords),
+                       [&](RecordTag tag) { return header[2] == tag.recordType && header[3] == tag.dataType; });
+}
+
 std::string nameOf(std::uint8_t type) {
-    if (type <= kLastBracket) return kBracketNames[type];
+    if (const char* name = recordName(type)) return name;
     char text[24];
     std::snprintf(text, sizeof text, "record type 0x%02X", type);
     return text;
+}
+
+std::string dataTypeOf(std::uint8_t type) {
+    if (const char* name = dataTypeName(type)) return name;
+    return "data type " + std::to_string(type);
+}
+
+// What was found where `wanted` should stand: its name, and its data type when the name is right.
+std::string found(const std::uint8_t* header, Record wanted) {
+    const RecordTag tag = tagOf(wanted);
+    if (header[2] != tag.recordType) return nameOf(header[2]);
+    return nameOf(header[2]) + " holding " + dataTypeOf(header[3]) + " where " + nameOf(header[2]) + " holds " +
+           dataTypeOf(tag.dataType);
 }
 
 }  // namespace
@@ -39,18 +70,23 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
     // Walking record by record is a chain of loads, each waiting for the length before it. But a layout is
     // mostly one kind of element over and over: the record lengths of the last element (up to its ENDEL) make
     // a template, and an element that matches it at every record is checked with loads that need not wait.
+    // The template holds whole headers: an element whose records have the lengths and tags of one that the
+    // element checker passed is just as good, so only the elements that differ go through the checker.
     constexpr std::size_t kMostTemplateRecords = 16;
     const std::uint8_t endEl = tagOf(Record::EndEl).recordType;
-    std::uint16_t lengths[kMostTemplateRecords];
+    const auto headerAt = [](const std::uint8_t* record) {
+        std::uint32_t header;
+        std::memcpy(&header, record, sizeof header);
+        return header;
+    };
+    std::uint32_t headers[kMostTemplateRecords];
     std::uint32_t starts[kMostTemplateRecords];
     std::size_t records = 0, templateSize = 0, elementStart = 0, at = 0;
+    bool whole = elements_.afterElement();  // an element begun in an earlier piece makes no template
     while (size - at >= kRecordHeaderSize) {
         if (templateSize > 0) {
             bool same = size - at >= templateSize;
-            for (std::size_t i = 0; same && i < records; ++i) {
-                const std::uint8_t* record = bytes + at + starts[i];
-                same = (std::size_t{record[0]} << 8 | record[1]) == lengths[i] && record[2] > kLastBracket;
-            }
+            for (std::size_t i = 0; same && i < records; ++i) same = headerAt(bytes + at + starts[i]) == headers[i];
             if (same) {
                 at += templateSize;
                 continue;
@@ -59,22 +95,24 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
             elementStart = at;
         }
         const std::size_t length = std::size_t{bytes[at]} << 8 | bytes[at + 1];
-        if (length < kRecordHeaderSize || (length & 1) || length > size - at || bytes[at + 2] <= kLastBracket) {
+        if (length < kRecordHeaderSize || (length & 1) || length > size - at || bytes[at + 2] <= kLastBracket ||
+            !elements_.record(length, bytes[at + 2], bytes[at + 3])) {
             break;
         }
         if (records < kMostTemplateRecords) {
-            lengths[records] = static_cast<std::uint16_t>(length);
+            headers[records] = headerAt(bytes + at);
             starts[records] = static_cast<std::uint32_t>(at - elementStart);
         }
         ++records;
         const bool endsElement = bytes[at + 2] == endEl;
         at += length;
         if (endsElement) {
-            if (records <= kMostTemplateRecords) {
+            if (records <= kMostTemplateRecords && whole) {
                 templateSize = at - elementStart;
             } else {
                 records = 0;
             }
+            whole = true;
             elementStart = at;
         }
     }
@@ -111,7 +149,7 @@ bool PartScanner::feed(const std::uint8_t* bytes, std::size_t size) {
             if (!beginRecord()) return false;
         } else {
             const std::size_t take = std::min(payloadLeft_, size);
-            if (keepPayload_) payload_.append(reinterpret_cast<const char*>(bytes), take);
+            if (kept_ != Kept::Nothing) payload_.append(reinterpret_cast<const char*>(bytes), take);
             payloadLeft_ -= take;
             bytes += take;
             size -= take;
@@ -132,49 +170,73 @@ bool PartScanner::beginRecord() {
         return fail("a record of length " + std::to_string(length) + at + " (records are 4 bytes or more, even)");
     }
     payloadLeft_ = length - kRecordHeaderSize;
-    keepPayload_ = false;
+    kept_ = Kept::Nothing;
     payload_.clear();
     const std::uint8_t type = header_[2];
     switch (expect_) {
         case Expect::Header:
+            kept_ = Kept::Version;
             expect_ = Expect::BgnLib;
             return true;
         case Expect::BgnLib:
         case Expect::LibName:
         case Expect::Units: {
+            if (expect_ == Expect::Units && isHeadRecord(header_)) {
+                kept_ = Kept::HeadRecord;
+                return true;
+            }
             const Record wanted = expect_ == Expect::BgnLib    ? Record::BgnLib
                                   : expect_ == Expect::LibName ? Record::LibName
                                                                : Record::Units;
             if (!is(header_, wanted)) {
-                return fail("expected " + nameOf(tagOf(wanted).recordType) + at + ", found " + nameOf(type) +
-                            " (a part holds no library records but HEADER, BGNLIB, LIBNAME and UNITS)");
+                return fail("expected " + nameOf(tagOf(wanted).recordType) + at + ", found " +
+                            found(header_, wanted) +
+                            " (a part's head holds HEADER, BGNLIB, LIBNAME, then REFLIBS, FONTS, GENERATIONS, "
+                            "ATTRTABLE, FORMAT, MASK and ENDMASKS at most, then UNITS)");
             }
-            if (wanted == Record::Units && payloadLeft_ != kUnitsPayload) return fail("UNITS of wrong length" + at);
-            keepPayload_ = wanted == Record::Units;
+            if (wanted == Record::Units && payloadLeft_ != kUnitsPayload) {
+                return fail("UNITS" + at + " holds " + std::to_string(payloadLeft_) + " bytes, not 16");
+            }
+            if (wanted == Record::Units) kept_ = Kept::Units;
             expect_ = static_cast<Expect>(static_cast<int>(expect_) + 1);
             return true;
         }
         case Expect::Structure:
             if (is(header_, Record::BgnStr)) {
+                structureBegin_ = recordStart_;
+                structure_.clear();
+                named_ = false;
                 expect_ = Expect::StrName;
             } else if (is(header_, Record::EndLib) && length == kEmptyRecordSize) {
                 expect_ = Expect::Padding;
+            } else if (is(header_, Record::EndLib)) {
+                return fail("ENDLIB" + at + " is " + std::to_string(length) + " bytes long: ENDLIB holds no data");
             } else {
-                return fail("expected BGNSTR or ENDLIB" + at + ", found " + nameOf(type));
+                return fail("expected BGNSTR or ENDLIB" + at + ", found " + found(header_, Record::BgnStr));
             }
             return true;
         case Expect::StrName:
-            if (!is(header_, Record::StrName)) return fail("BGNSTR without STRNAME" + at);
-            keepPayload_ = true;
+            if (!is(header_, Record::StrName)) return fail("BGNSTR without STRNAME" + at + ", found " +
+                                                           found(header_, Record::StrName));
+            elements_.beginStructure();
+            kept_ = Kept::Name;
             expect_ = Expect::Element;
             return true;
         case Expect::Element:
-            if (is(header_, Record::EndStr) && length == kEmptyRecordSize) {
+            if (is(header_, Record::EndStr) && length == kEmptyRecordSize && elements_.betweenElements()) {
+                structures_.push_back({structure_, structureBegin_, offset_});
+                named_ = false;
                 expect_ = Expect::Structure;
                 return true;
             }
-            if (type <= kLastBracket) {
+            if (is(header_, Record::EndStr) && elements_.betweenElements()) {
+                return fail("ENDSTR" + at + " is " + std::to_string(length) + " bytes long: ENDSTR holds no data");
+            }
+            if (type <= kLastBracket && elements_.betweenElements()) {
                 return fail(nameOf(type) + at + " inside structure \"" + structure_ + "\", which has no ENDSTR");
+            }
+            if (!elements_.record(length, type, header_[3])) {
+                return fail(elements_.describe(length, type, header_[3]) + "," + at + " in structure \"" + structure_ + "\"");
             }
             return true;
         case Expect::Padding:
@@ -185,13 +247,23 @@ bool PartScanner::beginRecord() {
 
 bool PartScanner::endRecord() {
     headerHave_ = 0;
-    if (!keepPayload_) return true;
-    if (expect_ == Expect::Structure) {
-        units_ = payload_;
-        bodyStart_ = offset_;
-    } else {
-        structure_.assign(payload_.c_str());  // up to the first NUL: the pad byte, or where a reader stops
-        names_.push_back(structure_);
+    switch (kept_) {
+        case Kept::Nothing:
+            break;
+        case Kept::Version:
+            version_ = static_cast<std::uint16_t>(std::uint8_t(payload_[0]) << 8 | std::uint8_t(payload_[1]));
+            break;
+        case Kept::HeadRecord:
+            headRecords_.append(reinterpret_cast<const char*>(header_), kRecordHeaderSize).append(payload_);
+            break;
+        case Kept::Units:
+            units_ = payload_;
+            bodyStart_ = offset_;
+            break;
+        case Kept::Name:
+            structure_.assign(payload_.c_str());  // up to the first NUL: the pad byte, or where a reader stops
+            named_ = true;
+            break;
     }
     return true;
 }

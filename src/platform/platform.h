@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 
 namespace carvelle {
 
@@ -20,6 +21,13 @@ struct LocalTime {
 
 // One thread-safe reading of the local (not universal) time.
 LocalTime readLocalTime();
+
+// A file name as a host gives it, as std::filesystem and the platform's file
+// calls take it: on Windows read as OutputFile::open reads it (UTF-8, else the
+// ANSI code page; a full path beyond 259 characters behind \\?\), elsewhere
+// its bytes as they are. For the tools beside the library: it may throw
+// std::bad_alloc, which the library's own calls never do.
+std::filesystem::path nativePath(const char* name);
 
 // A file opened for binary output: created or cut to length 0, write only,
 // without denying other processes read or write access. POSIX takes the

@@ -16,6 +16,8 @@ LocalTime readLocalTime() {
             local.tm_hour, local.tm_min, local.tm_sec};
 }
 
+std::filesystem::path nativePath(const char* name) { return std::filesystem::path(name); }
+
 bool OutputFile::open(const char* name) {
     close();
     int fd;

@@ -115,6 +115,14 @@ bool OutputFile::open(const char* name) {
     return true;
 }
 
+std::filesystem::path nativePath(const char* name) {
+    const bool utf8 = isUtf8BeyondAscii(name);
+    const WideName wide = widen(name, utf8 ? CP_UTF8 : narrowFileCodePage());
+    if (!wide) return std::filesystem::path(name);
+    const WideName verbatim = longPathName(wide.get());
+    return std::filesystem::path(verbatim ? verbatim.get() : wide.get());
+}
+
 bool OutputFile::write(const void* data, std::size_t size) {
     if (!isOpen()) return false;
     const HANDLE file = reinterpret_cast<HANDLE>(handle_);

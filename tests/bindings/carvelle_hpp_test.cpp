@@ -333,8 +333,13 @@ TEST(CarvelleHpp, MergeJoinsPartsAndThrowsMergeErrorWhenRefused) {
     const carvelle::MergeResult result = carvelle::merge(dir.file("AB.gds"), {dir.file("A.gds"), dir.file("B.gds")});
     EXPECT_EQ(result.structures, 2u);
     EXPECT_EQ(readFile(dir.file("AB.gds")).size(), result.bytes);
+    {
+        carvelle::Library other(dir.file("A2.gds"));  // another structure of the same name
+        auto s = other.structure("A");
+        other.box(0, 0, 2, 2);
+    }
     try {
-        carvelle::merge(dir.file("AA.gds"), {dir.file("A.gds"), dir.file("A.gds")});
+        carvelle::merge(dir.file("AA.gds"), {dir.file("A.gds"), dir.file("A2.gds")});
         ADD_FAILURE() << "no MergeError";
     } catch (const carvelle::MergeError& e) {
         EXPECT_EQ(e.failure(), carvelle::MergeFailure::DuplicateStructure);

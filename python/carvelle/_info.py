@@ -1,0 +1,92 @@
+# SPDX-License-Identifier: MIT
+"""carvelle.info: what a GDSII library holds, as read by the carvelle-info
+program (its --json output, as dataclasses)."""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+from dataclasses import dataclass, field
+from typing import Any, Dict, List, Optional, Tuple, Union
+
+PathName = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+
+
+class InfoError(Exception):
+    """A file that carvelle-info could not read: `offset` is the byte where
+    it goes wrong (None when it could not be opened)."""
+
+    def __init__(self, message: str, offset: Optional[int] = None) -> None:
+        super().__init__(message)
+        self.message = message
+        self.offset = offset
+
+
+@dataclass(frozen=True)
+class Reference:
+    """The SREF and AREF elements that place one structure, and the placements they make."""
+    sref: int
+    aref: int
+    placements: int
+
+
+@dataclass(frozen=True)
+class StructureInfo:
+    name: str
+    offset: int                                      # of its BGNSTR
+    elements: Dict[str, int]                         # by kind: "BOUNDARY", "PATH", "BOX", "TEXT", ...
+    layers: Dict[Tuple[int, int], Dict[str, int]]    # (layer, datatype) -> elements by kind
+    bbox: Optional[Tuple[int, int, int, int]]        # xmin, ymin, xmax, ymax of its own shapes' points
+    references: Dict[str, Reference]                 # by the name of the structure placed
+
+
+@dataclass(frozen=True)
+class LibraryInfo:
+    file: str
+    bytes: int
+    library: str
+    version: int
+    user_unit: float
+    meter_unit: float
+    structures: Dict[str, StructureInfo]             # in file order
+    top: List[str]
+    undefined: Dict[str, List[str]]                  # name -> the structures that reference it
+    cycles: List[List[str]]                          # each ends with its first name
+    defined_again: List[str] = field(default_factory=list)
+
+
+def _tool() -> str:
+    """The carvelle-info program: beside the package's modules, else on PATH."""
+    name = "carvelle-info.exe" if sys.platform == "win32" else "carvelle-info"
+    bundled = os.path.join(os.path.dirname(os.path.abspath(__file__)), name)
+    found = bundled if os.path.exists(bundled) else shutil.which(name)
+    if found is None:
+        raise InfoError("the program %s is not available" % name)
+    return found
+
+
+def _structure(s: Dict[str, Any]) -> StructureInfo:
+    return StructureInfo(
+        name=s["name"], offset=s["offset"], elements=dict(s["elements"]),
+        layers={(entry["layer"], entry["datatype"]): dict(entry["elements"]) for entry in s["layers"]},
+        bbox=tuple(s["bbox"]) if s["bbox"] is not None else None,  # type: ignore[arg-type]
+        references={r["name"]: Reference(r["sref"], r["aref"], r["placements"]) for r in s["references"]})
+
+
+def info(path: PathName) -> LibraryInfo:
+    """What the library at path holds. Raises InfoError for a damaged file
+    (with the byte offset) or one that cannot be read."""
+    done = subprocess.run([_tool(), "--json", "--", os.fsdecode(path)], capture_output=True)
+    if done.returncode not in (0, 1, 2) or not done.stdout.startswith(b"["):
+        raise InfoError(done.stderr.decode("utf-8", "replace").strip() or "carvelle-info failed")
+    answer = json.loads(done.stdout.decode("utf-8"))[0]
+    if "error" in answer:
+        raise InfoError(answer["error"], answer["offset"])
+    structures = [_structure(s) for s in answer["structures"]]
+    return LibraryInfo(
+        file=answer["file"], bytes=answer["bytes"], library=answer["library"], version=answer["version"],
+        user_unit=answer["user_unit"], meter_unit=answer["meter_unit"],
+        structures={s.name: s for s in structures}, top=list(answer["top"]),
+        undefined={u["name"]: list(u["referenced_by"]) for u in answer["undefined"]},
+        cycles=[list(c) for c in answer["cycles"]], defined_again=list(answer["defined_again"]))

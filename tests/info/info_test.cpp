@@ -1,0 +1,201 @@
+// SPDX-License-Identifier: MIT
+// carvelle-info as a user runs it: the figures of a library written here
+// (spelled out by hand from what was written), JSON with awkward names, a
+// file larger than the pieces it is read in, and damaged files refused with
+// their byte and exit status 1.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <sys/wait.h>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "gds_api.h"
+#include "gds_test_support.h"
+
+namespace {
+
+using gdstest::Bytes;
+using gdstest::be16;
+using gdstest::padded;
+using gdstest::points;
+using gdstest::record;
+using namespace gdstest;
+
+struct Outcome {
+    int status;
+    std::string out, err;
+};
+
+class Info : public ::testing::Test {
+protected:
+    Outcome run(const std::string& arguments) {
+        const std::string out = dir.file("stdout"), err = dir.file("stderr");
+        const int status = std::system((std::string(CARVELLE_INFO) + " " + arguments + " >" + out + " 2>" + err).c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read(out), read(err)};
+    }
+    static std::string read(const std::string& path) {
+        std::ostringstream text;
+        text << std::ifstream(path, std::ios::binary).rdbuf();
+        return text.str();
+    }
+    std::string write(const std::string& name, const Bytes& bytes) {
+        const std::string path = dir.file(name);
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return path;
+    }
+    TempDir dir;
+};
+
+TEST_F(Info, FiguresOfALibraryWrittenHere) {
+    const std::string path = dir.file("lib.gds");
+    GdsHandle lib = nullptr;
+    ASSERT_EQ(GDS_BeginLib(path.c_str(), 0.001, 1e-9, &lib), GDS_OK);
+    ASSERT_EQ(GDS_BeginStructure(lib, "CELL"), GDS_OK);
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(GDS_Box(lib, i * 10, 0, i * 10 + 5, 5, 1, 0, 0, 0), GDS_OK);
+    const std::int32_t xs[] = {0, 10, 5}, ys[] = {0, 0, -8}, ys2[] = {0, 0, 8};
+    ASSERT_EQ(GDS_Boundary(lib, xs, ys, 3, 2, 1, 0, 0), GDS_OK);
+    ASSERT_EQ(GDS_Boundary(lib, xs, ys2, 3, 2, 1, 0, 0), GDS_OK);
+    const std::int32_t px[] = {-3, 100}, py[] = {0, 0};
+    ASSERT_EQ(GDS_Path(lib, px, py, 2, 10, 3, 0, 0, 0, 0), GDS_OK);
+    ASSERT_EQ(GDS_Text(lib, 5, 70, "a", 4, 7, 0, 0, 0, 0, 1.0, 0.0, 0, 0), GDS_OK);
+    ASSERT_EQ(GDS_Text(lib, 5, 71, "b", 4, 7, 0, 0, 0, 0, 1.0, 0.0, 0, 0), GDS_OK);
+    ASSERT_EQ(GDS_Node(lib, px, py, 2, 5, 2, 0, 0), GDS_OK);
+    ASSERT_EQ(GDS_EndStructure(lib), GDS_OK);
+    ASSERT_EQ(GDS_BeginStructure(lib, "TOP"), GDS_OK);
+    const std::int32_t ax[] = {0, 900, 0}, ay[] = {0, 0, 400};
+    ASSERT_EQ(GDS_Sref(lib, "CELL", 0, 0, 0, 1.0, 0.0, 0, 0), GDS_OK);
+    ASSERT_EQ(GDS_Aref(lib, "CELL", ax, ay, 3, 2, 0, 1.0, 0.0, 0, 0), GDS_OK);
+    ASSERT_EQ(GDS_Sref(lib, "CELL", 100, 0, 0, 1.0, 0.0, 0, 0), GDS_OK);
+    ASSERT_EQ(GDS_Sref(lib, "missing", 0, 0, 0, 1.0, 0.0, 0, 0), GDS_OK);
+    ASSERT_EQ(GDS_Sref(lib, "D1", 0, 0, 0, 1.0, 0.0, 0, 0), GDS_OK);
+    ASSERT_EQ(GDS_Sref(lib, "D2", 0, 0, 0, 1.0, 0.0, 0, 0), GDS_OK);
+    ASSERT_EQ(GDS_EndStructure(lib), GDS_OK);
+    // A diamond (two ways to D3, no cycle) and a cycle A -> B -> A.
+    for (const auto& [name, child] : std::vector<std::pair<const char*, const char*>>{
+             {"D1", "D3"}, {"D2", "D3"}, {"D3", "CELL"}, {"A", "B"}, {"B", "A"}}) {
+        ASSERT_EQ(GDS_BeginStructure(lib, name), GDS_OK);
+        ASSERT_EQ(GDS_Sref(lib, child, 0, 0, 0, 1.0, 0.0, 0, 0), GDS_OK);
+        ASSERT_EQ(GDS_EndStructure(lib), GDS_OK);
+    }
+    ASSERT_EQ(GDS_EndLib(lib), GDS_OK);
+
+    const Outcome info = run(path);
+    ASSERT_EQ(info.status, 0) << info.err;
+    const std::string size = std::to_string(readFile(path).size());
+    EXPECT_EQ(info.out, path + ": library \"" + path + "\", version 3, user unit 0.001, database unit 1e-09 m, " +
+                            size + " bytes, 7 structures\n"
+                            "structure \"CELL\": 9 elements: 2 BOUNDARY, 1 PATH, 3 BOX, 2 TEXT, 1 NODE\n"
+                            "  layer 1/0: 3 BOX\n"
+                            "  layer 2/1: 2 BOUNDARY\n"
+                            "  layer 3/0: 1 PATH\n"
+                            "  layer 4/7: 2 TEXT\n"
+                            "  layer 5/2: 1 NODE\n"
+                            "  bounding box: (-3, -8) (100, 71)\n"
+                            "structure \"TOP\": 6 elements: 5 SREF, 1 AREF\n"
+                            "  references \"CELL\": 2 SREF, 1 AREF, 8 placements\n"
+                            "  references \"D1\": 1 SREF, 0 AREF, 1 placements\n"
+                            "  references \"D2\": 1 SREF, 0 AREF, 1 placements\n"
+                            "  references \"missing\": 1 SREF, 0 AREF, 1 placements\n"
+                            "structure \"D1\": 1 elements: 1 SREF\n"
+                            "  references \"D3\": 1 SREF, 0 AREF, 1 placements\n"
+                            "structure \"D2\": 1 elements: 1 SREF\n"
+                            "  references \"D3\": 1 SREF, 0 AREF, 1 placements\n"
+                            "structure \"D3\": 1 elements: 1 SREF\n"
+                            "  references \"CELL\": 1 SREF, 0 AREF, 1 placements\n"
+                            "structure \"A\": 1 elements: 1 SREF\n"
+                            "  references \"B\": 1 SREF, 0 AREF, 1 placements\n"
+                            "structure \"B\": 1 elements: 1 SREF\n"
+                            "  references \"A\": 1 SREF, 0 AREF, 1 placements\n"
+                            "top structures: \"TOP\"\n"
+                            "undefined references: \"missing\" (from \"TOP\")\n"
+                            "cycles: \"A\" -> \"B\" -> \"A\"\n");
+}
+
+Bytes head() {
+    return record(HEADER, 0x02, be16(600)) + record(BGNLIB, 0x02, Bytes(24, 0)) + record(LIBNAME, 0x06, padded("L")) +
+           record(UNITS, 0x05, hex("3E 41 89 37 4B C6 A7 EF  39 44 B8 2F A0 9B 5A 50"));
+}
+Bytes structure(const std::string& name, const Bytes& elements = {}) {
+    return record(BGNSTR, 0x02, Bytes(24, 0)) + record(STRNAME, 0x06, padded(name)) + elements + record(ENDSTR, 0x00);
+}
+Bytes box(std::int16_t layer, std::int16_t type, std::int32_t at) {
+    return record(BOX, 0x00) + record(LAYER, 0x02, be16(layer)) + record(BOXTYPE, 0x02, be16(type)) +
+           record(XY, 0x03, points({{at, at}, {at + 1, at}, {at + 1, at + 1}, {at, at + 1}, {at, at}})) + record(ENDEL, 0x00);
+}
+Bytes sref(const std::string& name) {
+    return record(SREF, 0x00) + record(SNAME, 0x06, padded(name)) + record(XY, 0x03, points({{0, 0}})) + record(ENDEL, 0x00);
+}
+
+TEST_F(Info, JsonForScriptsWithNamesAsTheyAre) {
+    const std::string name = "q\"\xE6\x97\xA5";  // a quote and a UTF-8 character
+    const std::string latin = "\xE9t\xE9";        // not UTF-8
+    const std::string path = write("j.gds", head() + structure(name, box(-1, -32768, 7) + sref(latin)) + record(ENDLIB, 0x00));
+    const Outcome info = run("--json " + path);
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(info.out, "[{\"file\": \"" + path + "\", \"bytes\": 198, \"library\": \"L\", \"version\": 600, "
+                        "\"user_unit\": 0.001, \"meter_unit\": 9.9999999999999986e-10, \"structures\": [\n"
+                        "  {\"name\": \"q\\\"\xE6\x97\xA5\", \"offset\": 60, \"elements\": {\"BOX\": 1, \"SREF\": 1}, "
+                        "\"layers\": [{\"layer\": 65535, \"datatype\": 32768, \"elements\": {\"BOX\": 1}}], "
+                        "\"bbox\": [7, 7, 8, 8], \"references\": [{\"name\": \"\\u00E9t\\u00E9\", \"sref\": 1, "
+                        "\"aref\": 0, \"placements\": 1}]}],\n"
+                        " \"top\": [\"q\\\"\xE6\x97\xA5\"], \"undefined\": [{\"name\": \"\\u00E9t\\u00E9\", "
+                        "\"referenced_by\": [\"q\\\"\xE6\x97\xA5\"]}], \"cycles\": [], \"defined_again\": []}]\n");
+}
+
+// Elements that straddle the 1 MiB pieces of the reading, of many layers, in two structures.
+TEST_F(Info, ALibraryLargerThanItsPieces) {
+    Bytes body;
+    for (std::int32_t i = 0; i < 30000; ++i) {
+        const Bytes one = box(static_cast<std::int16_t>(i % 7), 0, i);
+        body.insert(body.end(), one.begin(), one.end());
+    }
+    const std::string path = write("big.gds", head() + structure("S", body) + structure("T", body + sref("S")) + record(ENDLIB, 0x00));
+    const Outcome info = run(path);
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("structure \"S\": 30000 elements: 30000 BOX\n  layer 0/0: 4286 BOX\n  layer 1/0: 4286 BOX\n"
+                            "  layer 2/0: 4286 BOX\n  layer 3/0: 4286 BOX\n  layer 4/0: 4286 BOX\n  layer 5/0: 4285 BOX\n"
+                            "  layer 6/0: 4285 BOX\n  bounding box: (0, 0) (30000, 30000)\n"
+                            "structure \"T\": 30001 elements: 30000 BOX, 1 SREF\n"),
+              std::string::npos)
+        << info.out;
+}
+
+TEST_F(Info, DamagedFilesAreRefusedWithTheirByte) {
+    const Bytes good = head() + structure("A", box(1, 0, 0)) + record(ENDLIB, 0x00);
+    Bytes wrongType = good;
+    wrongType[60 + 28 + 6 + 4 + 3] = 0x03;  // LAYER's data type
+    struct Case {
+        const char* what;
+        Bytes bytes;
+        const char* says;
+        const char* offset;
+    };
+    const std::vector<Case> cases = {
+        {"cut short", Bytes(good.begin(), good.end() - 10), "the record at byte 154 needs 4 bytes", "\"offset\": 154"},
+        {"LAYER of another type", wrongType, "LAYER in BOX is of data type 4-byte integer", "\"offset\": 98"},
+        {"bytes after ENDLIB", good + Bytes{0, 1}, "bytes after ENDLIB at byte 167", "\"offset\": 167"},
+        {"not GDSII", gdstest::text("hello\n"), "does not begin with HEADER", "\"offset\": 0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = write("bad.gds", c.bytes);
+        Outcome info = run(path);
+        EXPECT_EQ(info.status, 1);
+        EXPECT_EQ(info.out, "");
+        EXPECT_NE(info.err.find("carvelle-info: " + path + ": "), std::string::npos) << info.err;
+        EXPECT_NE(info.err.find(c.says), std::string::npos) << info.err;
+        info = run("--json " + path);
+        EXPECT_EQ(info.status, 1);
+        EXPECT_NE(info.out.find(c.offset), std::string::npos) << info.out;
+    }
+    EXPECT_EQ(run(dir.file("missing.gds")).status, 2);
+    EXPECT_EQ(run("").status, 2);
+    EXPECT_EQ(run("--bad " + write("good.gds", good)).status, 2);
+}
+
+}  // namespace
