@@ -1,15 +1,21 @@
 // SPDX-License-Identifier: MIT
 // Carvelle merge: joins part libraries into one library.
 //
-// The output gets one HEADER, BGNLIB (now), LIBNAME (the output name exactly
-// as given, as GDS_BeginLib writes it) and UNITS (the parts' own bytes), then
-// every structure of every part in part order, byte for byte, then ENDLIB.
+// The output gets one HEADER (the highest version among the parts), BGNLIB
+// (now), LIBNAME (the output name exactly as given, as GDS_BeginLib writes
+// it), the optional head records that every part has alike, and UNITS (the
+// first part's bytes), then every structure of every part in part order, byte
+// for byte, then ENDLIB. A structure that two parts define with the same
+// records (BGNSTR's timestamps aside) is written once, where it first comes.
 // It is written as "<output>.merging-<pid>-<n>" in the output's folder and
 // renamed to the output name once complete: a refused or failed merge leaves
 // no output file (an existing file of that name stays as it was).
 //
 // Memory stays constant whatever the parts' sizes; only the structure names
-// are kept, to find a name defined twice. Link Carvelle::merge.
+// are kept, to find a name defined twice. During the merge SIGINT and SIGTERM
+// stop it and remove the temporary file, and are then delivered to the
+// handlers that were in place; SIGXFSZ is ignored, so that a file-size limit
+// is reported as a write error. Link Carvelle::merge.
 #ifndef CARVELLE_MERGE_HPP
 #define CARVELLE_MERGE_HPP
 
@@ -24,13 +30,27 @@ enum class MergeFailure : int {
     None = 0,
     NoParts = 1,             // the part list is empty: no UNITS to write
     OutputIsPart = 2,        // the output names a file that is also a part
-    Open = 3,                // a part cannot be read, or the output cannot be created (name too long, a folder)
+    Open = 3,                // a part cannot be read or is no regular file (a FIFO, a device), or the output
+                             // cannot be created (name too long, a folder)
     NotALibrary = 4,         // a part is not one complete library (not GDSII, cut short, no ENDLIB, records
                              // that do not tile the file, a record a library does not hold at that place)
-    UnitsDiffer = 5,         // a part's UNITS differ from the first part's, byte for byte
-    DuplicateStructure = 6,  // a structure name is defined twice (in two parts, or twice in one)
-    Write = 7,               // writing, closing or renaming the output failed
+    UnitsDiffer = 5,         // a part's UNITS differ from the first part's by more than one unit in the last
+                             // place of either real
+    DuplicateStructure = 6,  // a structure name is defined twice (in two parts, or twice in one) with
+                             // different records; identical definitions are kept once
+    Write = 7,               // writing, closing or renaming the output failed (a full disk, a file-size limit)
+    HeadDiffers = 8,         // the parts' optional head records (REFLIBS, FONTS, GENERATIONS, ATTRTABLE, FORMAT,
+                             // MASK, ENDMASKS) differ
+    PartChanged = 9,         // a part was cut, rewritten or replaced while it was merged
+    Interrupted = 10,        // SIGINT or SIGTERM (Ctrl-C) came during the merge
 };
+
+// The exit status of carvelle-merge for each failure: 0 when the output was written, 10 + the failure's number
+// for a refusal (11 to 20), 2 for a usage error. A host running the program maps it back without reading text.
+constexpr int merge_exit_status(MergeFailure failure) {
+    return failure == MergeFailure::None ? 0 : 10 + static_cast<int>(failure);
+}
+inline constexpr int kMergeUsageExitStatus = 2;
 
 struct MergeResult {
     MergeFailure failure = MergeFailure::None;

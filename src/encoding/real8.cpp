@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace carvelle {
 
@@ -45,6 +46,47 @@ Real8 toReal8(double x) {
         bytes[i] = static_cast<std::uint8_t>(fraction >> (8 * (7 - i)));
     }
     return bytes;
+}
+
+namespace {
+
+struct Parts {
+    bool negative;
+    int exponent;  // of 16, in excess 64
+    std::uint64_t fraction;
+};
+
+// The fraction shifted up to fill its top hex digit: the same value, so a
+// writer that leaves leading zero digits compares like one that does not.
+Parts normalized(const Real8& real) {
+    Parts parts{(real[0] & 0x80) != 0, real[0] & 0x7F, 0};
+    for (int i = 1; i < 8; ++i) parts.fraction = parts.fraction << 8 | real[i];
+    while (parts.fraction != 0 && (parts.fraction >> 52) == 0) {
+        parts.fraction <<= 4;
+        --parts.exponent;
+    }
+    return parts;
+}
+
+}  // namespace
+
+double fromReal8(const Real8& real) {
+    std::uint64_t fraction = 0;
+    for (int i = 1; i < 8; ++i) fraction = fraction << 8 | real[i];
+    const double magnitude = std::ldexp(static_cast<double>(fraction), 4 * ((real[0] & 0x7F) - 64) - 56);
+    return (real[0] & 0x80) ? -magnitude : magnitude;
+}
+
+bool sameReal8(const Real8& a, const Real8& b) {
+    Parts x = normalized(a), y = normalized(b);
+    if (x.fraction == 0 || y.fraction == 0) return x.fraction == y.fraction;
+    if (x.negative != y.negative) return false;
+    if (x.exponent < y.exponent) std::swap(x, y);
+    // Normalized, the fraction lies in [2^52, 2^56): exponents two apart are a factor of 16 apart or more.
+    if (x.exponent == y.exponent) return (x.fraction > y.fraction ? x.fraction - y.fraction : y.fraction - x.fraction) <= 1;
+    if (x.exponent != y.exponent + 1) return false;
+    // In units of y's last place, x is 16 * x.fraction, which exceeds y.fraction; one of x's units is 16 of y's.
+    return (x.fraction << 4) - y.fraction <= 16;
 }
 
 }  // namespace carvelle

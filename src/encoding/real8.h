@@ -20,4 +20,13 @@ bool fitsReal8(double x);
 // them first).
 Real8 toReal8(double x);
 
+// The value of a Real8, rounded to the nearest double (its 56-bit fraction
+// holds three bits more than a double's).
+double fromReal8(const Real8& real);
+
+// True when a and b differ by at most one unit in the last place of the
+// larger one's fraction: writers that round the last bit differently still
+// agree. Zero equals only zero.
+bool sameReal8(const Real8& a, const Real8& b);
+
 }  // namespace carvelle

@@ -66,4 +66,44 @@ static_assert(sizeof(kRecordTags) / sizeof(kRecordTags[0]) == static_cast<std::s
 
 constexpr RecordTag tagOf(Record record) { return kRecordTags[static_cast<std::size_t>(record)]; }
 
+// The name of every record type of the format, by its number, for messages
+// about files that other writers made.
+// clang-format off
+inline constexpr const char* kRecordNames[] = {
+    "HEADER", "BGNLIB", "LIBNAME", "UNITS", "ENDLIB", "BGNSTR", "STRNAME", "ENDSTR", "BOUNDARY", "PATH",
+    "SREF", "AREF", "TEXT", "LAYER", "DATATYPE", "WIDTH", "XY", "ENDEL", "SNAME", "COLROW", "TEXTNODE",
+    "NODE", "TEXTTYPE", "PRESENTATION", "SPACING", "STRING", "STRANS", "MAG", "ANGLE", "UINTEGER", "USTRING",
+    "REFLIBS", "FONTS", "PATHTYPE", "GENERATIONS", "ATTRTABLE", "STYPTABLE", "STRTYPE", "ELFLAGS", "ELKEY",
+    "LINKTYPE", "LINKKEYS", "NODETYPE", "PROPATTR", "PROPVALUE", "BOX", "BOXTYPE", "PLEX", "BGNEXTN",
+    "ENDEXTN", "TAPENUM", "TAPECODE", "STRCLASS", "RESERVED", "FORMAT", "MASK", "ENDMASKS", "LIBDIRSIZE",
+    "SRFNAME", "LIBSECUR",
+};
+// clang-format on
+inline constexpr std::uint8_t kRecordTypeCount = sizeof(kRecordNames) / sizeof(kRecordNames[0]);
+static_assert(kRecordTypeCount == 0x3C, "record types 0x00 (HEADER) to 0x3B (LIBSECUR)");
+
+// The name of a record type; null for a number the format does not define.
+constexpr const char* recordName(std::uint8_t recordType) {
+    return recordType < kRecordTypeCount ? kRecordNames[recordType] : nullptr;
+}
+
+// The record type of a name in kRecordNames, so that no number stands
+// for a record the writer never writes; kRecordTypeCount for no such name.
+constexpr std::uint8_t recordTypeNamed(const char* name) {
+    for (std::uint8_t type = 0; type < kRecordTypeCount; ++type) {
+        const char* a = kRecordNames[type];
+        const char* b = name;
+        while (*a != '\0' && *a == *b) ++a, ++b;
+        if (*a == *b) return type;
+    }
+    return kRecordTypeCount;
+}
+
+// The name of a data type ("2-byte integer"); null above 6.
+constexpr const char* dataTypeName(std::uint8_t dataType) {
+    constexpr const char* kNames[] = {"no data", "bit array", "2-byte integer", "4-byte integer",
+                                      "4-byte real", "8-byte real", "ASCII string"};
+    return dataType < sizeof(kNames) / sizeof(kNames[0]) ? kNames[dataType] : nullptr;
+}
+
 }  // namespace carvelle

@@ -118,6 +118,9 @@ public:
         return header(record, paddedLength(length)).putString(text, length);
     }
 
+    // Whole records, copied as they are (records another writer made).
+    RecordWriter& putRecords(const std::uint8_t* bytes, std::size_t size) { return putBytes(bytes, size); }
+
     // XY of count points (xs[i], ys[i]); closed repeats point 0 at the end.
     RecordWriter& pointsRecord(const std::int32_t* xs, const std::int32_t* ys, std::size_t count,
                                bool closed = false) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "library/library_writer.h"
 
+#include "encoding/library_head.h"
 #include "encoding/real8.h"
 #include "encoding/timestamp.h"
 #include "library/text_checks.h"
@@ -28,16 +29,9 @@ ResultCode LibraryWriter::beginLibrary(const char* fileName, double userUnit, do
     if (!openFile(fileName)) return GDS_ERR_OPEN;
     libraryOpen = true;
 
-    // HEADER's payload, the stream version, is kept with the tags.
-    const RecordTag version = tagOf(Record::StreamVersion);
-    constexpr std::size_t kUnitsPayload = 2 * sizeof(Real8);
-    const std::size_t size = kInt16RecordSize + kTimestampRecordSize + stringRecordSize(nameLength) +
-                             kRecordHeaderSize + kUnitsPayload;
-    return emit(size, [&](RecordWriter& out) {
-        out.header(Record::Header, 2).put2(static_cast<std::uint16_t>(version.recordType << 8 | version.dataType));
-        out.timestampRecord(Record::BgnLib, currentTimestamp());
-        out.stringRecord(Record::LibName, fileName, nameLength);
-        out.header(Record::Units, kUnitsPayload).put8(toReal8(userUnit)).put8(toReal8(meterUnit));
+    return emit(libraryHeadSize(nameLength), [&](RecordWriter& out) {
+        putLibraryHead(out, kStreamVersion, currentTimestamp(), fileName, nameLength, toReal8(userUnit),
+                       toReal8(meterUnit));
     });
 }
 

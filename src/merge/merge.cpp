@@ -3,47 +3,81 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <unordered_map>
 
+#include "encoding/library_head.h"
+#include "encoding/real8.h"
 #include "encoding/record_writer.h"
 #include "merge/merge_files.h"
 #include "merge/part_scanner.h"
 
 namespace carvelle {
+
+void (*merge::afterHead)() = nullptr;
+
 namespace {
 
+using merge::FileIdentity;
 using merge::OutputFile;
 using merge::PartFile;
 using merge::PartScanner;
+using merge::SignalGuard;
 
 // The buffer of the head and end reads.
 constexpr std::size_t kPieceSize = std::size_t{1} << 20;
-// A part's head (HEADER to UNITS) takes at most 65,600 bytes; its end is sought backwards from a small
-// piece, since little or no NUL padding follows ENDLIB.
-constexpr std::size_t kHeadSize = std::size_t{128} << 10;
+// A part's end is sought backwards from a small piece, since little or no NUL padding follows ENDLIB.
 constexpr std::size_t kFirstEndPiece = std::size_t{4} << 10;
-// The copy checks between slices whether the check of the parts has failed.
+// The copy checks between slices whether the check of the parts has failed or a signal came.
 constexpr std::uint64_t kCopySlice = std::uint64_t{64} << 20;
+// Two definitions of one structure are compared in pieces of this size.
+constexpr std::size_t kComparePiece = std::size_t{64} << 10;
 
-// A UNITS payload as "user unit 0.001, 1e-09 m", for messages only.
+Real8 realAt(const std::string& payload, std::size_t index) {
+    Real8 real{};
+    std::copy_n(payload.begin() + static_cast<std::ptrdiff_t>(sizeof(Real8) * index), real.size(), real.begin());
+    return real;
+}
+
+bool sameUnits(const std::string& a, const std::string& b) {
+    return sameReal8(realAt(a, 0), realAt(b, 0)) && sameReal8(realAt(a, 1), realAt(b, 1));
+}
+
+// A UNITS payload as "user unit 0.0050000000000000001, 5.0000000000000001e-09 m (3E 14 7A ...)": enough digits
+// to tell apart two doubles, and the bytes, which tell apart what the digits cannot.
 std::string describeUnits(const std::string& payload) {
-    double values[2];
-    for (std::size_t i = 0; i < 2; ++i) {
-        const auto* bytes = reinterpret_cast<const std::uint8_t*>(payload.data()) + sizeof(Real8) * i;
-        std::uint64_t mantissa = 0;
-        for (std::size_t b = 1; b < sizeof(Real8); ++b) mantissa = mantissa << 8 | bytes[b];
-        const double magnitude = std::ldexp(static_cast<double>(mantissa), 4 * ((bytes[0] & 0x7F) - 64) - 56);
-        values[i] = (bytes[0] & 0x80) ? -magnitude : magnitude;
+    char text[160];
+    int at = std::snprintf(text, sizeof text, "user unit %.17g, %.17g m (", fromReal8(realAt(payload, 0)),
+                           fromReal8(realAt(payload, 1)));
+    for (std::size_t i = 0; i < payload.size() && at > 0 && static_cast<std::size_t>(at) + 4 < sizeof text; ++i) {
+        at += std::snprintf(text + at, sizeof text - static_cast<std::size_t>(at), i == 0 ? "%02X" : " %02X",
+                            static_cast<std::uint8_t>(payload[i]));
     }
-    char text[64];
-    std::snprintf(text, sizeof text, "user unit %.15g, %.15g m", values[0], values[1]);
-    return text;
+    return std::string(text) + ")";
+}
+
+// The first record at which two runs of whole head records differ, by name; empty when they are the same.
+std::string firstDifferentRecord(const std::string& a, const std::string& b) {
+    std::size_t at = 0;
+    auto lengthAt = [](const std::string& records, std::size_t offset) {
+        return std::size_t{static_cast<std::uint8_t>(records[offset])} << 8 |
+               static_cast<std::uint8_t>(records[offset + 1]);
+    };
+    while (at < a.size() && at < b.size()) {
+        const std::size_t length = lengthAt(a, at);
+        if (a.compare(at, length, b, at, lengthAt(b, at)) != 0) break;
+        at += length;
+    }
+    if (at >= a.size() && at >= b.size()) return {};
+    const std::string& longer = at < a.size() ? a : b;
+    return recordName(static_cast<std::uint8_t>(longer[at + 2]));
 }
 
 struct Outcome {
@@ -66,24 +100,84 @@ struct Outcome {
 
 struct Part {
     const std::string* path;
+    FileIdentity identity;                     // as the part was when its head was read
     std::uint64_t bodyStart = 0, bodyEnd = 0;  // the structures lie between UNITS and ENDLIB
 };
 
-// Checks every record of every part, in part order, and that no structure name is defined twice. Runs beside
-// the copy: the structures are copied while they are checked, and a fault discards the output.
+// Where a structure is defined, for the comparison with a later definition of its name.
+struct Definition {
+    std::size_t part;
+    std::uint64_t begin, end;
+};
+
+// How far the check has come: the copy takes only bytes already checked, and leaves out the structures found
+// to be copies of earlier ones.
+class Progress {
+public:
+    explicit Progress(std::size_t parts) : skips_(parts) {}
+
+    // The check allows the copy up to `safe` in part `part` (all of the parts before it).
+    void allow(std::size_t part, std::uint64_t safe) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            part_ = part;
+            safe_ = safe;
+        }
+        moved_.notify_all();
+    }
+    void skip(std::size_t part, std::uint64_t begin, std::uint64_t end) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        skips_[part].emplace_back(begin, end);
+    }
+    void stop() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            stopped_ = true;
+        }
+        moved_.notify_all();
+    }
+    // Waits until the check allows more than `at` in part `part`, and returns how far, with the structures
+    // to leave out; 0 once stopped or on a signal.
+    std::uint64_t wait(std::size_t part, std::uint64_t at, std::vector<std::pair<std::uint64_t, std::uint64_t>>& skips) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            if (stopped_ || SignalGuard::interrupted()) return 0;
+            if (part_ > part || (part_ == part && safe_ > at)) break;
+            // A signal handler cannot wake the wait: look again now and then.
+            moved_.wait_for(lock, std::chrono::milliseconds(50));
+        }
+        skips = skips_[part];
+        return part_ > part ? ~std::uint64_t{0} : safe_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable moved_;
+    std::size_t part_ = 0;
+    std::uint64_t safe_ = 0;
+    bool stopped_ = false;
+    std::vector<std::vector<std::pair<std::uint64_t, std::uint64_t>>> skips_;
+};
+
+// Checks every record of every part, in part order, and that a structure name defined twice has the same
+// records both times. Runs beside the copy, ahead of it: the copy takes only what was checked, and a fault
+// discards the output.
 class PartChecker {
 public:
-    PartChecker(const std::vector<Part>& parts, std::atomic<bool>& stop) : parts_(parts), stop_(stop) {}
+    PartChecker(const std::vector<Part>& parts, Progress& progress) : parts_(parts), progress_(progress) {}
 
     bool checkAll() noexcept {
         try {
             for (std::size_t index = 0; index < parts_.size(); ++index) {
-                if (!check(index)) return false;
+                if (!check(index)) break;
+                progress_.allow(index + 1, 0);
             }
-            return true;
         } catch (...) {
-            return outcome.outOfMemory();
+            outcome.outOfMemory();
         }
+        if (outcome.failure == MergeFailure::None) return true;
+        progress_.stop();
+        return false;
     }
     // One part on its own, for the message of a part whose end is wrong.
     bool check(std::size_t index) {
@@ -91,50 +185,107 @@ public:
         PartFile file;
         std::string error;
         if (!file.open(path, error)) return outcome.fail(MergeFailure::Open, error);
+        if (file.identity() != parts_[index].identity) {
+            return outcome.fail(MergeFailure::PartChanged, "part " + path + " changed while it was merged");
+        }
         PartScanner scanner;
         for (std::uint64_t at = 0; at < file.size(); at += PartFile::kViewSize) {
-            if (stop_.load(std::memory_order_relaxed)) return false;
+            if (SignalGuard::interrupted()) return outcome.fail(MergeFailure::Interrupted, "interrupted by a signal");
+            if (stopped_ && stopped_->load(std::memory_order_relaxed)) return false;
             const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(file.size() - at, PartFile::kViewSize));
             const std::uint8_t* bytes = file.view(at, size, error);
-            if (bytes == nullptr) return outcome.fail(MergeFailure::Open, error);
+            if (bytes == nullptr) return outcome.fail(MergeFailure::PartChanged, error);
             if (!scanner.feed(bytes, size)) break;
-            if (!takeNames(scanner, index)) return false;
+            if (!takeStructures(scanner, index, file)) return false;
+            // A structure whose name came before may yet prove a copy to leave out: the copy stops at its start.
+            const bool mayRepeat = scanner.inStructure() &&
+                                   (!scanner.openNamed() || firstDefined_.count(scanner.openName()) > 0);
+            progress_.allow(index, mayRepeat ? scanner.openBegin() : scanner.offset());
         }
         if (!scanner.finish()) {
             return outcome.fail(MergeFailure::NotALibrary, "part " + path + " is not a complete library: " +
                                                                scanner.error());
         }
+        if (!file.unchanged(error)) return outcome.fail(MergeFailure::PartChanged, error);
         return true;
     }
+    void stopWhen(const std::atomic<bool>& stopped) { stopped_ = &stopped; }
 
     std::size_t structures() const { return firstDefined_.size(); }
     Outcome outcome;
 
 private:
-    bool takeNames(PartScanner& scanner, std::size_t index) {
-        for (std::string& name : scanner.names()) {
-            const auto [at, added] = firstDefined_.emplace(std::move(name), index);
+    bool takeStructures(PartScanner& scanner, std::size_t index, PartFile& file) {
+        for (PartScanner::Structure& structure : scanner.structures()) {
+            const Definition here{index, structure.begin, structure.end};
+            const auto [at, added] = firstDefined_.emplace(std::move(structure.name), here);
             if (!added) {
-                const std::string& first = *parts_[at->second].path;
-                return outcome.fail(MergeFailure::DuplicateStructure,
-                                    "structure \"" + at->first + "\" is defined in part " + first +
-                                        (at->second == index ? " twice" : " and again in part " + *parts_[index].path));
+                if (!sameDefinition(at->first, at->second, here, file)) return false;
+                progress_.skip(index, here.begin, here.end);
             }
         }
-        scanner.names().clear();
+        scanner.structures().clear();
         return true;
     }
 
+    // Compares two definitions of one name, BGNSTR's timestamps aside, reading both again.
+    bool sameDefinition(const std::string& name, const Definition& first, const Definition& again, PartFile& file) {
+        const std::string& firstPath = *parts_[first.part].path;
+        PartFile other;
+        std::string error;
+        PartFile* earlier = &file;
+        if (first.part != again.part) {
+            if (!other.open(firstPath, error)) return outcome.fail(MergeFailure::Open, error);
+            if (other.identity() != parts_[first.part].identity) {
+                return outcome.fail(MergeFailure::PartChanged, "part " + firstPath + " changed while it was merged");
+            }
+            earlier = &other;
+        }
+        if (!buffers_) buffers_.reset(new std::uint8_t[2 * kComparePiece]);
+        std::uint8_t* const a = buffers_.get();
+        std::uint8_t* const b = a + kComparePiece;
+        const std::uint64_t shorter = std::min(first.end - first.begin, again.end - again.begin);
+        std::uint64_t differ = shorter;
+        std::uint64_t skipFrom = 0, skipTo = 0;  // BGNSTR's payload, once its header is known to be the same
+        for (std::uint64_t at = 0; at < shorter && differ == shorter; at += kComparePiece) {
+            const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(shorter - at, kComparePiece));
+            if (!earlier->readAt(first.begin + at, a, size, error) || !file.readAt(again.begin + at, b, size, error)) {
+                return outcome.fail(MergeFailure::PartChanged, error);
+            }
+            if (at == 0 && size >= kRecordHeaderSize && std::equal(a, a + kRecordHeaderSize, b)) {
+                skipFrom = kRecordHeaderSize;
+                skipTo = std::size_t{a[0]} << 8 | a[1];
+            }
+            for (std::size_t i = 0; i < size; ++i) {
+                if (a[i] != b[i] && (at + i < skipFrom || at + i >= skipTo)) {
+                    differ = at + i;
+                    break;
+                }
+            }
+        }
+        if (differ == shorter && first.end - first.begin == again.end - again.begin) return true;
+        const std::string where = first.part == again.part ? "twice in part " + firstPath
+                                                           : "in part " + firstPath + " and again in part " +
+                                                                 *parts_[again.part].path;
+        return outcome.fail(MergeFailure::DuplicateStructure,
+                            "structure \"" + name + "\" is defined " + where + " with other records: they differ at byte " +
+                                std::to_string(differ) + " of the structure (byte " +
+                                std::to_string(first.begin + differ) + " of the first, byte " +
+                                std::to_string(again.begin + differ) + " of the second)");
+    }
+
     const std::vector<Part>& parts_;
-    std::atomic<bool>& stop_;
-    std::unordered_map<std::string, std::size_t> firstDefined_;  // name -> index of the part that defines it
+    Progress& progress_;
+    const std::atomic<bool>* stopped_ = nullptr;
+    std::unordered_map<std::string, Definition> firstDefined_;
+    std::unique_ptr<std::uint8_t[]> buffers_;
 };
 
 class Merger {
 public:
     Merger(const std::string& output, const std::vector<std::string>& paths) : output_(output) {
         std::transform(paths.begin(), paths.end(), std::back_inserter(parts_), [](const std::string& path) {
-            return Part{&path};
+            return Part{&path, {}, 0, 0};
         });
     }
 
@@ -154,20 +305,25 @@ public:
             return result();
         }
         if (!writeHead(out)) return result();
+        if (merge::afterHead) merge::afterHead();
 
-        std::atomic<bool> checkFailed{false}, copyFailed{false};
-        PartChecker checker(parts_, copyFailed);
+        Progress progress(parts_.size());
+        std::atomic<bool> copyFailed{false};
+        PartChecker checker(parts_, progress);
+        checker.stopWhen(copyFailed);
         std::thread checking;
         try {
-            checking = std::thread([&] {
-                if (!checker.checkAll()) checkFailed = true;
-            });
+            checking = std::thread([&] { checker.checkAll(); });
         } catch (...) {
-            checkFailed = !checker.checkAll();  // no thread to be had: check first, then copy
+            checker.checkAll();  // no thread to be had: check first, then copy
         }
-        const bool copied = copyAll(out, checkFailed);
+        const bool copied = copyAll(out, progress);
         if (!copied) copyFailed = true;
         if (checking.joinable()) checking.join();
+        if (SignalGuard::interrupted()) {
+            outcome_.fail(MergeFailure::Interrupted, "interrupted by a signal");
+            return result();
+        }
         if (checker.outcome.failure != MergeFailure::None) {
             outcome_ = std::move(checker.outcome);
             return result();
@@ -221,33 +377,46 @@ private:
     }
 
     // Reads a part's head and end before the output exists: a part that is no library, is cut short or
-    // whose units differ is refused at once, and the copy learns where the structures lie.
+    // whose head differs is refused at once, and the copy learns where the structures lie.
     bool inspect(std::size_t index) {
         Part& part = parts_[index];
         const std::string& path = *part.path;
         PartFile file;
         std::string error;
         if (!file.open(path, error)) return outcome_.fail(MergeFailure::Open, error);
+        part.identity = file.identity();
         PartScanner scanner;
-        const std::size_t got = file.read(buffer_.get(), kHeadSize, error);
-        if (!error.empty()) return outcome_.fail(MergeFailure::Open, error);
-        if (!scanner.feed(buffer_.get(), got) || (!scanner.headRead() && !scanner.finish())) {
+        bool fed = true;
+        for (std::size_t got = 1; fed && got > 0 && !scanner.headRead();) {
+            got = file.read(buffer_.get(), kPieceSize, error);
+            if (!error.empty()) return outcome_.fail(MergeFailure::Open, error);
+            fed = scanner.feed(buffer_.get(), got);
+        }
+        if (!fed || (!scanner.headRead() && !scanner.finish())) {
             return outcome_.fail(MergeFailure::NotALibrary, "part " + path + " is not a complete library: " +
                                                                 scanner.error());
         }
-        if (units_.empty()) {
+        if (index == 0) {
             units_ = scanner.units();
-        } else if (scanner.units() != units_) {
+            headRecords_ = scanner.headRecords();
+        } else if (!sameUnits(scanner.units(), units_)) {
             return outcome_.fail(MergeFailure::UnitsDiffer, "part " + path + " has " +
                                                                 describeUnits(scanner.units()) + ", part " +
                                                                 *parts_[0].path + " has " + describeUnits(units_));
+        } else if (const std::string record = firstDifferentRecord(scanner.headRecords(), headRecords_);
+                   !record.empty()) {
+            return outcome_.fail(MergeFailure::HeadDiffers, "part " + path + " and part " + *parts_[0].path +
+                                                                " differ in their head at " + record +
+                                                                " (the merge keeps such records only when every "
+                                                                "part has the same)");
         }
+        version_ = std::max(version_, scanner.version());
         part.bodyStart = scanner.bodyStart();
         if (!findEnd(file, part, error)) {
             if (!error.empty()) return outcome_.fail(MergeFailure::Open, error);
             // The checker walks the part to say where and how it went wrong.
-            std::atomic<bool> never{false};
-            PartChecker checker(parts_, never);
+            Progress progress(parts_.size());
+            PartChecker checker(parts_, progress);
             if (!checker.check(index)) {
                 outcome_ = std::move(checker.outcome);
                 return false;
@@ -283,15 +452,9 @@ private:
     bool writeHead(OutputFile& out) {
         std::uint8_t* head = buffer_.get();
         RecordWriter records(head);
-        // HEADER's payload, the stream version, is kept with the tags.
-        const RecordTag version = tagOf(Record::StreamVersion);
-        records.header(Record::Header, 2).put2(static_cast<std::uint16_t>(version.recordType << 8 | version.dataType));
-        records.timestampRecord(Record::BgnLib, currentTimestamp());
-        records.stringRecord(Record::LibName, output_.data(), output_.size());
-        Real8 user{}, meter{};
-        std::copy_n(units_.begin(), user.size(), user.begin());
-        std::copy_n(units_.begin() + user.size(), meter.size(), meter.begin());
-        records.header(Record::Units, user.size() + meter.size()).put8(user).put8(meter);
+        putLibraryHead(records, version_, currentTimestamp(), output_.data(), output_.size(), realAt(units_, 0),
+                       realAt(units_, 1), reinterpret_cast<const std::uint8_t*>(headRecords_.data()),
+                       headRecords_.size());
         const auto size = static_cast<std::size_t>(records.position() - head);
         std::string error;
         if (!out.write(head, size, error)) return outcome_.fail(MergeFailure::Write, error);
@@ -299,18 +462,35 @@ private:
         return true;
     }
 
-    bool copyAll(OutputFile& out, const std::atomic<bool>& checkFailed) {
+    // Copies each part's structures as far as the check has come, leaving out the repeated ones.
+    bool copyAll(OutputFile& out, Progress& progress) {
         std::string error;
-        for (const Part& part : parts_) {
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> skips;
+        for (std::size_t index = 0; index < parts_.size(); ++index) {
+            const Part& part = parts_[index];
             PartFile file;
             if (!file.open(*part.path, error)) return outcome_.fail(MergeFailure::Open, error);
-            for (std::uint64_t at = part.bodyStart; at < part.bodyEnd; at += kCopySlice) {
-                if (checkFailed.load(std::memory_order_relaxed)) return false;
-                if (!out.copy(file, at, std::min(kCopySlice, part.bodyEnd - at), error)) {
-                    return outcome_.fail(MergeFailure::Write, error);
+            if (file.identity() != part.identity) {
+                return outcome_.fail(MergeFailure::PartChanged, "part " + *part.path + " changed while it was merged");
+            }
+            std::size_t skipped = 0;
+            for (std::uint64_t at = part.bodyStart; at < part.bodyEnd;) {
+                const std::uint64_t allowed = std::min(progress.wait(index, at, skips), part.bodyEnd);
+                if (allowed <= at) return false;  // the check failed, or a signal came
+                while (at < allowed) {
+                    if (SignalGuard::interrupted()) return false;
+                    if (skipped < skips.size() && skips[skipped].first <= at) {
+                        at = skips[skipped++].second;
+                        continue;
+                    }
+                    std::uint64_t until = std::min(allowed, at + kCopySlice);
+                    if (skipped < skips.size()) until = std::min(until, skips[skipped].first);
+                    if (!out.copy(file, at, until - at, error)) return outcome_.fail(MergeFailure::Write, error);
+                    bytes_ += until - at;
+                    at = until;
                 }
             }
-            bytes_ += part.bodyEnd - part.bodyStart;
+            if (!file.unchanged(error)) return outcome_.fail(MergeFailure::PartChanged, error);
         }
         return true;
     }
@@ -318,7 +498,8 @@ private:
     const std::string& output_;
     std::vector<Part> parts_;
     std::unique_ptr<std::uint8_t[]> buffer_{new std::uint8_t[kPieceSize]};
-    std::string units_;
+    std::string units_, headRecords_;
+    std::uint16_t version_ = 0;
     Outcome outcome_;
     std::uint64_t bytes_ = 0, structures_ = 0;
 };
@@ -327,6 +508,8 @@ private:
 
 MergeResult merge_libraries(const std::string& output, const std::vector<std::string>& parts) noexcept {
     try {
+        // Outlives the merge, whose temporary file is gone before a signal that came is delivered.
+        const merge::SignalGuard guard;
         return Merger(output, parts).run();
     } catch (...) {
         Outcome outcome;

@@ -21,10 +21,18 @@ bool OutputFile::copyThroughBuffer(PartFile& part, std::uint64_t offset, std::ui
 }
 
 const std::uint8_t* PartFile::view(std::uint64_t offset, std::size_t size, std::string& error) {
-    unmap();
-    if (const std::uint8_t* mapped = map(offset, size)) return mapped;
     if (!viewBuffer_) viewBuffer_.reset(new std::uint8_t[kViewSize]);
     return readAt(offset, viewBuffer_.get(), size, error) ? viewBuffer_.get() : nullptr;
+}
+
+bool PartFile::unchanged(std::string& error) {
+    FileIdentity now;
+    if (!identify(now, error)) return false;
+    if (now != identity_) {
+        error = "part " + path_ + " changed while it was merged";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace carvelle::merge

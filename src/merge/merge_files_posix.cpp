@@ -5,8 +5,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <csignal>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #if defined(__linux__)
@@ -38,27 +39,56 @@ bool copiesOnServer(int fd) {
 
 bool PartFile::open(const std::string& path, std::string& error) {
     close();
+    path_ = path;
+    // O_NONBLOCK: the open of a FIFO with no writer would wait for one, and the type is known only once open.
     int fd;
     do {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
-    struct stat status {};
-    if (fd < 0 || ::fstat(fd, &status) != 0) {
+    if (fd < 0) {
         error = failure("cannot open part", path);
-        if (fd >= 0) ::close(fd);
-        return false;
-    }
-    if (!S_ISREG(status.st_mode)) {
-        ::close(fd);
-        error = "cannot open part " + path + ": not a regular file";
         return false;
     }
     handle_ = fd;
-    path_ = path;
-    size_ = static_cast<std::uint64_t>(status.st_size);
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        error = failure("cannot open part", path);
+        close();
+        return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        close();
+        error = "cannot open part " + path + ": not a regular file";
+        return false;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!identify(identity_, error)) {
+        close();
+        return false;
+    }
 #if defined(POSIX_FADV_SEQUENTIAL)
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
+    return true;
+}
+
+bool PartFile::identify(FileIdentity& identity, std::string& error) {
+    struct stat status {};
+    if (::fstat(static_cast<int>(handle_), &status) != 0) {
+        error = failure("cannot read part", path_);
+        return false;
+    }
+    constexpr std::int64_t kBillion = 1000000000;
+#if defined(__APPLE__)
+    const struct timespec modified = status.st_mtimespec, changed = status.st_ctimespec;
+#else
+    const struct timespec modified = status.st_mtim, changed = status.st_ctim;
+#endif
+    identity.device = static_cast<std::uint64_t>(status.st_dev);
+    identity.file = static_cast<std::uint64_t>(status.st_ino);
+    identity.size = static_cast<std::uint64_t>(status.st_size);
+    identity.modified = static_cast<std::int64_t>(modified.tv_sec) * kBillion + modified.tv_nsec;
+    identity.changed = static_cast<std::int64_t>(changed.tv_sec) * kBillion + changed.tv_nsec;
     return true;
 }
 
@@ -89,29 +119,7 @@ bool PartFile::readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t si
     return true;
 }
 
-const std::uint8_t* PartFile::map(std::uint64_t offset, std::size_t size) {
-    // Reading a mapped part costs no copy into the process; the pages are the page cache's own.
-    static const auto page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
-    const std::uint64_t start = offset - offset % page;
-    const std::size_t length = size + static_cast<std::size_t>(offset - start);
-    int flags = MAP_PRIVATE;
-#if defined(MAP_POPULATE)
-    flags |= MAP_POPULATE;
-#endif
-    void* at = ::mmap(nullptr, length, PROT_READ, flags, static_cast<int>(handle_), static_cast<off_t>(start));
-    if (at == MAP_FAILED) return nullptr;
-    mapped_ = at;
-    mappedSize_ = length;
-    return static_cast<const std::uint8_t*>(at) + (offset - start);
-}
-
-void PartFile::unmap() {
-    if (mapped_ != nullptr) ::munmap(mapped_, mappedSize_);
-    mapped_ = nullptr;
-}
-
 void PartFile::close() {
-    unmap();
     if (handle_ >= 0) ::close(static_cast<int>(handle_));
     handle_ = -1;
 }
@@ -208,5 +216,53 @@ void OutputFile::discard() {
     if (!temporary_.empty()) ::unlink(temporary_.c_str());
     temporary_.clear();
 }
+
+namespace {
+
+std::mutex guardMutex;
+int guards = 0;
+volatile std::sig_atomic_t pendingSignal = 0;
+constexpr int kInterrupts[] = {SIGINT, SIGTERM};
+struct sigaction previousInterrupt[2], previousFileSize;
+bool installed[2] = {}, fileSizeIgnored = false;
+
+extern "C" void markInterrupted(int signal) { pendingSignal = signal; }
+
+}  // namespace
+
+SignalGuard::SignalGuard() {
+    const std::lock_guard<std::mutex> lock(guardMutex);
+    if (guards++ > 0) return;
+    pendingSignal = 0;
+    struct sigaction mark {};
+    mark.sa_handler = markInterrupted;
+    mark.sa_flags = SA_RESTART;
+    sigemptyset(&mark.sa_mask);
+    for (std::size_t i = 0; i < 2; ++i) {
+        // A signal the host ignores stays ignored.
+        installed[i] = ::sigaction(kInterrupts[i], nullptr, &previousInterrupt[i]) == 0 &&
+                       previousInterrupt[i].sa_handler != SIG_IGN &&
+                       ::sigaction(kInterrupts[i], &mark, nullptr) == 0;
+    }
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    fileSizeIgnored = ::sigaction(SIGXFSZ, &ignore, &previousFileSize) == 0;
+}
+
+SignalGuard::~SignalGuard() {
+    const std::lock_guard<std::mutex> lock(guardMutex);
+    if (--guards > 0) return;
+    if (fileSizeIgnored) ::sigaction(SIGXFSZ, &previousFileSize, nullptr);
+    for (std::size_t i = 0; i < 2; ++i) {
+        if (installed[i]) ::sigaction(kInterrupts[i], &previousInterrupt[i], nullptr);
+    }
+    if (const int signal = pendingSignal) {
+        pendingSignal = 0;
+        std::raise(signal);
+    }
+}
+
+bool SignalGuard::interrupted() { return pendingSignal != 0; }
 
 }  // namespace carvelle::merge

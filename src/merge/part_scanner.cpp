@@ -2,6 +2,7 @@
 #include "merge/part_scanner.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cstdio>
 
 #include "encoding/record_writer.h"
@@ -12,20 +13,45 @@ namespace {
 // Record types 0 to 7 are the brackets of the library and its structures
 // (HEADER ... ENDSTR): element records number above them.
 constexpr std::uint8_t kLastBracket = tagOf(Record::EndStr).recordType;
-constexpr const char* kBracketNames[kLastBracket + 1] = {"HEADER", "BGNLIB", "LIBNAME", "UNITS",
-                                                         "ENDLIB", "BGNSTR", "STRNAME", "ENDSTR"};
 constexpr std::size_t kUnitsPayload = 2 * sizeof(Real8);
+
+// The records that other writers put between LIBNAME and UNITS, with their data types. The merge keeps them
+// when every part has the same.
+constexpr std::uint8_t kNoData = 0, kInt16 = 2, kText = 6;
+constexpr RecordTag kHeadRecords[] = {
+    {recordTypeNamed("REFLIBS"), kText},  {recordTypeNamed("FONTS"), kText}, {recordTypeNamed("GENERATIONS"), kInt16},
+    {recordTypeNamed("ATTRTABLE"), kText}, {recordTypeNamed("FORMAT"), kInt16}, {recordTypeNamed("MASK"), kText},
+    {recordTypeNamed("ENDMASKS"), kNoData},
+};
 
 bool is(const std::uint8_t* header, Record record) {
     const RecordTag tag = tagOf(record);
     return header[2] == tag.recordType && header[3] == tag.dataType;
 }
 
+bool isHeadRecord(const std::uint8_t* header) {
+    return std::any_of(std::begin(kHeadRecords), std::end(kHeadRecords),
+                       [&](RecordTag tag) { return header[2] == tag.recordType && header[3] == tag.dataType; });
+}
+
 std::string nameOf(std::uint8_t type) {
-    if (type <= kLastBracket) return kBracketNames[type];
+    if (const char* name = recordName(type)) return name;
     char text[24];
     std::snprintf(text, sizeof text, "record type 0x%02X", type);
     return text;
+}
+
+std::string dataTypeOf(std::uint8_t type) {
+    if (const char* name = dataTypeName(type)) return name;
+    return "data type " + std::to_string(type);
+}
+
+// What was found where `wanted` should stand: its name, and its data type when the name is right.
+std::string found(const std::uint8_t* header, Record wanted) {
+    const RecordTag tag = tagOf(wanted);
+    if (header[2] != tag.recordType) return nameOf(header[2]);
+    return nameOf(header[2]) + " holding " + dataTypeOf(header[3]) + " where " + nameOf(header[2]) + " holds " +
+           dataTypeOf(tag.dataType);
 }
 
 }  // namespace
@@ -111,7 +137,7 @@ bool PartScanner::feed(const std::uint8_t* bytes, std::size_t size) {
             if (!beginRecord()) return false;
         } else {
             const std::size_t take = std::min(payloadLeft_, size);
-            if (keepPayload_) payload_.append(reinterpret_cast<const char*>(bytes), take);
+            if (kept_ != Kept::Nothing) payload_.append(reinterpret_cast<const char*>(bytes), take);
             payloadLeft_ -= take;
             bytes += take;
             size -= take;
@@ -132,44 +158,59 @@ bool PartScanner::beginRecord() {
         return fail("a record of length " + std::to_string(length) + at + " (records are 4 bytes or more, even)");
     }
     payloadLeft_ = length - kRecordHeaderSize;
-    keepPayload_ = false;
+    kept_ = Kept::Nothing;
     payload_.clear();
     const std::uint8_t type = header_[2];
     switch (expect_) {
         case Expect::Header:
+            kept_ = Kept::Version;
             expect_ = Expect::BgnLib;
             return true;
         case Expect::BgnLib:
         case Expect::LibName:
         case Expect::Units: {
+            if (expect_ == Expect::Units && isHeadRecord(header_)) {
+                kept_ = Kept::HeadRecord;
+                return true;
+            }
             const Record wanted = expect_ == Expect::BgnLib    ? Record::BgnLib
                                   : expect_ == Expect::LibName ? Record::LibName
                                                                : Record::Units;
             if (!is(header_, wanted)) {
-                return fail("expected " + nameOf(tagOf(wanted).recordType) + at + ", found " + nameOf(type) +
-                            " (a part holds no library records but HEADER, BGNLIB, LIBNAME and UNITS)");
+                return fail("expected " + nameOf(tagOf(wanted).recordType) + at + ", found " +
+                            found(header_, wanted) +
+                            " (a part's head holds HEADER, BGNLIB, LIBNAME, then REFLIBS, FONTS, GENERATIONS, "
+                            "ATTRTABLE, FORMAT, MASK and ENDMASKS at most, then UNITS)");
             }
-            if (wanted == Record::Units && payloadLeft_ != kUnitsPayload) return fail("UNITS of wrong length" + at);
-            keepPayload_ = wanted == Record::Units;
+            if (wanted == Record::Units && payloadLeft_ != kUnitsPayload) {
+                return fail("UNITS" + at + " holds " + std::to_string(payloadLeft_) + " bytes, not 16");
+            }
+            if (wanted == Record::Units) kept_ = Kept::Units;
             expect_ = static_cast<Expect>(static_cast<int>(expect_) + 1);
             return true;
         }
         case Expect::Structure:
             if (is(header_, Record::BgnStr)) {
+                structureBegin_ = recordStart_;
+                structure_.clear();
+                named_ = false;
                 expect_ = Expect::StrName;
             } else if (is(header_, Record::EndLib) && length == kEmptyRecordSize) {
                 expect_ = Expect::Padding;
             } else {
-                return fail("expected BGNSTR or ENDLIB" + at + ", found " + nameOf(type));
+                return fail("expected BGNSTR or ENDLIB" + at + ", found " + found(header_, Record::BgnStr));
             }
             return true;
         case Expect::StrName:
-            if (!is(header_, Record::StrName)) return fail("BGNSTR without STRNAME" + at);
-            keepPayload_ = true;
+            if (!is(header_, Record::StrName)) return fail("BGNSTR without STRNAME" + at + ", found " +
+                                                           found(header_, Record::StrName));
+            kept_ = Kept::Name;
             expect_ = Expect::Element;
             return true;
         case Expect::Element:
             if (is(header_, Record::EndStr) && length == kEmptyRecordSize) {
+                structures_.push_back({structure_, structureBegin_, offset_});
+                named_ = false;
                 expect_ = Expect::Structure;
                 return true;
             }
@@ -185,13 +226,23 @@ bool PartScanner::beginRecord() {
 
 bool PartScanner::endRecord() {
     headerHave_ = 0;
-    if (!keepPayload_) return true;
-    if (expect_ == Expect::Structure) {
-        units_ = payload_;
-        bodyStart_ = offset_;
-    } else {
-        structure_.assign(payload_.c_str());  // up to the first NUL: the pad byte, or where a reader stops
-        names_.push_back(structure_);
+    switch (kept_) {
+        case Kept::Nothing:
+            break;
+        case Kept::Version:
+            version_ = static_cast<std::uint16_t>(std::uint8_t(payload_[0]) << 8 | std::uint8_t(payload_[1]));
+            break;
+        case Kept::HeadRecord:
+            headRecords_.append(reinterpret_cast<const char*>(header_), kRecordHeaderSize).append(payload_);
+            break;
+        case Kept::Units:
+            units_ = payload_;
+            bodyStart_ = offset_;
+            break;
+        case Kept::Name:
+            structure_.assign(payload_.c_str());  // up to the first NUL: the pad byte, or where a reader stops
+            named_ = true;
+            break;
     }
     return true;
 }

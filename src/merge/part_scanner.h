@@ -10,22 +10,40 @@ namespace carvelle::merge {
 
 // Walks the records of one part as its bytes arrive, in pieces of any size,
 // and checks that they make one library the merge can join: HEADER, BGNLIB,
-// LIBNAME and UNITS, then structures (BGNSTR, STRNAME ... ENDSTR), then
-// ENDLIB, then nothing but NUL padding. Records inside a structure are taken
-// as they are; only their lengths are checked, so that they tile the file.
+// LIBNAME, the optional head records of other writers (REFLIBS, FONTS,
+// GENERATIONS, ATTRTABLE, FORMAT, MASK, ENDMASKS) and UNITS, then structures
+// (BGNSTR, STRNAME ... ENDSTR), then ENDLIB, then nothing but NUL padding.
+// Records inside a structure are taken as they are; only their lengths are
+// checked, so that they tile the file.
 class PartScanner {
 public:
+    // A structure read to its ENDSTR: its name up to the first NUL, and where its BGNSTR begins and its ENDSTR ends.
+    struct Structure {
+        std::string name;
+        std::uint64_t begin, end;
+    };
+
     // False at the first fault; error() says what and at which byte.
     bool feed(const std::uint8_t* bytes, std::size_t size);
     // After the last byte: false unless the library has ended.
     bool finish();
 
     bool headRead() const { return expect_ >= Expect::Structure; }
-    // The 16 payload bytes of UNITS, and the offset of the first byte after UNITS, once read.
+    // Once the head is read: HEADER's version, the 16 payload bytes of UNITS, the whole records between LIBNAME
+    // and UNITS, and the offset of the first byte after UNITS.
+    std::uint16_t version() const { return version_; }
     const std::string& units() const { return units_; }
+    const std::string& headRecords() const { return headRecords_; }
     std::uint64_t bodyStart() const { return bodyStart_; }
-    // Names of the structures defined since the last call, each up to its first NUL. The caller clears it.
-    std::vector<std::string>& names() { return names_; }
+    // The structures ended since the caller last cleared it.
+    std::vector<Structure>& structures() { return structures_; }
+    // The structure whose ENDSTR has not come yet, if any: its name (once STRNAME is read) and its BGNSTR's offset.
+    bool inStructure() const { return expect_ == Expect::StrName || expect_ == Expect::Element; }
+    bool openNamed() const { return named_; }
+    const std::string& openName() const { return structure_; }
+    std::uint64_t openBegin() const { return structureBegin_; }
+    // Bytes fed so far.
+    std::uint64_t offset() const { return offset_; }
     const std::string& error() const { return error_; }
 
 private:
@@ -52,12 +70,23 @@ private:
     std::uint8_t header_[4] = {};
     std::size_t headerHave_ = 0;
     std::size_t payloadLeft_ = 0;
-    bool keepPayload_ = false;
+    // What the record in progress is kept for.
+    enum class Kept : std::uint8_t {
+        Nothing,
+        Version,
+        HeadRecord,
+        Units,
+        Name
+    };
+    Kept kept_ = Kept::Nothing;
     std::string payload_;
-    std::string units_;
-    std::string structure_;  // the open structure's name, for messages
+    std::uint16_t version_ = 0;
+    std::string units_, headRecords_;
+    std::string structure_;  // the open structure's name
+    std::uint64_t structureBegin_ = 0;
+    bool named_ = false;  // the open structure's STRNAME is read
     std::uint64_t bodyStart_ = 0;
-    std::vector<std::string> names_;
+    std::vector<Structure> structures_;
     std::string error_;
 };
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# carvelle-merge as a user runs it: exit status 0, 1 (refused, nothing
-# written) and 2 (usage), a message on stderr.
+# carvelle-merge as a user runs it: exit status 0, 2 (usage) and one per kind
+# of refusal (nothing written), a message on stderr.
 set -euo pipefail
 merge=$1 every_element=$2 scratch=$3
 rm -rf "$scratch" && mkdir -p "$scratch" && cd "$scratch"
@@ -20,10 +20,18 @@ grep -qx "merged.gds: $(stat -c %s merged.gds) bytes, [1-9][0-9]* structures" st
   { echo "-v printed:"; cat stdout; exit 1; }
 test "$(tail -c 4 merged.gds | od -An -tx1 | tr -d ' ')" = "00040400" ||
   { echo "merged.gds does not end with ENDLIB"; exit 1; }
-expect 1 "$merge" twice.gds part.gds part.gds
-grep -q "^carvelle-merge: structure .* is defined in part part.gds and again in part part.gds" stderr
-test ! -e twice.gds
+# The same structures twice are kept once.
+expect 0 "$merge" -v twice.gds part.gds part.gds >stdout2
+test "$(cut -d, -f2 stdout2)" = "$(cut -d, -f2 stdout)"
+# Refusals, each with its own status.
+mkfifo fifo.gds
+expect 13 "$merge" fifo-out.gds part.gds fifo.gds
+grep -q "^carvelle-merge: cannot open part fifo.gds: not a regular file" stderr
+head -c 100 part.gds >cut.gds
+expect 14 "$merge" cut-out.gds part.gds cut.gds
+expect 12 "$merge" part.gds part.gds
+test ! -e fifo-out.gds && test ! -e cut-out.gds
 expect 2 "$merge" only-output.gds
 expect 2 "$merge" --unknown out.gds part.gds
 expect 0 "$merge" --help
-echo "carvelle-merge: exit status 0, 1 and 2 as documented"
+echo "carvelle-merge: exit status 0, 2, 12, 13 and 14 as documented"

@@ -7,18 +7,23 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "gds_api.h"
 #include "gds_test_support.h"
+#include "encoding/real8.h"
+#include "merge/merge_files.h"
 #include "merge/part_scanner.h"
 #if !defined(_WIN32)
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -38,10 +43,13 @@ using namespace gdstest;
 const Bytes kUnits = hex("3E 41 89 37 4B C6 A7 EF  39 44 B8 2F A0 9B 5A 50");
 const Bytes kOtherUnits = hex("3E 41 89 37 4B C6 A7 EF  3A 10 C6 F7 A0 B5 ED 8D");
 const Bytes kEndLib = record(ENDLIB, 0x00);
+// Records that other writers put in their libraries, numbered as the format numbers them.
+constexpr std::uint8_t REFLIBS = 0x1F, FONTS = 0x20, PROPATTR = 0x2B, PROPVALUE = 0x2C, LIBDIRSIZE = 0x39;
 
-Bytes head(const Bytes& units = kUnits, const std::string& libName = "part.gds") {
-    return record(HEADER, 0x02, be16(3)) + record(BGNLIB, 0x02, Bytes(24, 0x11)) +
-           record(LIBNAME, 0x06, padded(libName)) + record(UNITS, 0x05, units);
+Bytes head(const Bytes& units = kUnits, const std::string& libName = "part.gds", const Bytes& between = {},
+           std::int64_t version = 3) {
+    return record(HEADER, 0x02, be16(version)) + record(BGNLIB, 0x02, Bytes(24, 0x11)) +
+           record(LIBNAME, 0x06, padded(libName)) + between + record(UNITS, 0x05, units);
 }
 Bytes box(std::int16_t layer) {
     return record(BOX, 0x00) + record(LAYER, 0x02, be16(layer)) + record(BOXTYPE, 0x02, be16(0)) +
@@ -123,11 +131,65 @@ TEST_F(Merge, PartsWrittenByTheLibraryJoinIntoTheLibraryWrittenAtOnce) {
     EXPECT_EQ(maskTimestamps(readFile(out)), maskTimestamps(atOnce));
 }
 
+// KLayout's and gdspy's libraries: head records of their own, a later stream version, units rounded the other
+// way in the last bit, properties, and a cell that every part carries.
+TEST_F(Merge, OtherWritersLibrariesJoinWithTheCellsTheyShareWrittenOnce) {
+    const Bytes between = record(REFLIBS, 0x06, Bytes(88, 0)) + record(FONTS, 0x06, Bytes(176, 0x46));
+    Bytes unitsRoundedUp = kUnits;
+    unitsRoundedUp[7] = 0xF0;
+    Bytes withProperty = box(5);
+    withProperty.insert(withProperty.end() - 4, {0x00, 0x06, PROPATTR, 0x02, 0x00, 0x01});
+    const Bytes property = record(PROPVALUE, 0x06, padded("via"));
+    withProperty.insert(withProperty.end() - 4, property.begin(), property.end());
+    const Bytes via = structure("VIA", withProperty);
+    Bytes viaLater = via;  // written a second later
+    std::fill(viaLater.begin() + 4, viaLater.begin() + 28, 0x33);
+    const Bytes a = structure("A", box(1)), b = structure("B", box(2));
+    const auto parts = write({head(kUnits, "a", between, 600) + a + via + kEndLib,
+                              head(unitsRoundedUp, "b", between, 5) + viaLater + via + b + kEndLib});
+    const carvelle::MergeResult result = carvelle::merge_libraries(out, parts);
+    ASSERT_TRUE(result) << result.message;
+    EXPECT_EQ(result.structures, 3u);
+    const Bytes merged = readFile(out);
+    ASSERT_GT(merged.size(), 34u);
+    EXPECT_EQ(Bytes(merged.begin(), merged.begin() + 6), record(HEADER, 0x02, be16(600)));
+    EXPECT_EQ(Bytes(merged.begin() + 34, merged.end()),
+              record(LIBNAME, 0x06, padded(out)) + between + record(UNITS, 0x05, kUnits) + a + via + b + kEndLib);
+    EXPECT_EQ(result.bytes, merged.size());
+}
+
+// One unit in the last place of the larger real, whichever writer rounded which way.
+TEST(Real8, RealsOneUnitInTheLastPlaceApartAreTheSame) {
+    const struct {
+        const char *a, *b;
+        bool same;
+    } cases[] = {
+        {"3E 41 89 37 4B C6 A7 EF", "3E 41 89 37 4B C6 A7 F0", true},
+        {"3E 41 89 37 4B C6 A7 EF", "3E 41 89 37 4B C6 A7 F1", false},
+        {"41 10 00 00 00 00 00 00", "40 FF FF FF FF FF FF F0", true},  // one unit of 1.0 below it
+        {"41 10 00 00 00 00 00 00", "40 FF FF FF FF FF FF EF", false},
+        {"41 10 00 00 00 00 00 01", "40 FF FF FF FF FF FF FF", false},
+        {"41 10 00 00 00 00 00 00", "42 01 00 00 00 00 00 00", true},  // 1.0 with a leading zero digit
+        {"41 10 00 00 00 00 00 00", "C1 10 00 00 00 00 00 00", false},
+        {"41 10 00 00 00 00 00 00", "43 00 10 00 00 00 00 00", true},
+        {"00 00 00 00 00 00 00 00", "80 00 00 00 00 00 00 00", true},
+        {"00 00 00 00 00 00 00 00", "00 00 00 00 00 00 00 01", false},
+    };
+    for (const auto& c : cases) {
+        carvelle::Real8 a{}, b{};
+        const Bytes x = hex(c.a), y = hex(c.b);
+        std::copy(x.begin(), x.end(), a.begin());
+        std::copy(y.begin(), y.end(), b.begin());
+        EXPECT_EQ(carvelle::sameReal8(a, b), c.same) << c.a << " and " << c.b;
+        EXPECT_EQ(carvelle::sameReal8(b, a), c.same) << c.b << " and " << c.a;
+    }
+}
+
 struct Refusal {
     const char* what;
     std::vector<Bytes> parts;
     MergeFailure failure;
-    const char* says;  // part of the message
+    std::string says;  // part of the message
 };
 
 TEST_F(Merge, EveryRefusalNamesItsPartAndLeavesTheOutputAsItWas) {
@@ -139,14 +201,22 @@ TEST_F(Merge, EveryRefusalNamesItsPartAndLeavesTheOutputAsItWas) {
     Bytes endStrForEndEl = box(1);
     endStrForEndEl[endStrForEndEl.size() - 2] = ENDSTR;
     const Bytes bracketAmongElements = structure("A", box(1) + box(1) + endStrForEndEl);
-    const Bytes refLibs = record(HEADER, 0x02, be16(3)) + record(BGNLIB, 0x02, Bytes(24, 1)) +
-                          record(LIBNAME, 0x06, padded("p")) + record(0x1F, 0x06, Bytes(44, 0)) +
-                          record(UNITS, 0x05, kUnits);
+    const Bytes refLibs = record(REFLIBS, 0x06, Bytes(88, 0));
+    const Bytes fonts = record(FONTS, 0x06, Bytes(176, 0));
     const std::vector<Refusal> refusals = {
-        {"units differ", {library(a), head(kOtherUnits) + kEndLib}, MergeFailure::UnitsDiffer, "p1.gds has user unit"},
-        {"a name in two parts", {library(a), library(structure("B")), library(a)}, MergeFailure::DuplicateStructure,
-         "\"A\" is defined in part "},
-        {"a name twice in one part", {library(a + a)}, MergeFailure::DuplicateStructure, "p0.gds twice"},
+        {"units differ",
+         {library(a), head(kOtherUnits) + kEndLib},
+         MergeFailure::UnitsDiffer,
+         "p1.gds has user unit 0.001, 3.9062499999999998e-09 m (3E 41 89 37 4B C6 A7 EF 3A 10 C6 F7 A0 "
+         "B5 ED 8D), part "},
+        {"a name in two parts, other records",
+         {library(a), library(structure("B")), library(structure("A", box(2)))},
+         MergeFailure::DuplicateStructure,
+         "\"A\" is defined in part " + dir.file("p0.gds") + " and again in part " + dir.file("p2.gds") +
+             " with other records: they differ at byte 43 of the structure (byte 109 of the first, byte 109 of the "
+             "second)"},
+        {"a name twice in one part, other records", {library(a + structure("A"))}, MergeFailure::DuplicateStructure,
+         "twice in part " + dir.file("p0.gds") + " with other records: they differ at byte 36 "},
         {"not GDSII", {gdstest::text("hello, world\n")}, MergeFailure::NotALibrary, "does not begin with HEADER"},
         {"an empty file", {Bytes{}}, MergeFailure::NotALibrary, "the file is empty"},
         {"cut short in a structure", {Bytes(whole.begin(), whole.end() - 30)}, MergeFailure::NotALibrary,
@@ -157,7 +227,18 @@ TEST_F(Merge, EveryRefusalNamesItsPartAndLeavesTheOutputAsItWas) {
         {"a record of odd length", {library(lengthFive)}, MergeFailure::NotALibrary, "length 5 at byte"},
         {"a bracket record among like elements", {library(bracketAmongElements)}, MergeFailure::NotALibrary,
          "expected BGNSTR or ENDLIB at byte"},
-        {"a library record before UNITS", {refLibs + kEndLib}, MergeFailure::NotALibrary, "expected UNITS"},
+        {"a head record no merge keeps", {head(kUnits, "part.gds", record(LIBDIRSIZE, 0x02, be16(1))) + kEndLib},
+         MergeFailure::NotALibrary, "expected UNITS at byte 46, found LIBDIRSIZE ("},
+        {"UNITS of another data type",
+         {record(HEADER, 0x02, be16(3)) + record(BGNLIB, 0x02, Bytes(24, 0)) + record(LIBNAME, 0x06, padded("p")) +
+          record(UNITS, 0x03, kUnits) + kEndLib},
+         MergeFailure::NotALibrary,
+         "expected UNITS at byte 40, found UNITS holding 4-byte integer where UNITS holds 8-byte real ("},
+        {"head records differ",
+         {head(kUnits, "p", refLibs + fonts) + kEndLib, head(kUnits, "p", refLibs + record(FONTS, 0x06, Bytes(176, 1))) + kEndLib},
+         MergeFailure::HeadDiffers, "p1.gds and part " + dir.file("p0.gds") + " differ in their head at FONTS ("},
+        {"a head record one part lacks", {head(kUnits, "p", refLibs) + kEndLib, head() + kEndLib},
+         MergeFailure::HeadDiffers, "differ in their head at REFLIBS"},
         {"a structure without ENDSTR",
          {head() + record(BGNSTR, 0x02, Bytes(24, 0)) + record(STRNAME, 0x06, padded("A")) + box(1) + a + kEndLib},
          MergeFailure::NotALibrary, "BGNSTR at byte 164 inside structure \"A\""},
@@ -251,8 +332,8 @@ TEST_F(Merge, TheCheckerAgreesWithAPlainWalkWhateverThePieces) {
         for (std::size_t at = 0; ok && at < file.size();) {
             const std::size_t piece = std::min<std::size_t>(file.size() - at, 1 + pick(pick(2) ? 8 : 400));
             ok = scanner.feed(file.data() + at, piece);
-            names.insert(names.end(), scanner.names().begin(), scanner.names().end());
-            scanner.names().clear();
+            for (const auto& structure : scanner.structures()) names.push_back(structure.name);
+            scanner.structures().clear();
             at += piece;
         }
         ok = ok && scanner.finish();
@@ -264,25 +345,88 @@ TEST_F(Merge, TheCheckerAgreesWithAPlainWalkWhateverThePieces) {
 }
 
 #if !defined(_WIN32)
-// A disk that fills up while the structures are copied: a file-size limit in a child process.
+// Runs the merge in a child process; its wait status.
+int inChild(const std::function<void()>& setUp, const std::string& out, const std::vector<std::string>& parts) {
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setUp();
+        _exit(carvelle::merge_exit_status(carvelle::merge_libraries(out, parts).failure));
+    }
+    int status = -1;
+    waitpid(pid, &status, 0);
+    return status;
+}
+
+// A disk that fills up while the structures are copied: a file-size limit, and no handler of the host's.
 TEST_F(Merge, AFullDiskLeavesNoOutput) {
     Bytes many;
     for (int i = 0; i < 200; ++i) many = many + structure("S" + std::to_string(i), box(1) + box(2));
     const auto parts = write({library(many), library(structure("T", box(3)))});
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
+    const int status = inChild([] {
         const struct rlimit limit{4096, 4096};
         setrlimit(RLIMIT_FSIZE, &limit);
-        _exit(static_cast<int>(carvelle::merge_libraries(out, parts).failure));
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(MergeFailure::Write));
+    }, out, parts);
+    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), carvelle::merge_exit_status(MergeFailure::Write));
     EXPECT_EQ(files(), (std::vector<std::string>{"p0.gds", "p1.gds"}));
+}
+
+std::string changedPart;
+int signalToSend = 0;
+
+// A part cut short, rewritten in place or replaced once its head was read, and SIGINT or SIGTERM from a user or
+// a batch system: refused, the temporary file removed, the signal then delivered as the host would have had it.
+TEST_F(Merge, NeitherAChangedPartNorASignalLeavesAnOutput) {
+    const Bytes part = library(structure("A", box(1)) + structure("B", box(2)));
+    const struct {
+        const char* what;
+        void (*change)();
+    } changes[] = {
+        {"cut", [] { std::filesystem::resize_file(changedPart, 100); }},
+        {"rewritten", [] {
+             std::fstream file(changedPart, std::ios::in | std::ios::out | std::ios::binary);
+             file.seekp(-10, std::ios::end);
+             file.put('\x05');
+         }},
+        {"replaced", [] {
+             std::filesystem::copy_file(changedPart, changedPart + ".new");
+             std::filesystem::rename(changedPart + ".new", changedPart);
+         }},
+    };
+    for (const auto& change : changes) {
+        SCOPED_TRACE(change.what);
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path())) std::filesystem::remove(entry);
+        const auto parts = write({part, part});
+        // An hour ago, so that a rewrite within the clock's tick still shows.
+        for (const auto& path : parts) {
+            std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) - std::chrono::hours(1));
+        }
+        changedPart = parts[1];
+        carvelle::merge::afterHead = change.change;
+        const carvelle::MergeResult result = carvelle::merge_libraries(out, parts);
+        carvelle::merge::afterHead = nullptr;
+        EXPECT_EQ(result.failure, MergeFailure::PartChanged) << result.message;
+        EXPECT_EQ(files(), (std::vector<std::string>{"p0.gds", "p1.gds"}));
+    }
+
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) std::filesystem::remove(entry);
+    const auto parts = write({part});
+    for (const int signal : {SIGINT, SIGTERM}) {
+        signalToSend = signal;
+        const int status = inChild([] { carvelle::merge::afterHead = [] { std::raise(signalToSend); }; }, out, parts);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "status " << status;
+        EXPECT_EQ(files(), (std::vector<std::string>{"p0.gds"}));
+    }
+}
+
+// A FIFO would hang an open that waits for its writer.
+TEST_F(Merge, AFifoIsRefusedWithoutWaitingForAWriter) {
+    const auto parts = write({library(structure("A"))});
+    ASSERT_EQ(mkfifo(dir.file("fifo.gds").c_str(), 0600), 0);
+    const carvelle::MergeResult result = carvelle::merge_libraries(out, {parts[0], dir.file("fifo.gds")});
+    EXPECT_EQ(result.failure, MergeFailure::Open);
+    EXPECT_NE(result.message.find("fifo.gds: not a regular file"), std::string::npos) << result.message;
 }
 #endif
 
