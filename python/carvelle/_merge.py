@@ -23,10 +23,13 @@ class MergeFailure(enum.IntEnum):
     UNITS_DIFFER = 5
     DUPLICATE_STRUCTURE = 6
     WRITE = 7
+    HEAD_DIFFERS = 8
+    PART_CHANGED = 9
+    INTERRUPTED = 10
 
 
-# carvelle-merge's exit status for each kind of refusal.
-_EXIT_FAILURES: Dict[int, MergeFailure] = {}
+# carvelle-merge's exit status for each kind of refusal (its man page's table).
+_EXIT_FAILURES: Dict[int, MergeFailure] = {10 + failure: failure for failure in MergeFailure}
 
 
 class MergeError(Exception):
