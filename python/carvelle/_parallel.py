@@ -184,18 +184,17 @@ class _Run:
     def stop(self) -> None:
         """Cancels every task not done, in one call where the executor has
         one (Dask: one message, where a cancel per future costs a round
-        trip); stops an own pool's workers, or waits for the tasks running
-        on the caller's, so that none runs after the call."""
+        trip); kills an own pool's workers, or waits for the tasks running
+        on the caller's pool, so that none runs after the call."""
         outstanding = [future for future in self.futures if not future.done()]
         cancel_all = getattr(self.executor, "cancel", None)
         if callable(cancel_all):
             cancel_all(outstanding)
             return  # a cluster's running tasks find the folder gone
+        if self.owned and _kill_workers(self.executor):
+            return  # the broken pool fails the tasks left (a cancelled one would trip its manager thread)
         for future in outstanding:
             future.cancel()
-        if self.owned:
-            _kill_workers(self.executor)
-            return
         for future in outstanding:
             if not future.cancelled():
                 try:
@@ -221,17 +220,21 @@ def _succeeded(future: Any) -> bool:
     return bool(future.done() and not future.cancelled() and future.exception() is None)
 
 
-def _kill_workers(pool: Any) -> None:
+def _kill_workers(pool: Any) -> bool:
     """Ends a process pool's workers now, not after the tasks they run."""
     kill = getattr(pool, "kill_workers", None)  # Python 3.14
     if callable(kill):
         kill()
-        return
-    for process in list((getattr(pool, "_processes", None) or {}).values()):
+        return True
+    processes = getattr(pool, "_processes", None)
+    if not isinstance(processes, dict):
+        return False
+    for process in list(processes.values()):
         try:
             process.kill()
         except (OSError, ValueError, AttributeError):
             pass
+    return True
 
 
 def write_parallel(path: PathName, tasks: Iterable[Union[Task, Callable[..., Any]]], *, executor: Any = None,
