@@ -143,7 +143,7 @@ def test_a_failure_cancels_a_thousand_tasks_at_once(tmp_path, executor):
     began = time.monotonic()
     with pytest.raises(carvelle.TaskError, match=r"fail\(\) \(1 of 1000\)"):
         carvelle.write_parallel(str(tmp_path / "chip.gds"), work, executor=executor, parts_dir=str(tmp_path))
-    assert time.monotonic() - began < 15  # the tasks take 50 s on two workers
+    assert time.monotonic() - began < 30  # the tasks take 50 s on two workers
     assert sorted(os.listdir(tmp_path)) == ["running"]
     if hasattr(executor, "get_events"):  # one message to the scheduler, where each costs a round trip or more
         assert len(cancels()) == len(before) + 1 and cancels()[-1]["count"] > 900
