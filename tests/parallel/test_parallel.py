@@ -216,7 +216,9 @@ def test_a_signal_to_the_caller_removes_the_parts_and_stops_the_workers(tmp_path
     running, parts = tmp_path / "running", tmp_path / "parts"
     running.mkdir()
     parts.mkdir()
-    caller = subprocess.Popen([sys.executable, "-c", CALLER, str(tmp_path), str(running), str(parts)])
+    # Started in the background, a process inherits SIGINT ignored; a caller gets it at its default.
+    caller = subprocess.Popen([sys.executable, "-c", CALLER, str(tmp_path), str(running), str(parts)],
+                              preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
     deadline = time.monotonic() + 30
     while len(os.listdir(running)) < 2 and time.monotonic() < deadline:
         time.sleep(0.05)
