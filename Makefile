@@ -25,7 +25,7 @@ demo: build
 	cd $(BUILD) && ./examples/carvelle_demo demo.gds
 
 render: demo
-	scripts/render $(BUILD)/demo.gds docs/demo.png
+	scripts/render $(BUILD)/demo.gds $(BUILD)/demo.png
 
 test: deps build
 	ulimit -f $(TEST_FILE_BLOCKS) && ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -67,11 +67,17 @@ test-planted-faults:
 lint:
 	BUILD_LINT=$(BUILD)-lint JOBS=$(JOBS) scripts/lint
 
-# Man pages (section 3) and HTML from the comments of gds_api.h, in $(BUILD)/docs.
+# Man pages (section 3) from the comments of gds_api.h in $(BUILD)/docs/man, and
+# the documentation site in $(BUILD)/docs/html (scripts/build-site): every
+# example run and drawn by KLayout, Sphinx with warnings as errors, every
+# link checked, screenshots in $(BUILD)/docs/screenshots. Offline.
 docs:
-	scripts/install-deps doxygen
+	scripts/install-deps cmake ninja-build g++ doxygen python3-sphinx python3-breathe furo python3-myst-parser \
+	  chromium fonts-dejavu-core klayout python3-numpy python3-distributed python3-dev
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
 	cmake --build $(BUILD) --target docs
+	scripts/build-site $(BUILD)
 
 # Debian packages and the source tarball, in $(BUILD)-package/packages.
 package:
