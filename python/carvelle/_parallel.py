@@ -268,13 +268,13 @@ def write_parallel(path: PathName, tasks: Iterable[Union[Task, Callable[..., Any
     jobs = [job if isinstance(job, Task) else Task(job) for job in tasks]
     folder = os.path.abspath(os.fsdecode(parts_dir) if parts_dir is not None else os.path.dirname(
         os.path.abspath(os.fsdecode(path))))
+    owned = executor is None
+    if owned:  # first: a refused worker count leaves no folder behind (the pool starts no process yet)
+        from concurrent.futures import ProcessPoolExecutor
+        executor = ProcessPoolExecutor(max_workers=workers)
     scratch = tempfile.mkdtemp(prefix="carvelle-parts-", dir=folder)
     with open(os.path.join(scratch, _MARKER), "wb"):
         pass
-    owned = executor is None
-    if owned:
-        from concurrent.futures import ProcessPoolExecutor
-        executor = ProcessPoolExecutor(max_workers=workers)
     run = _Run(executor, owned, scratch, jobs)
     catch_term = (threading.current_thread() is threading.main_thread()
                   and signal.getsignal(signal.SIGTERM) == signal.SIG_DFL)
