@@ -6,6 +6,8 @@ import os
 import re
 import sys
 
+from sphinx.util import logging
+
 root = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
 project = "Carvelle"
@@ -60,14 +62,15 @@ html_last_updated_fmt = None
 html_theme_options = {"navigation_with_keys": True}
 
 # What scripts/build-site makes before Sphinx runs: each example's file and
-# picture, the tools' manual pages as Markdown. Pages name the folder
-# @GENERATED@, which becomes its path from here.
+# picture, the tools' manual pages as Markdown. A picture or a directive
+# names the folder @GENERATED@, which becomes its path from the page.
 generated = os.environ.get("CARVELLE_DOCS_GENERATED", os.path.join(root, "build", "docs", "generated"))
 
 
 def substitute_generated(app, docname, source):
     folder = os.path.relpath(generated, os.path.dirname(app.env.doc2path(docname)))
-    source[0] = source[0].replace("@GENERATED@", folder.replace(os.sep, "/"))
+    # Only in a picture's or a directive's path: the text may name the token.
+    source[0] = re.sub(r"(\]\(|\}\s+)@GENERATED@", lambda m: m.group(1) + folder.replace(os.sep, "/"), source[0])
 
 
 # The package's docstrings are plain text, as help() shows them: keep them so
@@ -93,6 +96,20 @@ def escape_inline(line):
                    else re.sub(r"([\\*|_`])", r"\\\1", part) for part in parts)
 
 
+# Every public name of the package (its __all__) has its entry in
+# python-api.md: a name added to the package and not to the reference fails
+# the build.
+def check_python_reference(app):
+    if not python_path:
+        return
+    import carvelle
+    with open(os.path.join(app.srcdir, "python-api.md"), encoding="utf-8") as page:
+        documented = set(re.findall(r"^\.\. auto\w+:: carvelle\.(\w+)", page.read(), re.M))
+    for name in sorted(set(carvelle.__all__) - documented - {"__version__"}):
+        logging.getLogger(__name__).warning("python-api.md does not document carvelle.%s", name)
+
+
 def setup(app):
     app.connect("source-read", substitute_generated)
     app.connect("autodoc-process-docstring", plain_docstring)
+    app.connect("builder-inited", check_python_reference)
