@@ -9,7 +9,7 @@ import os
 import shutil
 import subprocess
 import sys
-from typing import NamedTuple, Optional, Sequence, Tuple, Union
+from typing import Dict, NamedTuple, Optional, Sequence, Tuple, Union
 
 PathName = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
@@ -23,13 +23,21 @@ class MergeFailure(enum.IntEnum):
     UNITS_DIFFER = 5
     DUPLICATE_STRUCTURE = 6
     WRITE = 7
+    HEAD_DIFFERS = 8
+    PART_CHANGED = 9
+    INTERRUPTED = 10
+
+
+# carvelle-merge's exit status for each kind of refusal (its man page's table).
+_EXIT_FAILURES: Dict[int, MergeFailure] = {10 + failure: failure for failure in MergeFailure}
 
 
 class MergeError(Exception):
     """A merge that was refused or failed; no output file was left.
 
-    `failure` is a MergeFailure (None when the carvelle-merge tool ran in
-    place of the compiled module, which reports only the message)."""
+    `failure` is a MergeFailure, from the compiled module or from the exit
+    status of the carvelle-merge program that runs in its place (None for a
+    status that names no refusal, such as a signal's)."""
 
     def __init__(self, failure: Optional[MergeFailure], message: str) -> None:
         super().__init__(message)
@@ -55,21 +63,29 @@ def _tool() -> str:
 
 def _run_tool(output: PathName, parts: Sequence[PathName]) -> Tuple[int, str, int, int]:
     """The compiled module's answer, from the carvelle-merge program."""
+    if not parts:
+        return int(MergeFailure.NO_PARTS), "no parts to merge", 0, 0  # the program would take it for a usage error
     done = subprocess.run([_tool(), "-v", "--", os.fsdecode(output)] + [os.fsdecode(p) for p in parts],
                           capture_output=True, text=True)
     if done.returncode != 0:
         message = done.stderr.strip()
-        return -1, message[len("carvelle-merge: "):] if message.startswith("carvelle-merge: ") else message, 0, 0
+        if message.startswith("carvelle-merge: "):
+            message = message[len("carvelle-merge: "):]
+        failure = _EXIT_FAILURES.get(done.returncode)
+        return (-1 if failure is None else int(failure)), message, 0, 0
     counts = done.stdout.rsplit(":", 1)[-1].split()  # "OUT: BYTES bytes, STRUCTURES structures"
     return 0, "", int(counts[0]), int(counts[2])
 
 
-def merge(output: PathName, parts: Sequence[PathName]) -> MergeResult:
+def merge(output: PathName, parts: Union[PathName, Sequence[PathName]]) -> MergeResult:
     """Joins the part libraries into the library output: one head (LIBNAME is
     output as given), then every structure of every part in part order, byte
     for byte, then ENDLIB. Raises MergeError, leaving no output, when the
     parts' UNITS differ, a structure name is defined twice, or a part is not
-    one complete library. Memory stays constant; the GIL is released."""
+    one complete library. Memory stays constant; the GIL is released.
+    A single str, bytes or path-like object is one part."""
+    if isinstance(parts, (str, bytes, os.PathLike)):
+        parts = [parts]
     try:
         from ._compiled_merge import merge as run
     except ImportError:

@@ -5,6 +5,8 @@ processes import it by name (it is on PYTHONPATH)."""
 import os
 import random
 import signal
+import time
+import uuid
 
 BOXES = 200
 
@@ -36,3 +38,19 @@ def die(lib):
     with lib.structure("DEAD") as cell:
         cell.box(0, 0, 1, 1)
         os.kill(os.getpid(), signal.SIGKILL)
+
+
+def nap(lib, seconds, running):
+    """Sleeps, with a file named by its process in running while it does."""
+    mark = os.path.join(running, "%d-%s" % (os.getpid(), uuid.uuid4().hex))
+    open(mark, "w").close()
+    time.sleep(seconds)
+    os.remove(mark)
+
+
+def attempt(lib, log):
+    """One box, as wide as the attempts before this one plus one (a file each in log)."""
+    before = len(os.listdir(log))
+    open(os.path.join(log, str(before)), "w").close()
+    with lib.structure("T") as cell:
+        cell.box(0, 0, before + 1, 1)

@@ -2,19 +2,24 @@
 """carvelle.write_parallel and carvelle.merge: a layout written by tasks on a
 process pool and on a Dask cluster equals the same layout written at once,
 record for record (timestamps aside), and KLayout reads it; a failing task,
-a killed worker and a refused merge leave no output and no parts."""
+a killed worker, a refused merge and a signal leave no output, no parts and
+no task running; a task run twice does not mix its parts."""
 
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import sys
-from concurrent.futures import ProcessPoolExecutor
+import time
+from concurrent.futures import Future, ProcessPoolExecutor, ThreadPoolExecutor
 
 import pytest
 
 import carvelle
-from layout_tasks import BOXES, die, fail, tile, top
+import carvelle._merge
+import carvelle._parallel
+from layout_tasks import BOXES, attempt, die, fail, nap, tile, top
 
 BGNLIB, BGNSTR = 0x0102, 0x0502
 TILES = 6
@@ -80,30 +85,153 @@ def test_parts_merge_into_the_library_written_at_once(tmp_path, executor, reques
 
 
 def test_structures_no_task_defines_are_reported_after_the_merge(tmp_path):
-    with pytest.warns(carvelle.UndefinedStructureWarning, match="MISSING") as caught:
-        work = [carvelle.Task(tile, 0), carvelle.Task(top, 1, ["MISSING"])]
-        carvelle.write_parallel(str(tmp_path / "chip.gds"), work, workers=1)
-    assert len(caught) == 1  # TILE0, which the TOP part refers to, is no warning
+    out = str(tmp_path / "chip.gds")
+    with pytest.warns(carvelle.UndefinedStructureWarning) as caught:
+        work = [carvelle.Task(tile, 0), carvelle.Task(top, 2, ["MISSING", "GONE"])]
+        carvelle.write_parallel(out, work, workers=1)
+    # TILE0, which the TOP part refers to, is no warning
+    assert [str(w.message) for w in caught] == [out + ": structures referenced but never defined: GONE, MISSING, TILE1"]
 
 
 @pytest.mark.parametrize("broken, cause", [(fail, ValueError), (die, Exception)])
 def test_a_failing_task_or_a_killed_worker_leaves_no_output_and_no_parts(tmp_path, broken, cause):
     out = tmp_path / "chip.gds"
     out.write_bytes(b"old")
-    work = [carvelle.Task(tile, 0), carvelle.Task(broken), carvelle.Task(tile, 1)]
-    with pytest.raises(carvelle.TaskError, match=r"%s\(\) \(2 of 3\)" % broken.__name__) as raised:
-        carvelle.write_parallel(str(out), work, executor=ProcessPoolExecutor(2), parts_dir=str(tmp_path))
+    running = tmp_path / "running"
+    running.mkdir()
+    work = [carvelle.Task(tile, 0), carvelle.Task(broken)] + [carvelle.Task(nap, 0.02, str(running))] * 20
+    with ProcessPoolExecutor(2) as pool:
+        with pytest.raises(carvelle.TaskError, match=r"%s\(\) \(2 of 22\)" % broken.__name__) as raised:
+            carvelle.write_parallel(str(out), work, executor=pool, parts_dir=str(tmp_path))
     assert isinstance(raised.value.__cause__, cause) and raised.value.task.function is broken
+    # Of the tasks that fail with the pool, those that were running (two workers).
+    assert broken in [t.function for t in raised.value.tasks] and len(raised.value.tasks) <= 2
+    assert "carvelle-parts" not in str(raised.value)
     assert out.read_bytes() == b"old"
-    assert sorted(os.listdir(tmp_path)) == ["chip.gds"]
+    assert sorted(os.listdir(tmp_path)) == ["chip.gds", "running"]
 
 
-def test_a_refused_merge_raises_merge_error_and_leaves_no_output(tmp_path):
-    with pytest.raises(carvelle.MergeError, match='structure "TILE0" is defined in part') as raised:
-        carvelle.write_parallel(str(tmp_path / "chip.gds"), [carvelle.Task(tile, 0), carvelle.Task(tile, 0)],
-                                workers=2)
+def test_a_refused_merge_names_the_tasks_and_leaves_no_output(tmp_path):
+    log, out = tmp_path / "log", tmp_path / "out"
+    log.mkdir()  # the two tasks draw boxes of different widths into their structure T
+    out.mkdir()
+    with pytest.raises(carvelle.MergeError) as raised:
+        work = [carvelle.Task(attempt, str(log), name=name) for name in ("left", "right")]
+        carvelle.write_parallel(str(out / "chip.gds"), work, workers=1)
     assert raised.value.failure == carvelle.MergeFailure.DUPLICATE_STRUCTURE
-    assert os.listdir(tmp_path) == []
+    assert str(raised.value).startswith('structure "T" is defined in task left (1 of 2) '
+                                        'and again in task right (2 of 2) with other records')
+    assert os.listdir(out) == []
+
+
+@pytest.fixture
+def executor(request):
+    if request.param == "dask":
+        yield request.getfixturevalue("dask_client")
+        return
+    with ProcessPoolExecutor(2) as pool:
+        yield pool
+
+
+@pytest.mark.parametrize("executor", ["process pool", "dask"], indirect=True)
+def test_a_failure_cancels_a_thousand_tasks_at_once(tmp_path, executor):
+    running = tmp_path / "running"
+    running.mkdir()
+    work = [carvelle.Task(fail)] + [carvelle.Task(nap, 0.1, str(running))] * 999
+    cancels = lambda: [m for _, m in executor.get_events(executor.id) if m["action"] == "cancel"]  # noqa: E731
+    before = cancels() if hasattr(executor, "get_events") else []
+    began = time.monotonic()
+    with pytest.raises(carvelle.TaskError, match=r"fail\(\) \(1 of 1000\)"):
+        carvelle.write_parallel(str(tmp_path / "chip.gds"), work, executor=executor, parts_dir=str(tmp_path))
+    assert time.monotonic() - began < 30  # the tasks take 50 s on two workers
+    assert sorted(os.listdir(tmp_path)) == ["running"]
+    if hasattr(executor, "get_events"):  # one message to the scheduler, where each costs a round trip or more
+        assert len(cancels()) == len(before) + 1 and cancels()[-1]["count"] >= 100  # of the hundreds waiting
+    else:  # a pool's running tasks are waited for; a cluster's find the folder gone
+        assert os.listdir(running) == []
+
+
+class RunsTwice:
+    """Runs every task twice, one attempt after the other, as a cluster does
+    when it takes a worker for lost: the caller gets the first attempt's
+    result, the second writes after it."""
+
+    def __init__(self, client=None):
+        self.client = client
+
+    def submit(self, function, *args):
+        future = Future()
+        if self.client is not None:
+            first = self.client.submit(function, *args, pure=False)
+            first.result()
+            self.client.submit(function, *args, pure=False).result()
+            future.set_result(first.result())
+        else:
+            future.set_result(function(*args))
+            function(*args)
+        return future
+
+
+@pytest.mark.parametrize("cluster", [False, True])
+def test_a_task_run_twice_merges_the_part_of_the_result_received(tmp_path, monkeypatch, cluster, request):
+    # In this process both attempts draw the same name first, and the second draws again.
+    tokens = iter(["same", "same", "other"])
+    monkeypatch.setattr(carvelle._parallel, "_token", lambda: next(tokens))
+    log = tmp_path / "log"
+    log.mkdir()
+    executor = RunsTwice(request.getfixturevalue("dask_client") if cluster else None)
+    carvelle.write_parallel(str(tmp_path / "chip.gds"), [carvelle.Task(attempt, str(log))], executor=executor)
+    assert sorted(os.listdir(log)) == ["0", "1"]
+    xy = [payload for tag, payload in records(open(tmp_path / "chip.gds", "rb").read()) if tag == 0x1003]
+    assert xy == [struct.pack(">10i", 0, 0, 1, 0, 1, 1, 0, 1, 0, 0)]  # the first attempt's box
+
+
+def test_a_worker_that_cannot_see_the_parts_folder_is_refused_at_the_start(tmp_path):
+    other = tmp_path / "other"
+    other.mkdir()
+
+    class Elsewhere(ThreadPoolExecutor):
+        """Workers on a host that mounts another folder where the parts folder is."""
+        submitted = 0
+
+        def submit(self, function, *args):
+            Elsewhere.submitted += 1
+            return super().submit(function, args[0].replace(str(tmp_path), str(other)), *args[1:])
+
+    with Elsewhere(1) as pool, pytest.raises(FileNotFoundError, match="a worker cannot see the parts folder"):
+        carvelle.write_parallel(str(tmp_path / "chip.gds"), [carvelle.Task(tile, 0)], executor=pool)
+    assert Elsewhere.submitted == 1 and os.listdir(tmp_path) == ["other"]
+
+
+CALLER = """
+import sys, carvelle
+from layout_tasks import nap
+carvelle.write_parallel(sys.argv[1] + "/chip.gds", [carvelle.Task(nap, 20, sys.argv[2])] * 4, workers=2,
+                        parts_dir=sys.argv[3])
+"""
+
+
+@pytest.mark.parametrize("signum", [signal.SIGTERM, signal.SIGINT])
+def test_a_signal_to_the_caller_removes_the_parts_and_stops_the_workers(tmp_path, signum):
+    running, parts = tmp_path / "running", tmp_path / "parts"
+    running.mkdir()
+    parts.mkdir()
+    # Started in the background, a process inherits SIGINT ignored; a caller gets it at its default.
+    caller = subprocess.Popen([sys.executable, "-c", CALLER, str(tmp_path), str(running), str(parts)],
+                              preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+    deadline = time.monotonic() + 30
+    while len(os.listdir(running)) < 2 and time.monotonic() < deadline:
+        time.sleep(0.05)
+    workers = [int(name.split("-")[0]) for name in os.listdir(running)]
+    assert len(workers) == 2
+    try:
+        caller.send_signal(signum)
+        assert caller.wait(10) == -signum  # not after the tasks, which take 20 s
+        assert os.listdir(parts) == [] and not [pid for pid in workers if os.path.exists("/proc/%d" % pid)]
+    finally:  # nothing left behind when the test fails
+        caller.kill()
+        for pid in filter(lambda pid: os.path.exists("/proc/%d" % pid), workers):
+            os.kill(pid, signal.SIGKILL)
 
 
 def test_merge_refusals_and_the_program_in_place_of_the_compiled_module(tmp_path, monkeypatch):
@@ -118,17 +246,22 @@ def test_merge_refusals_and_the_program_in_place_of_the_compiled_module(tmp_path
     refusals = [([a, micro], carvelle.MergeFailure.UNITS_DIFFER, "micro.gds has user unit"),
                 ([a, str(tmp_path / "cut.gds")], carvelle.MergeFailure.NOT_A_LIBRARY, "cut short"),
                 ([], carvelle.MergeFailure.NO_PARTS, "no parts")]
-    for parts, failure, says in refusals:
-        with pytest.raises(carvelle.MergeError, match=says) as raised:
-            carvelle.merge(tmp_path / "out.gds", parts)
-        assert raised.value.failure == failure
-    assert carvelle.merge(tmp_path / "out.gds", [a, b]) == (os.path.getsize(tmp_path / "out.gds"), 2)
-    compiled = open(tmp_path / "out.gds", "rb").read()
 
-    # Without the compiled module, the carvelle-merge program does the same.
+    def merges():
+        for parts, failure, says in refusals:
+            with pytest.raises(carvelle.MergeError, match=says) as raised:
+                carvelle.merge(tmp_path / "out.gds", parts)
+            assert raised.value.failure == failure
+        assert carvelle.merge(tmp_path / "out.gds", a) == (os.path.getsize(tmp_path / "out.gds"), 1)
+        assert carvelle.merge(tmp_path / "out.gds", [a, b]) == (os.path.getsize(tmp_path / "out.gds"), 2)
+        return open(tmp_path / "out.gds", "rb").read()
+
+    compiled = merges()
+    # Without the compiled module, the carvelle-merge program carried beside the package does the same.
     monkeypatch.setitem(sys.modules, "carvelle._compiled_merge", None)
-    assert carvelle.merge(tmp_path / "out.gds", [a, b]) == (len(compiled), 2)
-    assert records(open(tmp_path / "out.gds", "rb").read()) == records(compiled)
-    with pytest.raises(carvelle.MergeError, match="micro.gds has user unit") as raised:
-        carvelle.merge(tmp_path / "out.gds", [a, micro])
-    assert raised.value.failure is None
+    package = tmp_path / "package"
+    package.mkdir()
+    shutil.copy(shutil.which("carvelle-merge"), str(package))
+    monkeypatch.setattr(carvelle._merge, "__file__", str(package / "_merge.py"))
+    monkeypatch.setenv("PATH", "")
+    assert records(merges()) == records(compiled)
