@@ -412,6 +412,8 @@ int inChild(const std::function<void()>& setUp, const std::string& out, const st
     std::fflush(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
+        // A background job inherits SIGINT ignored; the child starts as a foreground merge would.
+        for (const int signal : {SIGINT, SIGTERM, SIGXFSZ}) std::signal(signal, SIG_DFL);
         setUp();
         _exit(carvelle::merge_exit_status(carvelle::merge_libraries(out, parts).failure));
     }
