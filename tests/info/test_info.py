@@ -9,6 +9,7 @@ import subprocess
 import pytest
 
 import carvelle
+from carvelle._backend import backend
 
 KINDS_CELL = {"BOUNDARY": 2, "BOX": 3, "PATH": 1, "TEXT": 2, "NODE": 1}
 
@@ -32,7 +33,8 @@ def ours(path):
         with lib.structure("A") as s:
             s.sref("B", 0, 0)
         with lib.structure("B") as s:
-            s.sref("A", 0, 0)
+            # The backend's own writer, below the guard that refuses a cycle.
+            backend.StructureBase.sref(s, "A", 0, 0)
 
 
 def test_a_library_of_ours(tmp_path):
