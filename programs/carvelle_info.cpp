@@ -22,14 +22,9 @@
 
 #include "encoding/record_tags.h"
 #include "gds_api.h"
+#include "tool_main.h"
 #include "merge/merge_files.h"
 #include "merge/part_scanner.h"
-#if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#endif
 
 namespace {
 
@@ -638,8 +633,9 @@ void printJson(const Library& lib, Outcome outcome) {
     std::printf("], \"defined_again\": [%s]}", list.c_str());
 }
 
-// The arguments as UTF-8, whatever the platform.
-int run(int argc, const char* const* argv) {
+}  // namespace
+
+int runTool(int argc, const char* const* argv) {
     std::vector<std::string> paths;
     bool options = true, asJson = false;
     for (int i = 1; i < argc; ++i) {
@@ -686,24 +682,3 @@ int run(int argc, const char* const* argv) {
     if (asJson) std::fputs("]\n", stdout);
     return std::fflush(stdout) == 0 ? status : 2;
 }
-
-}  // namespace
-
-#if defined(_WIN32)
-// As carvelle-merge does: the wide arguments go on as UTF-8, which the part files open through the wide calls.
-int wmain(int argc, wchar_t** argv) {
-    std::vector<std::string> utf8(static_cast<std::size_t>(argc));
-    std::vector<const char*> pointers(static_cast<std::size_t>(argc) + 1, nullptr);
-    for (int i = 0; i < argc; ++i) {
-        std::string& text = utf8[static_cast<std::size_t>(i)];
-        const int size = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
-        text.resize(size > 0 ? static_cast<std::size_t>(size) : 1);
-        if (size > 0) WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, text.data(), size, nullptr, nullptr);
-        text.resize(std::strlen(text.c_str()));
-        pointers[static_cast<std::size_t>(i)] = text.c_str();
-    }
-    return run(argc, pointers.data());
-}
-#else
-int main(int argc, char** argv) { return run(argc, argv); }
-#endif

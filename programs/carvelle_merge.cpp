@@ -10,12 +10,7 @@
 
 #include "carvelle_merge.hpp"
 #include "gds_api.h"
-#if defined(_WIN32)
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#endif
+#include "tool_main.h"
 
 namespace {
 
@@ -26,8 +21,9 @@ constexpr const char* kUsage =
     "  -v, --verbose  print what was written: OUT: BYTES bytes, STRUCTURES structures\n"
     "Exit status: 0 written, 2 usage, 11 to 20 refused (see carvelle-merge(1)).\n";
 
-// The arguments as UTF-8, whatever the platform.
-int run(int argc, const char* const* argv) {
+}  // namespace
+
+int runTool(int argc, const char* const* argv) {
     std::vector<std::string> arguments;
     bool options = true, verbose = false;
     for (int i = 1; i < argc; ++i) {
@@ -67,25 +63,3 @@ int run(int argc, const char* const* argv) {
     }
     return 0;
 }
-
-}  // namespace
-
-#if defined(_WIN32)
-// The narrow arguments of main hold names in the ANSI code page, where a name beyond it is lost before any code
-// of ours sees it: the wide ones go on as UTF-8, which the merge opens through the wide calls.
-int wmain(int argc, wchar_t** argv) {
-    std::vector<std::string> utf8(static_cast<std::size_t>(argc));
-    std::vector<const char*> pointers(static_cast<std::size_t>(argc) + 1, nullptr);
-    for (int i = 0; i < argc; ++i) {
-        std::string& text = utf8[static_cast<std::size_t>(i)];
-        const int size = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
-        text.resize(size > 0 ? static_cast<std::size_t>(size) : 1);
-        if (size > 0) WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, text.data(), size, nullptr, nullptr);
-        text.resize(std::strlen(text.c_str()));
-        pointers[static_cast<std::size_t>(i)] = text.c_str();
-    }
-    return run(argc, pointers.data());
-}
-#else
-int main(int argc, char** argv) { return run(argc, argv); }
-#endif
