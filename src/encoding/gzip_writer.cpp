@@ -18,8 +18,14 @@ constexpr std::size_t kOutputRoom =
     GzipWriter::kPieceSize + 5 * ((GzipWriter::kPieceSize + kStoredBlock - 1) / kStoredBlock);
 
 // Pieces in flight: one filling, one compressing per worker, and as many
-// again compressed and waiting for their turn to be written. 2 MiB each.
-std::size_t ringSize(unsigned threads) { return threads <= 1 ? 1 : 2 * std::size_t{threads} + 1; }
+// again compressed and waiting for their turn to be written; 2 MiB each, at
+// most 20 of them, so that 16 workers with their compressors stay under
+// 50 MiB.
+constexpr std::size_t kMaxPieces = 20;
+std::size_t ringSize(unsigned threads) {
+    const std::size_t wanted = threads <= 1 ? 1 : 2 * std::size_t{threads} + 1;
+    return wanted < kMaxPieces ? wanted : kMaxPieces;
+}
 
 // ID1 ID2, deflate, no flags, no time, no extra flags, unknown system: the
 // same ten bytes on every platform.

@@ -29,8 +29,8 @@ inline constexpr unsigned kMaxGzipThreads = 16;
 // bytes. The bytes are cut into 1 MiB pieces; worker threads deflate each
 // piece on its own (empty history, ending on a byte boundary) and the pieces
 // are written in order, so the output is one member that every reader takes.
-// At most a bounded ring of pieces is in flight: memory stays under 64 MiB
-// whatever the file's size.
+// At most 20 pieces are in flight: memory stays under 50 MiB whatever the
+// file's size.
 //
 // Errors are kept, never thrown past write and finish: the first failed
 // compression or write makes write return false and finish return false;

@@ -544,6 +544,8 @@ void failGzip(const std::string& path, std::size_t limit, Log& log) {
         if (code == GDS_ERR_WRITE) ++failures;
         else CHECK_EQ(log, code + 100 * failures, GDS_OK);  // no 0 after an 18
     }
+    // A failure in the first megabyte is known long before the last call.
+    if (limit <= kBuffer) CHECK_EQ(log, failures > 0, true);
     CHECK_EQ(log, GDS_EndStructure(h), failures > 0 ? GDS_ERR_WRITE : GDS_OK);
     CHECK_EQ(log, GDS_EndLib(h), GDS_ERR_WRITE);
     CHECK_EQ(log, fileSize(path) <= static_cast<long>(limit), true);
