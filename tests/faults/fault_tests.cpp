@@ -565,6 +565,25 @@ TEST_P(GzipFaults, AFileSizeLimitGives18WithoutHangOrLeak) {
     }
 }
 
+TEST_P(GzipFaults, AFailureInTheLastPieceOrTheTrailerIsReportedByEndLib) {
+    // Everything fits one piece, compressed only by GDS_EndLib: the limit
+    // lets the 10-byte header through and stops the piece or the trailer.
+    const std::string path = tempPath("last") + ".gz";
+    for (const std::size_t limit : {std::size_t{10}, std::size_t{11}, std::size_t{60}}) {
+        SCOPED_TRACE(limit);
+        runLimited(limit, [&](Log& log) {
+            setenv("CARVELLE_GZIP_THREADS", GetParam(), 1);
+            GdsHandle h = nullptr;
+            CHECK_EQ(log, GDS_BeginLib(path.c_str(), 0.001, 1e-9, &h), GDS_OK);
+            CHECK_EQ(log, GDS_BeginStructure(h, "A"), GDS_OK);
+            CHECK_EQ(log, GDS_Box(h, 0, 0, 1, 1, 1, 0, 0, 0), GDS_OK);
+            CHECK_EQ(log, GDS_EndStructure(h), GDS_OK);
+            CHECK_EQ(log, GDS_EndLib(h), GDS_ERR_WRITE);
+            std::remove(path.c_str());
+        });
+    }
+}
+
 TEST_P(GzipFaults, AFullDiskGives18WithoutHangOrLeak) {
     const std::string path = tempPath("full") + ".gz";
     std::remove(path.c_str());
