@@ -9,7 +9,7 @@ shapes to .gds.gz (its Layout.write alone, after reading the plain file).
 Every command runs as a whole process under /usr/bin/time (wall time, peak
 RSS), interleaved round by round; the table shows the median of --runs
 rounds after one warm-up. Prints a Markdown table and the ratios against the
-goals, and plots into docs/site/_static/gzip.png.
+goals, and plots into docs/gzip.png.
 
     bench/gzip_bench.py [--n 5000000] [--runs 3] [--build build]
 """
@@ -47,7 +47,7 @@ def main():
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
     parser.add_argument("--out-dir", default=None, help="folder on the real disk (default: a temporary one)")
-    parser.add_argument("--plot", default=os.path.join(ROOT, "docs", "site", "_static", "gzip.png"))
+    parser.add_argument("--plot", default=os.path.join(ROOT, "docs", "gzip.png"))
     args = parser.parse_args()
     subprocess.run([os.path.join(ROOT, "scripts", "install-deps"), "time", "gzip", "isal", "klayout",
                     "python3-matplotlib"], check=True)

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "encoding/deflate_piece.h"
+#include "encoding/gzip_reader.h"
 #include "encoding/gzip_writer.h"
 
 namespace carvelle {
@@ -56,6 +57,50 @@ std::uint32_t crc32Of(std::uint32_t crc, const std::uint8_t* data, std::size_t s
         size -= step;
     }
     return crc;
+}
+
+struct InflateState {
+    inflate_state stream;
+};
+
+GzipInflater::GzipInflater() : state_(new InflateState) {
+    inflate_state& stream = static_cast<InflateState*>(state_)->stream;
+    isal_inflate_init(&stream);
+    stream.crc_flag = ISAL_GZIP;
+}
+
+GzipInflater::~GzipInflater() { delete static_cast<InflateState*>(state_); }
+
+GzipInflater::Result GzipInflater::inflate(const std::uint8_t*& in, std::size_t& inSize, std::uint8_t*& out,
+                                           std::size_t& room) {
+    constexpr std::size_t kStep = std::numeric_limits<std::uint32_t>::max();
+    inflate_state& stream = static_cast<InflateState*>(state_)->stream;
+    while (inSize > 0 || (started_ && !atMemberEnd_ && room > 0)) {
+        if (atMemberEnd_) {
+            // Another member follows.
+            isal_inflate_reset(&stream);
+            stream.crc_flag = ISAL_GZIP;
+            atMemberEnd_ = false;
+        }
+        started_ = true;
+        stream.next_in = const_cast<std::uint8_t*>(in);
+        stream.avail_in = static_cast<std::uint32_t>(inSize < kStep ? inSize : kStep);
+        stream.next_out = out;
+        stream.avail_out = static_cast<std::uint32_t>(room < kStep ? room : kStep);
+        const std::uint32_t inBefore = stream.avail_in, outBefore = stream.avail_out;
+        const int status = isal_inflate(&stream);
+        in += inBefore - stream.avail_in;
+        inSize -= inBefore - stream.avail_in;
+        out += outBefore - stream.avail_out;
+        room -= outBefore - stream.avail_out;
+        if (status < 0) return Result::Corrupt;
+        if (stream.block_state == ISAL_BLOCK_FINISH) {
+            atMemberEnd_ = true;
+            continue;
+        }
+        if (inBefore == stream.avail_in && outBefore == stream.avail_out) break;  // needs input or room
+    }
+    return Result::Progress;
 }
 
 }  // namespace carvelle

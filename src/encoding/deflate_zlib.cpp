@@ -7,6 +7,7 @@
 #include <new>
 
 #include "encoding/deflate_piece.h"
+#include "encoding/gzip_reader.h"
 #include "encoding/gzip_writer.h"
 
 namespace carvelle {
@@ -60,6 +61,50 @@ std::uint32_t crc32Of(std::uint32_t crc, const std::uint8_t* data, std::size_t s
         size -= step;
     }
     return crc;
+}
+
+GzipInflater::GzipInflater() : state_(new z_stream{}) {
+    // 16 + 15: a gzip header and trailer around a 32 KiB window.
+    if (inflateInit2(streamOf(state_), 16 + 15) != Z_OK) {
+        delete streamOf(state_);
+        throw std::bad_alloc();
+    }
+}
+
+GzipInflater::~GzipInflater() {
+    inflateEnd(streamOf(state_));
+    delete streamOf(state_);
+}
+
+GzipInflater::Result GzipInflater::inflate(const std::uint8_t*& in, std::size_t& inSize, std::uint8_t*& out,
+                                           std::size_t& room) {
+    constexpr std::size_t kStep = std::numeric_limits<uInt>::max();
+    z_stream* stream = streamOf(state_);
+    while (inSize > 0 || (started_ && !atMemberEnd_ && room > 0)) {
+        if (atMemberEnd_) {
+            // Another member follows.
+            if (inflateReset(stream) != Z_OK) return Result::Corrupt;
+            atMemberEnd_ = false;
+        }
+        started_ = true;
+        stream->next_in = const_cast<Bytef*>(in);
+        stream->avail_in = static_cast<uInt>(inSize < kStep ? inSize : kStep);
+        stream->next_out = out;
+        stream->avail_out = static_cast<uInt>(room < kStep ? room : kStep);
+        const uInt inBefore = stream->avail_in, outBefore = stream->avail_out;
+        const int status = ::inflate(stream, Z_NO_FLUSH);
+        in += inBefore - stream->avail_in;
+        inSize -= inBefore - stream->avail_in;
+        out += outBefore - stream->avail_out;
+        room -= outBefore - stream->avail_out;
+        if (status == Z_STREAM_END) {
+            atMemberEnd_ = true;
+            continue;
+        }
+        if (status == Z_BUF_ERROR) break;  // needs input or room
+        if (status != Z_OK) return Result::Corrupt;
+    }
+    return Result::Progress;
 }
 
 }  // namespace carvelle
