@@ -73,8 +73,9 @@ def main():
         ("gzip -6 on the plain file", shell("gzip -6 -c '%s' > '%s'" % (plain, packed)), packed),
         ("gzip -1 on the plain file", shell("gzip -1 -c '%s' > '%s'" % (plain, packed)), packed),
         ("igzip -1 -T2 on the plain file", ["igzip", "-1", "-T2", "-f", "-o", packed, plain], packed),
-        ("KLayout Layout.write to .gds.gz", ["klayout", "-b", "-r", os.path.join(BENCH, "peers", "klayout_write_gz.py"),
-                                            "-rd", "src=" + plain, "-rd", "out=" + packed], packed),
+        ("KLayout Layout.write to .gds.gz",
+         ["klayout", "-b", "-r", os.path.join(BENCH, "peers", "klayout_write_gz.py"),
+          "-rd", "src=" + plain, "-rd", "out=" + packed], packed),
     ]
     results = {name: [] for name, _, _ in cases}
     sizes = {}
@@ -108,10 +109,12 @@ def main():
     plain_then_gzip = med["Carvelle, plain .gds"][0] + med["gzip -6 on the plain file"][0]
     print()
     print("- plain write + gzip -6 / Carvelle .gds.gz: %.1f x (goal >= 5)" % (plain_then_gzip / ours))
-    print("- Carvelle .gds.gz / igzip -1 -T2: %.2f x (goal <= 1.25)" % (ours / med["igzip -1 -T2 on the plain file"][0]))
-    print("- file size / gzip -1's: %.3f (goal <= 1)" % (sizes["Carvelle, .gds.gz (2 threads, default)"]
-                                                       / sizes["gzip -1 on the plain file"]))
-    print("- KLayout write / Carvelle .gds.gz: %.1f x (goal >= 10)" % (med["KLayout Layout.write to .gds.gz"][0] / ours))
+    igzip = med["igzip -1 -T2 on the plain file"][0]
+    klayout = med["KLayout Layout.write to .gds.gz"][0]
+    size_ratio = sizes["Carvelle, .gds.gz (2 threads, default)"] / sizes["gzip -1 on the plain file"]
+    print("- Carvelle .gds.gz / igzip -1 -T2: %.2f x (goal <= 1.25)" % (ours / igzip))
+    print("- file size / gzip -1's: %.3f (goal <= 1)" % size_ratio)
+    print("- KLayout write / Carvelle .gds.gz: %.1f x (goal >= 10)" % (klayout / ours))
     print("- peak memory: %.1f MiB (goal <= 64)" % med["Carvelle, .gds.gz (2 threads, default)"][1])
 
     import matplotlib

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "encoding/gzip_writer.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
@@ -23,8 +24,8 @@ constexpr std::size_t kOutputRoom =
 // 50 MiB.
 constexpr std::size_t kMaxPieces = 20;
 std::size_t ringSize(unsigned threads) {
-    const std::size_t wanted = threads <= 1 ? 1 : 2 * std::size_t{threads} + 1;
-    return wanted < kMaxPieces ? wanted : kMaxPieces;
+    if (threads <= 1) return 1;
+    return std::min(2 * std::size_t{threads} + 1, kMaxPieces);
 }
 
 // ID1 ID2, deflate, no flags, no time, no extra flags, unknown system: the
@@ -53,9 +54,9 @@ std::uint32_t multiplyModP(std::uint32_t a, std::uint32_t b) {
 
 // x^(8 n) modulo the polynomial, by squaring.
 std::uint32_t byteShiftModP(std::uint64_t n) {
-    std::uint32_t power = std::uint32_t{1} << 30;  // x^1
+    std::uint32_t power = std::uint32_t{1} << 30;                    // x^1
     for (int k = 0; k < 3; ++k) power = multiplyModP(power, power);  // x^8
-    std::uint32_t result = std::uint32_t{1} << 31;  // x^0
+    std::uint32_t result = std::uint32_t{1} << 31;                   // x^0
     for (; n != 0; n >>= 1) {
         if (n & 1) result = multiplyModP(power, result);
         power = multiplyModP(power, power);

@@ -98,7 +98,7 @@ private:
     bool started_ = false;
     bool finished_ = false;
 
-    std::uint32_t crc_ = 0;  // of the bytes written so far
+    std::uint32_t crc_ = 0;   // of the bytes written so far
     std::uint32_t size_ = 0;  // their count modulo 2^32, as the trailer keeps it
 };
 
