@@ -254,6 +254,15 @@ std::size_t threadCount() {
 // meaning none; all of them are gone after GDS_EndLib. A build without a
 // deflate library refuses the name with 3.
 TEST(Gzip, WorkerThreadsFollowTheSetting) {
+    // A first library with workers, so that threads a sanitizer starts on
+    // the first thread creation are counted in before.
+#if CARVELLE_TEST_GZIP
+    setThreads("2");
+    GdsHandle warm = nullptr;
+    ASSERT_EQ(GDS_BeginLib((libraryPath("w", 0) + ".gz").c_str(), 0.001, 1e-9, &warm), GDS_OK);
+    ASSERT_EQ(GDS_EndLib(warm), GDS_OK);
+    std::remove((libraryPath("w", 0) + ".gz").c_str());
+#endif
     const std::size_t before = threadCount();
     struct Case {
         const char* suffix;
