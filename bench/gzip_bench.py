@@ -105,16 +105,20 @@ def main():
     for name, _, _ in cases:
         s, m, lo, hi = med[name]
         print("| %s | %.2f (%.2f-%.2f) | %.1f | %.1f |" % (name, s, lo, hi, m, sizes[name] / 1e6))
-    ours = med["Carvelle, .gds.gz (2 threads, default)"][0]
-    plain_then_gzip = med["Carvelle, plain .gds"][0] + med["gzip -6 on the plain file"][0]
-    print()
-    print("- plain write + gzip -6 / Carvelle .gds.gz: %.1f x (goal >= 5)" % (plain_then_gzip / ours))
-    igzip = med["igzip -1 -T2 on the plain file"][0]
-    klayout = med["KLayout Layout.write to .gds.gz"][0]
     size_ratio = sizes["Carvelle, .gds.gz (2 threads, default)"] / sizes["gzip -1 on the plain file"]
-    print("- Carvelle .gds.gz / igzip -1 -T2: %.2f x (goal <= 1.25)" % (ours / igzip))
+    # On a shared machine the fastest run is the least disturbed one: the
+    # ratios are given from the medians and from the fastest runs.
+    for label, k in (("medians", 0), ("fastest runs", 2)):
+        def t(name):
+            return med[name][k]
+        ours = t("Carvelle, .gds.gz (2 threads, default)")
+        plain_then_gzip = t("Carvelle, plain .gds") + t("gzip -6 on the plain file")
+        print()
+        print("From the %s:" % label)
+        print("- plain write + gzip -6 / Carvelle .gds.gz: %.1f x (goal >= 5)" % (plain_then_gzip / ours))
+        print("- Carvelle .gds.gz / igzip -1 -T2: %.2f x (goal <= 1.25)" % (ours / t("igzip -1 -T2 on the plain file")))
+        print("- KLayout write / Carvelle .gds.gz: %.1f x (goal >= 10)" % (t("KLayout Layout.write to .gds.gz") / ours))
     print("- file size / gzip -1's: %.3f (goal <= 1)" % size_ratio)
-    print("- KLayout write / Carvelle .gds.gz: %.1f x (goal >= 10)" % (klayout / ours))
     print("- peak memory: %.1f MiB (goal <= 64)" % med["Carvelle, .gds.gz (2 threads, default)"][1])
 
     import matplotlib

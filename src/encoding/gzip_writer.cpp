@@ -124,6 +124,7 @@ void GzipWriter::start() {
 }
 
 void GzipWriter::startWorkers(unsigned threads) {
+    workers_.reserve(threads);  // a bad_alloc here comes before any thread
     for (unsigned k = 0; k < threads; ++k) {
         try {
             workers_.emplace_back([this] { workerLoop(); });
