@@ -6,7 +6,8 @@
  * with GDS_BeginLib(), filled with structures (GDS_BeginStructure(),
  * GDS_EndStructure()) and their elements, and ended with GDS_EndLib(). Every
  * call appends its records to the file at once; nothing is kept in memory but
- * a 1 MiB output buffer and the names of the structures begun so far.
+ * a 1 MiB output buffer and the names of the structures begun so far (and,
+ * for a name ending in `.gz`, the pieces being compressed: see GDS_BeginLib()).
  *
  * Every function returns a result code: #GDS_OK or one of the GDS_ERR_ codes
  * below; GDS_GetError() gives its message. A call runs all its checks before
