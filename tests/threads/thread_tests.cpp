@@ -220,27 +220,6 @@ TEST(Gzip, EveryElementKindDecompressesToThePlainBytesWithAnyThreadCount) {
     }
     std::remove(plain.c_str());
 }
-
-// Handles on several threads, each with its own workers.
-TEST(Gzip, ConcurrentGzipLibrariesEqualTheirPlainTwins) {
-    setThreads("2");
-    std::vector<int> results(kThreads, -1);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            const auto i = static_cast<std::size_t>(t);
-            results[i] = writeLibrary(libraryPath("g", t) + ".gz", t, 12);
-            if (results[i] == GDS_OK) results[i] = writeLibrary(libraryPath("q", t), t, 12);
-        });
-    }
-    for (std::thread& thread : threads) thread.join();
-    for (int t = 0; t < kThreads; ++t) {
-        EXPECT_EQ(results[static_cast<std::size_t>(t)], GDS_OK);
-        EXPECT_TRUE(comparable(libraryPath("g", t) + ".gz") == comparable(libraryPath("q", t))) << t;
-        std::remove((libraryPath("g", t) + ".gz").c_str());
-        std::remove(libraryPath("q", t).c_str());
-    }
-}
 #endif
 
 #ifdef __linux__
