@@ -7,14 +7,14 @@ CMAKE_FLAGS ?=
 TEST_FILE_BLOCKS = 4194304
 
 .PHONY: all build demo render test test-sanitizers test-fuzz test-windows test-planted-faults deps clean bench bench-quick bench-python bench-merge bench-parallel
-.PHONY: lint docs package test-package
+.PHONY: lint docs package test-package check
 .PHONY: test-cross test-platforms
 
 all: build
 
 deps:
 	scripts/install-deps cmake ninja-build g++ pkg-config libgtest-dev python3 python3-pytest python3-numpy \
-	  python3-dev python3-venv python3-pip python3-setuptools python3-wheel python3-build mypy
+	  python3-dev python3-venv python3-pip python3-build mypy klayout python3-gdspy python3-distributed
 
 build:
 	scripts/install-deps cmake ninja-build g++
@@ -25,7 +25,7 @@ demo: build
 	cd $(BUILD) && ./examples/carvelle_demo demo.gds
 
 render: demo
-	scripts/render $(BUILD)/demo.gds docs/demo.png
+	scripts/render $(BUILD)/demo.gds $(BUILD)/demo.png
 
 test: deps build
 	ulimit -f $(TEST_FILE_BLOCKS) && ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -36,6 +36,12 @@ test: deps build
 # thread test under ThreadSanitizer.
 test-sanitizers:
 	JOBS=$(JOBS) scripts/test-sanitizers
+
+# The edit-test loop: build, then the unit, api, faults, threads, bindings
+# and merge suites (no packaging, Wine, QEMU or planted faults).
+check: build
+	ulimit -f $(TEST_FILE_BLOCKS) && ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) \
+	  -L '^(unit|api|faults|threads|bindings|merge)$$'
 
 # The call-sequence fuzzer, two minutes on top of fuzz/corpus.
 test-fuzz:
@@ -67,11 +73,17 @@ test-planted-faults:
 lint:
 	BUILD_LINT=$(BUILD)-lint JOBS=$(JOBS) scripts/lint
 
-# Man pages (section 3) and HTML from the comments of gds_api.h, in $(BUILD)/docs.
+# Man pages (section 3) from the comments of gds_api.h in $(BUILD)/docs/man, and
+# the documentation site in $(BUILD)/docs/html (scripts/build-site): every
+# example run and drawn by KLayout, Sphinx with warnings as errors, every
+# link checked, screenshots in $(BUILD)/docs/screenshots. Offline.
 docs:
-	scripts/install-deps doxygen
+	scripts/install-deps cmake ninja-build g++ doxygen python3-sphinx python3-breathe furo python3-myst-parser \
+	  chromium fonts-dejavu-core klayout python3-numpy python3-distributed python3-dev
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
 	cmake --build $(BUILD) --target docs
+	scripts/build-site $(BUILD)
 
 # Debian packages and the source tarball, in $(BUILD)-package/packages.
 package:

@@ -1,6 +1,8 @@
 # SPDX-License-Identifier: MIT
-# Reference pages from the comments of include/gds_api.h: `make docs` (the
-# target `docs`) writes man pages (section 3) and HTML to <build>/docs.
+# Reference pages from the comments of include/gds_api.h: the target `docs`
+# writes man pages (section 3) and Doxygen's XML (for the site's C
+# reference) to <build>/docs; `make docs` then builds the site
+# (scripts/build-site).
 # With CARVELLE_BUILD_DOCS the pages are built with the library and the man
 # pages are installed with the development files.
 option(CARVELLE_BUILD_DOCS "Build the reference pages with the library and install the man pages" OFF)
@@ -15,7 +17,7 @@ endif()
 set(CARVELLE_DOCS_DIR ${PROJECT_BINARY_DIR}/docs)
 configure_file(${PROJECT_SOURCE_DIR}/docs/reference/Doxyfile.in ${PROJECT_BINARY_DIR}/Doxyfile @ONLY)
 # Doxygen leaves pages of removed functions behind: start from an empty folder.
-add_custom_command(OUTPUT ${CARVELLE_DOCS_DIR}/man/man3/carvelle.3
+add_custom_command(OUTPUT ${CARVELLE_DOCS_DIR}/man/man3/carvelle.3 ${CARVELLE_DOCS_DIR}/xml/index.xml
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${CARVELLE_DOCS_DIR}
   COMMAND Doxygen::doxygen ${PROJECT_BINARY_DIR}/Doxyfile
   DEPENDS ${PROJECT_SOURCE_DIR}/include/gds_api.h ${PROJECT_BINARY_DIR}/Doxyfile

@@ -27,20 +27,34 @@
 // int32_t wherever a point list goes. Trailing parameters default to 0, mag
 // to 1.0 and angles to 0.0.
 //
+// Guards: the C functions write what they are given; this layer refuses,
+// without calling them, what the field's readers reject: units that are not
+// finite and greater than 0 (no file is made), a mag that is not finite and
+// greater than 0, an angle that is not finite, cols or rows outside
+// 1..32767, and a structure name that is empty or longer than 65530 bytes
+// (all GDS_ERR_RANGE); a reference to the structure begun through this
+// object and still open (GDS_ERR_STRUCT_OPEN).
+//
 // Lifetime: close() and ~Library end a structure begun through the object
 // and still open, then the library (GDS_EndLib), so the file is always
 // complete. Only close() and try_close() can report a failed disk
 // (GDS_ERR_WRITE): ~Library cannot, so call close() when it matters. A
-// Structure scope refers to its Library, which must outlive it and must not
-// be moved while it is alive.
+// Library destroyed while an exception unwinds the stack removes its file:
+// no name is left on a layout that stopped half-way. A Structure scope
+// refers to its Library, which must outlive it and must not be moved while
+// it is alive.
 //
 // carvelle::merge(output, parts) joins part libraries into one
 // (carvelle_merge.hpp; link Carvelle::merge).
 #ifndef CARVELLE_HPP
 #define CARVELLE_HPP
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <exception>
 #include <initializer_list>
 #include <iterator>
 #include <limits>
@@ -117,6 +131,17 @@ private:
     T value_;
     bool fits_;
 };
+
+// What readers accept of a transformation, a unit and an array's counts.
+constexpr int16_t kMostCount = 32767;
+constexpr std::size_t kMostName = 65530;  // the longest text one record holds
+inline bool magnifies(double mag) noexcept { return std::isfinite(mag) && mag > 0.0; }
+inline bool turns(double angle) noexcept { return std::isfinite(angle); }
+inline bool is_unit(double unit) noexcept { return std::isfinite(unit) && unit > 0.0; }
+inline bool counts(int16_t value) noexcept { return value >= 1 && value <= kMostCount; }
+inline bool names(const char* name) noexcept {
+    return name != nullptr && name[0] != '\0' && std::strlen(name) <= kMostName;
+}
 
 // Enabled when xs and ys are two contiguous sequences of int32_t.
 template <class Xs, class Ys>
@@ -271,7 +296,8 @@ public:
     Library(Library&& other) noexcept
         : handle_(std::exchange(other.handle_, nullptr)),
           structure_open_(std::exchange(other.structure_open_, false)),
-          xs_(std::move(other.xs_)), ys_(std::move(other.ys_)) {}
+          xs_(std::move(other.xs_)), ys_(std::move(other.ys_)), path_(std::move(other.path_)),
+          open_name_(std::move(other.open_name_)), unwinding_(other.unwinding_) {}
     Library& operator=(Library&& other) noexcept {
         if (this != &other) {
             finish();
@@ -279,6 +305,9 @@ public:
             structure_open_ = std::exchange(other.structure_open_, false);
             xs_ = std::move(other.xs_);
             ys_ = std::move(other.ys_);
+            path_ = std::move(other.path_);
+            open_name_ = std::move(other.open_name_);
+            unwinding_ = other.unwinding_;
         }
         return *this;
     }
@@ -288,6 +317,7 @@ public:
     // empty. An object that already holds a library returns GDS_ERR_STARTED.
     int32_t try_open(const char* path, double user_unit = 1e-3, double meter_unit = 1e-9) noexcept {
         if (handle_ != nullptr) return GDS_ERR_STARTED;
+        if (!detail::is_unit(user_unit) || !detail::is_unit(meter_unit)) return GDS_ERR_RANGE;
         GdsHandle handle = nullptr;
         const int32_t code = GDS_BeginLib(path, user_unit, meter_unit, &handle);
         if (code != GDS_OK) {
@@ -295,6 +325,8 @@ public:
             return code;
         }
         handle_ = handle;
+        unwinding_ = std::uncaught_exceptions();
+        keep(path_, path);
         return GDS_OK;
     }
     int32_t try_open(const std::string& path, double user_unit = 1e-3, double meter_unit = 1e-9) noexcept {
@@ -323,8 +355,12 @@ public:
 
     // --- structures ----------------------------------------------------------
     int32_t try_begin_structure(const char* name) noexcept {
+        if (!detail::names(name)) return GDS_ERR_RANGE;
         const int32_t code = GDS_BeginStructure(handle_, name);
-        if (code == GDS_OK) structure_open_ = true;
+        if (code == GDS_OK) {
+            structure_open_ = true;
+            keep(open_name_, name);
+        }
         return code;
     }
     int32_t try_begin_structure(const std::string& name) noexcept { return try_begin_structure(name.c_str()); }
@@ -392,7 +428,9 @@ public:
     int32_t try_text(Int32 x, Int32 y, const char* text, Int16 layer = 0, Int16 texttype = 0,
                      Bits16 presentation = 0, Int16 pathtype = 0, Int32 width = 0, Bits16 strans = 0,
                      double mag = 1.0, double angle = 0.0, Bits16 elflags = 0, Int32 plex = 0) noexcept {
-        if (!fit(x, y, layer, texttype, presentation, pathtype, width, strans, elflags, plex)) return GDS_ERR_RANGE;
+        if (!fit(x, y, layer, texttype, presentation, pathtype, width, strans, elflags, plex) ||
+            !detail::magnifies(mag) || !detail::turns(angle))
+            return GDS_ERR_RANGE;
         return GDS_Text(handle_, x, y, text, layer, texttype, presentation, pathtype, width, strans, mag, angle,
                         elflags, plex);
     }
@@ -404,7 +442,9 @@ public:
     }
     int32_t try_sref(const char* sname, Int32 x, Int32 y, Bits16 strans = 0, double mag = 1.0,
                      double angle = 0.0, Bits16 elflags = 0, Int32 plex = 0) noexcept {
-        if (!fit(x, y, strans, elflags, plex)) return GDS_ERR_RANGE;
+        if (!fit(x, y, strans, elflags, plex) || !detail::magnifies(mag) || !detail::turns(angle))
+            return GDS_ERR_RANGE;
+        if (refers_to_open(sname)) return GDS_ERR_STRUCT_OPEN;
         return GDS_Sref(handle_, sname, x, y, strans, mag, angle, elflags, plex);
     }
     int32_t try_sref(const std::string& sname, Int32 x, Int32 y, Bits16 strans = 0, double mag = 1.0,
@@ -415,7 +455,10 @@ public:
     int32_t try_aref(const char* sname, Point origin, Point col_corner, Point row_corner, Int16 cols,
                      Int16 rows, Bits16 strans = 0, double mag = 1.0, double angle = 0.0, Bits16 elflags = 0,
                      Int32 plex = 0) noexcept {
-        if (!fit(cols, rows, strans, elflags, plex)) return GDS_ERR_RANGE;
+        if (!fit(cols, rows, strans, elflags, plex) || !detail::counts(cols) || !detail::counts(rows) ||
+            !detail::magnifies(mag) || !detail::turns(angle))
+            return GDS_ERR_RANGE;
+        if (refers_to_open(sname)) return GDS_ERR_STRUCT_OPEN;
         const int32_t xs[3] = {origin.x, col_corner.x, row_corner.x};
         const int32_t ys[3] = {origin.y, col_corner.y, row_corner.y};
         return GDS_Aref(handle_, sname, xs, ys, cols, rows, strans, mag, angle, elflags, plex);
@@ -552,7 +595,27 @@ public:
 
 private:
     void finish() noexcept {
-        if (handle_ != nullptr) try_close();
+        if (handle_ == nullptr) return;
+        try_close();
+        if (std::uncaught_exceptions() > unwinding_ && !path_.empty()) std::remove(path_.c_str());
+    }
+
+    // Out of memory leaves it empty: the file then stays if the object is
+    // unwound, and a reference to the open structure is not tested.
+    static void keep(std::string& to, const char* from) noexcept {
+#if CARVELLE_HPP_EXCEPTIONS
+        try {
+            to = from;
+        } catch (...) {
+            to.clear();
+        }
+#else
+        to = from;
+#endif
+    }
+
+    bool refers_to_open(const char* sname) const noexcept {
+        return structure_open_ && sname != nullptr && !open_name_.empty() && open_name_ == sname;
     }
 
     template <class... Values>
@@ -587,6 +650,9 @@ private:
     GdsHandle handle_ = nullptr;
     bool structure_open_ = false;
     std::vector<int32_t> xs_, ys_;
+    std::string path_;       // removed when the object is unwound
+    std::string open_name_;  // the structure begun through this object
+    int unwinding_ = 0;      // exceptions in flight when the file was begun
     static constexpr int32_t empty_ = 0;
 };
 

@@ -20,6 +20,9 @@ to equal the C driver's, timestamps aside.
   as a list of pairs) call per box;
 - boxes(): one Structure.boxes call with an (N, 4) int32 numpy array (the
   array is built first, outside the write time);
+- user.box() / user.boxes(): the same in user units (micrometres), from
+  floats and an (N, 4) float64 array, which the backend scales and rounds;
+  "growth while writing" is the peak memory the call added beyond the array;
 - pya: KLayout's Shapes.insert(Box), then Layout.write (bench/peers);
 - gdspy: Cell.add(Rectangle), then GdsLibrary.write_gds (bench/peers).
 
@@ -43,29 +46,40 @@ PEERS = os.path.join(ROOT, "bench", "peers")
 PYTHON = "/usr/bin/python3"  # Debian's, with numpy and gdspy
 
 CARVELLE_CHILD = r'''
-import sys, time
+import resource, sys, time
 import numpy as np
 import carvelle
 kind, count, out = sys.argv[1], int(sys.argv[2]), sys.argv[3]
-if kind == "boxes":
+if kind in ("boxes", "user_boxes"):
     i = np.arange(count, dtype=np.int32)
-    corners = np.empty((count, 4), dtype=np.int32)
+    corners = np.empty((count, 4), dtype=np.int32 if kind == "boxes" else np.float64)
     corners[:, 0] = (i % 1000) * 200
     corners[:, 1] = (i // 1000) * 200
     corners[:, 2] = corners[:, 0] + 100
     corners[:, 3] = corners[:, 1] + 100
+    if kind == "user_boxes":
+        corners /= 1000.0   # micrometres: the user unit below
     del i
+grown = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
 start = time.perf_counter()
 with carvelle.Library(out, user_unit=1e-3, meter_unit=1e-9) as lib:
     with lib.structure("TOP") as top:
         if kind == "boxes":
             top.boxes(corners, layer=1)
+        elif kind == "user_boxes":
+            top.user.boxes(corners, layer=1)
         elif kind == "box":
             box = top.box
             for n in range(count):
                 x = (n % 1000) * 200
                 y = (n // 1000) * 200
                 box(x, y, x + 100, y + 100, layer=1)
+        elif kind == "user_box":
+            box = top.user.box
+            for n in range(count):
+                x = (n % 1000) * 0.2
+                y = (n // 1000) * 0.2
+                box(x, y, x + 0.1, y + 0.1, layer=1)
         else:
             boundary = top.boundary
             for n in range(count):
@@ -74,11 +88,13 @@ with carvelle.Library(out, user_unit=1e-3, meter_unit=1e-9) as lib:
                 boundary([(x, y), (x + 100, y), (x + 100, y + 100), (x, y + 100)], layer=1)
 assert carvelle.backend == sys.argv[4], carvelle.backend
 print("write_seconds=%.6f" % (time.perf_counter() - start))
+print("grown_kib=%d" % (resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - grown))
 '''
 
 
 def timed(command, env):
-    """Runs command under /usr/bin/time -v: (wall seconds, peak KiB, write seconds or None)."""
+    """Runs command under /usr/bin/time -v: (wall seconds, peak KiB, write seconds or None,
+    peak growth during the writing in KiB or None)."""
     result = subprocess.run(["/usr/bin/time", "-v"] + command, env=env, stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE, text=True)
     if result.returncode != 0:
@@ -91,7 +107,8 @@ def timed(command, env):
     build = re.search(r"build_seconds=([\d.]+)", result.stdout)
     # The peers report building and writing apart; both are the writing here.
     seconds = (float(write.group(1)) + (float(build.group(1)) if build else 0.0)) if write else None
-    return elapsed, peak, seconds
+    grown = re.search(r"grown_kib=(\d+)", result.stdout)
+    return elapsed, peak, seconds, int(grown.group(1)) if grown else None
 
 
 def masked(data):
@@ -143,9 +160,11 @@ def main():
     for backend in ("compiled", "ctypes"):
         count = args.batch_count if backend == "compiled" else args.count
         runs.append(("carvelle %s, boxes() from (N, 4) int32" % backend, count, carvelle(backend, "boxes", count)))
-    for kind in ("box", "boundary"):
+        runs.append(("carvelle %s, user.boxes() from (N, 4) float64" % backend, count,
+                     carvelle(backend, "user_boxes", count)))
+    for kind in ("box", "user_box", "boundary"):
         for backend in ("compiled", "ctypes"):
-            runs.append(("carvelle %s, %s() per box" % (backend, kind), args.count,
+            runs.append(("carvelle %s, %s() per box" % (backend, kind.replace("_", ".")), args.count,
                          carvelle(backend, kind, args.count)))
     if not args.no_peers:
         if shutil.which("klayout"):
@@ -159,14 +178,15 @@ def main():
     # The batch writer writes the C driver's bytes (LIBNAME alike: the same relative name).
     files = []
     for folder, (run_env, command) in (("c", (env, lambda path: [driver, "box", "10000", path])),
-                                       ("py", carvelle("compiled", "boxes", 10000))):
+                                       ("py", carvelle("compiled", "boxes", 10000)),
+                                       ("user", carvelle("compiled", "user_boxes", 10000))):
         os.mkdir(os.path.join(out_dir, folder))
         subprocess.run(command("check.gds"), env=run_env, cwd=os.path.join(out_dir, folder), check=True,
                        stdout=subprocess.DEVNULL)
         with open(os.path.join(out_dir, folder, "check.gds"), "rb") as f:
             files.append(masked(f.read()))
-    if files[0] != files[1]:
-        sys.exit("boxes() does not write the C driver's bytes")
+    if files[0] != files[1] or files[0] != files[2]:
+        sys.exit("boxes() or user.boxes() does not write the C driver's bytes")
 
     print("median of %d interleaved rounds; each file deleted after its run\n" % args.rounds)
     timings = {label: [] for label, _, _ in runs}
@@ -177,22 +197,30 @@ def main():
             timings[label].append(timed(command(path), run_env))
             sizes[label] = os.path.getsize(path) / 1e6
             os.remove(path)
-    print("| writer | boxes | process (s) | writing (s) | per box (ns) | peak RSS (MiB) | file (MB) |")
-    print("|---|---:|---:|---:|---:|---:|---:|")
+    print("| writer | boxes | process (s) | writing (s) | per box (ns) | peak RSS (MiB) | growth while writing (MiB) "
+          "| file (MB) |")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|")
     results = {}
     for label, count, _ in runs:
         rounds = timings[label]
         wall = statistics.median(r[0] for r in rounds)
         peak = statistics.median(r[1] for r in rounds) / 1024.0
         writing = statistics.median(r[2] if r[2] is not None else r[0] for r in rounds)
-        results[label] = (writing / count, wall / count)
-        print("| %s | %d | %.3f | %.3f | %.0f | %.1f | %.1f |"
-              % (label, count, wall, writing, writing / count * 1e9, peak, sizes[label]))
+        grown = [r[3] for r in rounds if r[3] is not None]
+        growth = "%.1f" % (statistics.median(grown) / 1024.0) if grown else "-"
+        results[label] = (writing / count, wall / count, growth)
+        print("| %s | %d | %.3f | %.3f | %.0f | %.1f | %s | %.1f |"
+              % (label, count, wall, writing, writing / count * 1e9, peak, growth, sizes[label]))
     print()
     for kind in ("box", "boundary"):
         ratio = results["carvelle ctypes, %s() per box" % kind][0] / results["carvelle compiled, %s() per box"
                                                                              % kind][0]
         print("%s() per call: compiled %.1f times faster than ctypes" % (kind, ratio))
+    per_call = results["carvelle compiled, user.box() per box"][0] / results["carvelle compiled, box() per box"][0]
+    user_batch = results["carvelle compiled, user.boxes() from (N, 4) float64"]
+    batch_ratio = user_batch[0] / results["carvelle compiled, boxes() from (N, 4) int32"][0]
+    print("user units: user.box() %.2f times box() per call; user.boxes() from float64 %.2f times boxes() from "
+          "int32, memory grown by %s MiB while writing" % (per_call, batch_ratio, user_batch[2]))
     c_time = results["C driver (bench/write_shapes.c)"][1]
     batch = results["carvelle compiled, boxes() from (N, 4) int32"]
     print("boxes() from numpy: the call %.2f times the C driver's process time, the whole process %.2f times"

@@ -29,7 +29,8 @@ from ._errors import Error, Result, UndefinedStructureWarning
 from ._library import Library, Structure
 from ._merge import MergeError, MergeFailure, MergeResult, merge
 from ._parallel import ParallelResult, Task, TaskError, write_parallel
-from ._units import Units, UserUnitView
+from ._units import Units
+from ._user import UserUnitView
 from ._version import VERSION
 
 __all__ = ["Library", "Structure", "UserUnitView", "Units", "Error", "Result", "UndefinedStructureWarning",

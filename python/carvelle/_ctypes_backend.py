@@ -4,12 +4,15 @@ compiled module can be had (a bare DLL, another interpreter). Same API as
 the compiled backend, a few times slower per call."""
 
 import ctypes
+import functools
+import math
+import threading
 from array import array
-from typing import Any, Optional, Set, Tuple
+from typing import Any, Callable, Dict, List, Optional, Set, Tuple, cast
 
-from . import _loader, _values
+from . import _elements, _guards, _loader, _units, _values
 from ._errors import Error, Result
-from ._values import I32_MAX, I32_MIN, W16_MAX, W16_MIN, c16, i32, real, text_bytes, w16
+from ._values import C16_MAX, C16_MIN, I32_MAX, I32_MIN, W16_MAX, W16_MIN, c16, i32, text_bytes, w16
 
 NAME = "ctypes"
 LoadError = _loader.LoadError
@@ -50,12 +53,6 @@ def _pointer(column: Any) -> Any:
     return column.ctypes.data_as(_P32)
 
 
-def _xy(points: Any, ys: Any) -> Tuple[Any, Any, int, Any]:
-    """(xs pointer, ys pointer, count, keep-alive) for the point arguments."""
-    columns = _values.int32_columns(points, ys)
-    return _pointer(columns[0]), _pointer(columns[1]), len(columns[0]), columns
-
-
 class Writer:
     """One library being written: its handle and the structure open in it."""
 
@@ -66,6 +63,7 @@ class Writer:
         self._serials = 0
         self.referenced: Set[bytes] = set()
         self.defined: Set[bytes] = set()
+        self._lock = threading.RLock()
         handle = ctypes.c_void_p()
         code = self._f.GDS_BeginLib(path, user_unit, meter_unit, ctypes.byref(handle))
         if code != 0:
@@ -103,11 +101,18 @@ class Writer:
 
 
 class StructureBase:
-    """The element writers of an open structure (coordinates in database units)."""
+    """The element writers of an open structure: in database units (scale 0),
+    or in user units scaled by `scale` and rounded, halves away from zero.
+    The element methods are made from the element table below the class."""
 
-    def __init__(self, writer: Writer, serial: int) -> None:
+    def __init__(self, writer: Writer, serial: int, scale: float = 0.0) -> None:
+        if not 0.0 <= scale < math.inf:
+            raise ValueError("scale must be finite and not negative")
         self._writer = writer
         self._serial = serial
+        self._scale = float(scale)
+        self._coord: Callable[[object, str], int] = i32 if not scale else (
+            lambda value, what: _units.to_database(value, self._scale, what))
 
     def _h(self, function: str) -> Optional[int]:
         if self._writer.open_serial != self._serial:
@@ -115,170 +120,202 @@ class StructureBase:
             raise Error(Result.GDS_ERR_STRUCT_NOT_OPEN, function)
         return self._writer.handle
 
-    def boundary(self, points: Any, ys: Any = None, *, layer: int = 0, datatype: int = 0, elflags: int = 0,
-                 plex: int = 0) -> None:
-        xs_p, ys_p, count, keep = _xy(points, ys)
-        _check(self._writer._f.GDS_Boundary(
-            self._h("GDS_Boundary"), xs_p, ys_p, count, w16(layer, "layer"), w16(datatype, "datatype"),
-            w16(elflags, "elflags"), i32(plex, "plex")), "GDS_Boundary")
+    def _xy(self, points: Any, ys: Any) -> Tuple[Any, Any, int, Any]:
+        """(xs pointer, ys pointer, count, keep-alive) for the point arguments."""
+        columns = _units.user_columns(points, ys, self._scale) if self._scale else _values.int32_columns(points, ys)
+        return _pointer(columns[0]), _pointer(columns[1]), len(columns[0]), columns
 
-    def box(self, x1: int, y1: int, x2: int, y2: int, *, layer: int = 0, boxtype: int = 0, elflags: int = 0,
-            plex: int = 0) -> None:
-        # The common call in plain ints takes plain range tests; anything
-        # else takes the checking path for its proper exception.
-        if (type(x1) is int and type(y1) is int and type(x2) is int and type(y2) is int and type(layer) is int
-                and type(boxtype) is int and type(elflags) is int and type(plex) is int
-                and I32_MIN <= x1 <= I32_MAX and I32_MIN <= y1 <= I32_MAX and I32_MIN <= x2 <= I32_MAX
-                and I32_MIN <= y2 <= I32_MAX and W16_MIN <= layer <= W16_MAX and W16_MIN <= boxtype <= W16_MAX
-                and W16_MIN <= elflags <= W16_MAX and I32_MIN <= plex <= I32_MAX):
-            code = self._writer._f.GDS_Box(self._h("GDS_Box"), x1, y1, x2, y2, layer, boxtype, elflags, plex)
-            if code:
-                raise Error(code, "GDS_Box")
-            return
-        _check(self._writer._f.GDS_Box(
-            self._h("GDS_Box"), i32(x1, "x1"), i32(y1, "y1"), i32(x2, "x2"), i32(y2, "y2"),
-            w16(layer, "layer"), w16(boxtype, "boxtype"), w16(elflags, "elflags"), i32(plex, "plex")), "GDS_Box")
+    def _pair(self, point: Any, what: str) -> Tuple[int, int]:
+        return _units.user_pair(point, what, self._scale) if self._scale else _values.pair(point, what)
 
-    def box_wh(self, x: int, y: int, w: int, h: int, *, layer: int = 0, boxtype: int = 0, elflags: int = 0,
-               plex: int = 0) -> None:
-        _check(self._writer._f.GDS_BoxWH(
-            self._h("GDS_BoxWH"), i32(x, "x"), i32(y, "y"), i32(w, "w"), i32(h, "h"),
-            w16(layer, "layer"), w16(boxtype, "boxtype"), w16(elflags, "elflags"), i32(plex, "plex")), "GDS_BoxWH")
-
-    def square(self, x: int, y: int, side: int, *, layer: int = 0, boxtype: int = 0, elflags: int = 0,
-               plex: int = 0) -> None:
-        _check(self._writer._f.GDS_Square(
-            self._h("GDS_Square"), i32(x, "x"), i32(y, "y"), i32(side, "side"),
-            w16(layer, "layer"), w16(boxtype, "boxtype"), w16(elflags, "elflags"), i32(plex, "plex")), "GDS_Square")
-
-    def path(self, points: Any, ys: Any = None, *, width: int = 0, layer: int = 0, datatype: int = 0,
-             pathtype: int = 0, elflags: int = 0, plex: int = 0) -> None:
-        xs_p, ys_p, count, keep = _xy(points, ys)
-        _check(self._writer._f.GDS_Path(
-            self._h("GDS_Path"), xs_p, ys_p, count, i32(width, "width"), w16(layer, "layer"),
-            w16(datatype, "datatype"), w16(pathtype, "pathtype"), w16(elflags, "elflags"), i32(plex, "plex")),
-            "GDS_Path")
-
-    def circle(self, cx: int, cy: int, radius: int, count: int, *, layer: int = 0, datatype: int = 0,
-               elflags: int = 0, plex: int = 0) -> None:
-        _check(self._writer._f.GDS_Circle(
-            self._h("GDS_Circle"), i32(cx, "cx"), i32(cy, "cy"), i32(radius, "radius"), c16(count, "count"),
-            w16(layer, "layer"), w16(datatype, "datatype"), w16(elflags, "elflags"), i32(plex, "plex")),
-            "GDS_Circle")
-
-    def arc(self, cx: int, cy: int, radius: int, start_angle: float, end_angle: float, count: int, *,
-            width: int = 0, layer: int = 0, datatype: int = 0, pathtype: int = 0, elflags: int = 0,
-            plex: int = 0) -> None:
-        _check(self._writer._f.GDS_Arc(
-            self._h("GDS_Arc"), i32(cx, "cx"), i32(cy, "cy"), i32(radius, "radius"),
-            real(start_angle, "start_angle"), real(end_angle, "end_angle"), c16(count, "count"),
-            i32(width, "width"), w16(layer, "layer"), w16(datatype, "datatype"), w16(pathtype, "pathtype"),
-            w16(elflags, "elflags"), i32(plex, "plex")), "GDS_Arc")
-
-    def sector(self, cx: int, cy: int, radius: int, start_angle: float, end_angle: float, count: int, *,
-               layer: int = 0, datatype: int = 0, elflags: int = 0, plex: int = 0) -> None:
-        _check(self._writer._f.GDS_Sector(
-            self._h("GDS_Sector"), i32(cx, "cx"), i32(cy, "cy"), i32(radius, "radius"),
-            real(start_angle, "start_angle"), real(end_angle, "end_angle"), c16(count, "count"),
-            w16(layer, "layer"), w16(datatype, "datatype"), w16(elflags, "elflags"), i32(plex, "plex")),
-            "GDS_Sector")
-
-    def text(self, x: int, y: int, text: Any, *, layer: int = 0, texttype: int = 0, presentation: int = 0,
-             pathtype: int = 0, width: int = 0, strans: int = 0, mag: float = 1.0, angle: float = 0.0,
-             elflags: int = 0, plex: int = 0) -> None:
-        _check(self._writer._f.GDS_Text(
-            self._h("GDS_Text"), i32(x, "x"), i32(y, "y"), text_bytes(text, "text"), w16(layer, "layer"),
-            w16(texttype, "texttype"), w16(presentation, "presentation"), w16(pathtype, "pathtype"),
-            i32(width, "width"), w16(strans, "strans"), real(mag, "mag"), real(angle, "angle"),
-            w16(elflags, "elflags"), i32(plex, "plex")), "GDS_Text")
-
-    def sref(self, sname: Any, x: int, y: int, *, strans: int = 0, mag: float = 1.0, angle: float = 0.0,
-             elflags: int = 0, plex: int = 0) -> None:
-        name = text_bytes(sname, "sname")
-        _check(self._writer._f.GDS_Sref(
-            self._h("GDS_Sref"), name, i32(x, "x"), i32(y, "y"), w16(strans, "strans"), real(mag, "mag"),
-            real(angle, "angle"), w16(elflags, "elflags"), i32(plex, "plex")), "GDS_Sref")
-        self._writer.referenced.add(name)  # type: ignore[arg-type]
-
-    def aref(self, sname: Any, origin: Any, col_corner: Any, row_corner: Any, cols: int, rows: int, *,
-             strans: int = 0, mag: float = 1.0, angle: float = 0.0, elflags: int = 0, plex: int = 0) -> None:
-        corners = [_values.pair(origin, "origin"), _values.pair(col_corner, "col_corner"),
-                   _values.pair(row_corner, "row_corner")]
-        xs = (ctypes.c_int32 * 3)(*(c[0] for c in corners))
-        ys = (ctypes.c_int32 * 3)(*(c[1] for c in corners))
-        name = text_bytes(sname, "sname")
-        _check(self._writer._f.GDS_Aref(
-            self._h("GDS_Aref"), name, xs, ys, w16(cols, "cols"), w16(rows, "rows"), w16(strans, "strans"),
-            real(mag, "mag"), real(angle, "angle"), w16(elflags, "elflags"), i32(plex, "plex")), "GDS_Aref")
-        self._writer.referenced.add(name)  # type: ignore[arg-type]
-
-    def node(self, points: Any, ys: Any = None, *, layer: int = 0, nodetype: int = 0, elflags: int = 0,
-             plex: int = 0) -> None:
-        xs_p, ys_p, count, keep = _xy(points, ys)
-        _check(self._writer._f.GDS_Node(
-            self._h("GDS_Node"), xs_p, ys_p, count, w16(layer, "layer"), w16(nodetype, "nodetype"),
-            w16(elflags, "elflags"), i32(plex, "plex")), "GDS_Node")
-
-    # ------------------------------------------------ batches (checked arrays)
-
-    def _batch(self, function: str, count: int, call: Any) -> None:
-        """Runs call(handle, i) for i in range(count); the first refusal
-        raises Error naming its index."""
-        handle = self._h(function)
+    def _write_batch(self, method: str, *arrays: Any) -> None:
+        """The batch writer of an element over checked arrays (carvelle._batches)."""
+        element = _elements.BY_METHOD[method]
+        heads: List[Tuple[str, Tuple[Any, ...]]] = []
+        at = 0
+        for param in element.params[:element.positional]:
+            if param.kind == "coord" and heads and heads[-1][0] == "coord":
+                continue  # one (N, k) array holds a run of coordinates
+            width = {"points": 2, "ys": 0, "text": 1}.get(param.kind, 1)
+            heads.append((param.kind, arrays[at:at + width]))
+            at += width
+        columns = [_repeat(a) for a in arrays[at:]]  # each i -> [value of element i]
+        heads = [h for h in heads if h[0] != "ys"]
+        count = next(len(g[0]) if k == "coord" else len(g[1]) - 1 for k, g in heads if k in ("coord", "points"))
+        user = self._scale
+        getters = [_head(kind, given, user) for kind, given in heads]
+        getters += [column if not (user and param.kind == "coord") else _scaled(column, user, param.name)
+                    for param, column in zip(element.keywords, columns)]
+        function = getattr(self._writer._f, element.function)
+        handle = self._h(element.function)
         for index in range(count):
-            code = call(handle, index)
+            values = [value for get in getters for value in get(index)]
+            if method == "rectangle":
+                values = _corners(*values[:4]) + values[4:]
+            code = function(handle, *values)
             if code:
-                raise Error(code, function, index=index)
-
-    def _write_boxes(self, corners: Any, layer: Any, boxtype: Any, elflags: Any, plex: Any) -> None:
-        c = corners.tolist()
-        columns = [_repeat(a) for a in (layer, boxtype, elflags, plex)]
-        box = self._writer._f.GDS_Box
-        self._batch("GDS_Box", len(c), lambda h, i: box(h, *c[i], *(v(i) for v in columns)))
-
-    def _write_boundaries(self, vertices: Any, offsets: Any, layer: Any, datatype: Any, elflags: Any,
-                          plex: Any) -> None:
-        columns = [_repeat(a) for a in (layer, datatype, elflags, plex)]
-        boundary = self._writer._f.GDS_Boundary
-        self._batch("GDS_Boundary", len(offsets) - 1, lambda h, i: _ragged_call(
-            boundary, h, vertices, offsets, i, [v(i) for v in columns]))
-
-    def _write_paths(self, vertices: Any, offsets: Any, width: Any, layer: Any, datatype: Any, pathtype: Any,
-                     elflags: Any, plex: Any) -> None:
-        columns = [_repeat(a) for a in (width, layer, datatype, pathtype, elflags, plex)]
-        path = self._writer._f.GDS_Path
-        self._batch("GDS_Path", len(offsets) - 1, lambda h, i: _ragged_call(
-            path, h, vertices, offsets, i, [v(i) for v in columns]))
-
-    def _write_srefs(self, sname: bytes, positions: Any, strans: Any, mag: Any, angle: Any, elflags: Any,
-                     plex: Any) -> None:
-        p = positions.tolist()
-        columns = [_repeat(a) for a in (strans, mag, angle, elflags, plex)]
-        sref = self._writer._f.GDS_Sref
-        self._batch("GDS_Sref", len(p), lambda h, i: sref(h, sname, *p[i], *(v(i) for v in columns)))
-        self._writer.referenced.add(sname)
-
-    def _write_texts(self, positions: Any, strings: Tuple[bytes, ...], layer: Any, texttype: Any,
-                     presentation: Any, pathtype: Any, width: Any, strans: Any, mag: Any, angle: Any,
-                     elflags: Any, plex: Any) -> None:
-        p = positions.tolist()
-        columns = [_repeat(a) for a in (layer, texttype, presentation, pathtype, width, strans, mag, angle,
-                                        elflags, plex)]
-        text = self._writer._f.GDS_Text
-        self._batch("GDS_Text", len(p), lambda h, i: text(h, *p[i], strings[i], *(v(i) for v in columns)))
+                raise Error(code, element.function, index=index)
+        if element.method == "sref" and count:
+            self._writer.referenced.add(arrays[0])
 
 
-def _repeat(values: Any) -> Any:
-    """i -> the value of element i of a column of length N or 1."""
-    items = values.tolist()
+def _head(kind: str, given: Tuple[Any, ...], user: float) -> Callable[[int], List[Any]]:
+    """i -> the C arguments that a batch's head gives element i."""
+    if kind == "text":
+        text = given[0]
+        return (lambda i: [text[i]]) if isinstance(text, tuple) else (lambda i: [text])
+    if kind == "coord":
+        rows = given[0].tolist()
+        if not user:
+            return cast(Callable[[int], List[Any]], rows.__getitem__)
+        return lambda i: [_batch_value(v, user, "coordinates", i) for v in rows[i]]
+    vertices, offsets = given[0], given[1].tolist()
+    keep: List[Any] = []
+
+    def ragged(i: int) -> List[Any]:
+        piece = vertices[offsets[i]:offsets[i + 1]]
+        xs, ys = ([_batch_value(v, user, "vertices", i) for v in piece[:, k].tolist()] for k in (0, 1))
+        keep[:] = [array(_values.INT32_CODE, xs), array(_values.INT32_CODE, ys)]  # alive until the next element
+        return [_pointer(keep[0]), _pointer(keep[1]), len(xs)]
+    return ragged
+
+
+def _scaled(column: Callable[[int], List[Any]], user: float, what: str) -> Callable[[int], List[Any]]:
+    return lambda i: [_batch_value(column(i)[0], user, what, i)]
+
+
+def _batch_value(value: Any, scale: float, what: str, index: int) -> int:
+    """A batch's coordinate: as it is, or in the user door scaled and rounded."""
+    if not scale:
+        return int(value)
+    scaled = value * scale
+    if not math.isfinite(scaled):
+        raise ValueError("%s of element %d is not finite in database units" % (what, index))
+    number = _units.round_half_away(scaled)
+    if not I32_MIN <= number <= I32_MAX:
+        raise OverflowError("%s of element %d is outside the 32-bit range in database units" % (what, index))
+    return number
+
+
+def _corners(x1: int, y1: int, x2: int, y2: int) -> List[Any]:
+    """The four corners of a rectangle as GDS_Boundary takes them; the library repeats the first."""
+    return [(ctypes.c_int32 * 4)(x1, x2, x2, x1), (ctypes.c_int32 * 4)(y1, y1, y2, y2), 4]
+
+
+def _repeat(values: Any) -> Callable[[int], List[Any]]:
+    """i -> [the value of element i] of a column of length N or 1."""
+    items = [[item] for item in values.tolist()]
     if len(items) == 1:
         only = items[0]
         return lambda i: only
     return items.__getitem__
 
 
-def _ragged_call(function: Any, handle: Any, vertices: Any, offsets: Any, index: int, after: Any) -> int:
-    start, end = int(offsets[index]), int(offsets[index + 1])
-    piece = vertices[start:end]
-    xs, ys = _values.numpy_int32(piece[:, 0], "xs"), _values.numpy_int32(piece[:, 1], "ys")
-    return int(function(handle, _pointer(xs), _pointer(ys), end - start, *after))
+# ------------------------------------------------ element methods, from the table
+
+_RANGES = {"coord": (I32_MIN, I32_MAX), "i32": (I32_MIN, I32_MAX), "w16": (W16_MIN, W16_MAX),
+           "c16": (C16_MIN, C16_MAX)}
+
+
+def _fast_path(element: _elements.Element) -> List[str]:
+    """For an element of integers only: plain ints in range in the integer
+    door go straight to the call (ctypes keeps a word's bits); anything else
+    takes the checks below."""
+    if any(p.kind not in _RANGES for p in element.params) or element.method == "rectangle":
+        return []
+    tests = ["not self._scale"] + ["%s is None" % p.alias for p in element.params if p.alias]
+    tests += ["(%stype(%s) is int and %d <= %s <= %d)"
+              % ("%s is _ZERO or " % p.name if p.alias else "", p.name, _RANGES[p.kind][0], p.name, _RANGES[p.kind][1])
+              for p in element.params]
+    call = ", ".join(p.name for p in element.params)
+    return ["if %s:" % " and ".join(tests),
+            "    code = self._writer._f.%s(self._h(%r), %s)" % (element.function, element.function, call),
+            "    if code:\n            raise Error(code, %r)" % element.function,
+            "    return"]
+
+
+_CONVERT = {"i32": "_i32", "w16": "_w16", "c16": "_c16", "dim": "_dim", "real": "_finite", "mag": "_mag",
+            "text": "_text"}
+
+
+def _method(element: _elements.Element) -> Any:
+    """The method of one element: its parameters as the table gives them,
+    each converted by its kind, then the one C call."""
+    signature, lines, call = [], [], []
+    for index, param in enumerate(element.params):
+        if index == element.positional:
+            signature.append("*")
+        if param.kind == "ys":
+            signature.append("ys=None")
+            continue
+        signature.append(param.name if param.default is _elements.REQUIRED else "%s=_D%d" % (param.name, index))
+        if param.alias:
+            lines += ["if %s is not None:" % param.alias,
+                      "    if %s is not _ZERO:" % param.name,
+                      "        raise TypeError('%s() takes %s or its alias %s, not both')"
+                      % (element.method, param.name, param.alias),
+                      "    %s = %s" % (param.name, param.alias)]
+        if param.kind == "points":
+            lines.append("xs_p, ys_p, count, keep = self._xy(points, ys)")
+            call += ["xs_p", "ys_p", "count"]
+        elif param.kind == "pair":
+            if not call or call[-1] != "_pairs":
+                call.append("_pairs")
+            lines.append("%s = self._pair(%s, %r)" % (param.name, param.name, param.name))
+        elif param.kind == "coord":
+            lines.append("%s = self._coord(%s, %r)" % (param.name, param.name, param.name))
+            call.append(param.name)
+        else:
+            lines.append("%s = %s(%s, %r)" % (param.name, _CONVERT[param.kind], param.name, param.name))
+            call.append(param.name)
+    signature += ["%s=None" % p.alias for p in element.params if p.alias]
+    pairs = [p.name for p in element.params if p.kind == "pair"]
+    if pairs:
+        xs, ys = (", ".join(name + "[%d]" % k for name in pairs) for k in (0, 1))
+        lines.append("_pairs = (_I3(%s), _I3(%s))" % (xs, ys))
+        call[call.index("_pairs")] = "*_pairs"
+    if element.method == "rectangle":
+        call = ["*_corners(%s)" % ", ".join(call[:4])] + call[4:]
+    lines.append("code = self._writer._f.%s(self._h(%r), %s)" % (element.function, element.function, ", ".join(call)))
+    lines.append("if code:\n        raise Error(code, %r)" % element.function)
+    if element.params[0].kind == "text" and element.params[0].name == "sname":
+        lines.append("self._writer.referenced.add(sname)")
+    fast = _fast_path(element)
+    if fast:
+        lines = fast + lines
+    source = "def %s(self, %s) -> None:\n    %s\n" % (element.method, ", ".join(signature), "\n    ".join(lines))
+    namespace: Dict[str, Any] = {"_D%d" % i: p.default for i, p in enumerate(element.params)}
+    namespace.update(_ZERO=_elements.ZERO, _I3=ctypes.c_int32 * 3, _corners=_corners, Error=Error, _i32=i32,
+                     _w16=w16, _c16=c16, _dim=_guards.dim, _finite=_guards.finite, _mag=_guards.mag,
+                     _text=text_bytes)
+    exec(compile(source, "<carvelle %s>" % element.method, "exec"), namespace)
+    method = namespace[element.method]
+    method.__qualname__ = "StructureBase." + element.method
+    return method
+
+
+for _element in _elements.ELEMENTS:
+    setattr(StructureBase, _element.method, _method(_element))
+
+
+# ctypes lets go of the GIL in every C call: one call at a time per writer,
+# as the compiled module keeps it; a call meeting another one in flight
+# (an element, a batch, close) is refused, never run beside it.
+def _exclusive(method: Any, writer_of: Any) -> Any:
+    @functools.wraps(method)
+    def call(self: Any, *args: Any, **kwargs: Any) -> Any:
+        lock = writer_of(self)._lock
+        if not lock.acquire(False):
+            raise RuntimeError("the library is being written by a call in another thread")
+        try:
+            return method(self, *args, **kwargs)
+        finally:
+            lock.release()
+    return call
+
+
+for _name in ("begin_structure", "end_structure", "end_library"):
+    setattr(Writer, _name, _exclusive(getattr(Writer, _name), lambda writer: writer))
+for _name, _method in list(vars(StructureBase).items()):
+    if callable(_method) and (not _name.startswith("_") or _name == "_write_batch"):
+        setattr(StructureBase, _name, _exclusive(_method, lambda structure: structure._writer))

@@ -2,19 +2,22 @@
 """Library and Structure: the API above the backends, written once."""
 
 import os
+import stat
+import threading
 import warnings
 import weakref
 from types import TracebackType
-from typing import TYPE_CHECKING, Any, List, Optional, Sequence, Type, Union
+from typing import TYPE_CHECKING, Any, Dict, List, Optional, Set, Tuple, Type, Union
 
-from . import _arrays, _values
+from . import _values
 from ._backend import backend
+from ._batches import BatchWriters
 from ._errors import Error, Result, UndefinedStructureWarning, file_name_bytes, why_not_writable
-from ._units import UserUnitView, Units
+from ._references import NAME_MOST, References, shown
+from ._units import Units
+from ._user import UserUnitView
 
 PathName = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
-_PATH_MOST = 32767      # a PATH's count is 16 bits; the library splits long ones
-_BOUNDARY_MOST = 8189   # more is refused by the library, element by element
 
 if TYPE_CHECKING:  # both backends have the surface of the compiled one
     from ._compiled import StructureBase, Writer
@@ -22,7 +25,7 @@ else:
     StructureBase, Writer = backend.StructureBase, backend.Writer
 
 
-class Structure(StructureBase):
+class Structure(References, BatchWriters, StructureBase):  # type: ignore[misc]  # aref takes more forms
     """The open structure of a Library; its methods write elements into it.
 
     Coordinates are integers in database units (bool and floats are refused:
@@ -35,7 +38,12 @@ class Structure(StructureBase):
         super().__init__(writer, serial)
         self.name = name
         self._library = weakref.ref(library)
-        self._scale = library.units.scale
+        self._user: Optional[UserUnitView] = None
+        self._user_scale = library.units.scale
+        self._name_bytes: bytes = _values.text_bytes(name, "name") or b""
+        self._graph = library._graph  # not the Library: dropping it must end it at once
+        self._refers: Set[bytes] = set()
+        self._known: Dict[Any, bytes] = {}
 
     @property
     def library(self) -> Optional["Library"]:
@@ -49,7 +57,11 @@ class Structure(StructureBase):
     @property
     def user(self) -> UserUnitView:
         """The element writers taking coordinates in user units."""
-        return UserUnitView(self, self._scale)
+        if self._user is None:
+            self._user = UserUnitView(self._writer, self._serial, self._user_scale)
+            self._user._name_bytes, self._user._graph, self._user._refers = self._name_bytes, self._graph, self._refers
+            self._user._known = {}
+        return self._user
 
     def end(self) -> None:
         """Ends the structure (GDS_EndStructure)."""
@@ -72,86 +84,46 @@ class Structure(StructureBase):
     def __repr__(self) -> str:
         return "<carvelle.Structure %r %s>" % (self.name, "ended" if self.closed else "open")
 
-    # ------------------------------------------------------------ batches
-
-    def boxes(self, corners: Any, *, layer: Any = 0, boxtype: Any = 0, elflags: Any = 0, plex: Any = 0) -> None:
-        """BOX elements from an (N, 4) integer array of x1, y1, x2, y2."""
-        data = _arrays.rows(corners, 4, "corners")
-        n = len(data)
-        self._write_boxes(data, _arrays.column(layer, n, "w16", "layer"), _arrays.column(boxtype, n, "w16", "boxtype"),
-                          _arrays.column(elflags, n, "w16", "elflags"), _arrays.column(plex, n, "i32", "plex"))
-
-    def boundaries(self, vertices: Any, offsets: Any, *, layer: Any = 0, datatype: Any = 0, elflags: Any = 0,
-                   plex: Any = 0) -> None:
-        """BOUNDARY elements: polygon i has the vertices offsets[i] to
-        offsets[i + 1] of the (M, 2) array vertices."""
-        points, starts = _arrays.ragged(vertices, offsets, _BOUNDARY_MOST + 1, "vertices")
-        n = len(starts) - 1
-        self._write_boundaries(points, starts, _arrays.column(layer, n, "w16", "layer"),
-                               _arrays.column(datatype, n, "w16", "datatype"),
-                               _arrays.column(elflags, n, "w16", "elflags"), _arrays.column(plex, n, "i32", "plex"))
-
-    def paths(self, vertices: Any, offsets: Any, *, width: Any = 0, layer: Any = 0, datatype: Any = 0,
-              pathtype: Any = 0, elflags: Any = 0, plex: Any = 0) -> None:
-        """PATH elements: path i has the vertices offsets[i] to offsets[i + 1]."""
-        points, starts = _arrays.ragged(vertices, offsets, _PATH_MOST, "vertices")
-        n = len(starts) - 1
-        self._write_paths(points, starts, _arrays.column(width, n, "i32", "width"),
-                          _arrays.column(layer, n, "w16", "layer"), _arrays.column(datatype, n, "w16", "datatype"),
-                          _arrays.column(pathtype, n, "w16", "pathtype"),
-                          _arrays.column(elflags, n, "w16", "elflags"), _arrays.column(plex, n, "i32", "plex"))
-
-    def srefs(self, sname: Any, positions: Any, *, strans: Any = 0, mag: Any = 1.0, angle: Any = 0.0,
-              elflags: Any = 0, plex: Any = 0) -> None:
-        """SREF elements placing sname at each row of an (N, 2) array."""
-        name = _values.text_bytes(sname, "sname")
-        if name is None:
-            raise TypeError("sname must be str or bytes, not None")
-        data = _arrays.rows(positions, 2, "positions")
-        n = len(data)
-        self._write_srefs(name, data, _arrays.column(strans, n, "w16", "strans"), _arrays.column(mag, n, "f64", "mag"),
-                          _arrays.column(angle, n, "f64", "angle"), _arrays.column(elflags, n, "w16", "elflags"),
-                          _arrays.column(plex, n, "i32", "plex"))
-
-    def texts(self, positions: Any, strings: Sequence[Any], *, layer: Any = 0, texttype: Any = 0,
-              presentation: Any = 0, pathtype: Any = 0, width: Any = 0, strans: Any = 0, mag: Any = 1.0,
-              angle: Any = 0.0, elflags: Any = 0, plex: Any = 0) -> None:
-        """TEXT elements: strings[i] at row i of an (N, 2) array."""
-        data = _arrays.rows(positions, 2, "positions")
-        n = len(data)
-        self._write_texts(data, _arrays.strings(strings, n, "strings"), _arrays.column(layer, n, "w16", "layer"),
-                          _arrays.column(texttype, n, "w16", "texttype"),
-                          _arrays.column(presentation, n, "w16", "presentation"),
-                          _arrays.column(pathtype, n, "w16", "pathtype"), _arrays.column(width, n, "i32", "width"),
-                          _arrays.column(strans, n, "w16", "strans"), _arrays.column(mag, n, "f64", "mag"),
-                          _arrays.column(angle, n, "f64", "angle"), _arrays.column(elflags, n, "w16", "elflags"),
-                          _arrays.column(plex, n, "i32", "plex"))
-
 
 class Library:
     """One GDSII file being written (GDS_BeginLib ... GDS_EndLib).
 
-    Units: Library(path, unit=1e-6, precision=1e-9) in metres, as gdspy and
-    gdstk take them, or Library(path, user_unit=1e-3, meter_unit=1e-9) as
-    the UNITS record holds them (the default); the two forms cannot be mixed.
+    Units, by keyword only: Library(path, unit=1e-6, precision=1e-9) in
+    metres, as gdspy and gdstk take them, or Library(path, user_unit=1e-3,
+    meter_unit=1e-9) as the UNITS record holds them (the default); the two
+    forms cannot be mixed. Each must be finite and greater than 0.
 
     The file is begun at construction. Use it as a context manager or call
     close(); dropping the last reference to it also ends it. Ending ends an
-    open structure first; when an exception is on its way out of the with
-    block, errors from ending are not raised over it.
+    open structure first. When an exception leaves the with block (or
+    ending fails), nothing is left under the file's name: the file is
+    removed, or with keep_incomplete=True renamed to NAME.incomplete; the
+    exception on its way out is never replaced by an error from ending.
+
+    A Library opened on the file that a live Library of this process is
+    still writing ends that one first, with a RuntimeWarning: the file then
+    holds the new run alone.
     """
 
-    def __init__(self, path: PathName, user_unit: Optional[float] = None, meter_unit: Optional[float] = None, *,
-                 unit: Optional[float] = None, precision: Optional[float] = None) -> None:
+    def __init__(self, path: PathName, *, user_unit: Optional[float] = None, meter_unit: Optional[float] = None,
+                 unit: Optional[float] = None, precision: Optional[float] = None,
+                 keep_incomplete: bool = False) -> None:
         self.units = Units.from_arguments(user_unit, meter_unit, unit, precision)
         self.path = path
+        self.keep_incomplete = keep_incomplete
+        self._graph: Dict[bytes, Set[bytes]] = {}
+        self._open_name = b""
+        self._file: Optional[Tuple[int, int]] = None
         name = file_name_bytes(path)
+        self._name = name
+        _end_earlier_writer_of(name)
         try:
             self._writer = Writer(name, self.units.user_unit, self.units.meter_unit)
         except Error as error:
             if error.code == Result.GDS_ERR_OPEN:
                 error.detail = why_not_writable(name)
             raise
+        self._file = _register(name, self)
 
     @property
     def closed(self) -> bool:
@@ -163,9 +135,23 @@ class Library:
         return self._writer.handle
 
     def structure(self, name: Union[str, bytes]) -> Structure:
-        """Begins the structure name (str or bytes) and returns it; use it as
-        a context manager or call its end()."""
-        serial = self._writer.begin_structure(_values.text_bytes(name, "name"))
+        """Begins the structure name (str or bytes, not empty, at most 65,530
+        bytes) and returns it; use it as a context manager or call its end()."""
+        data = _values.text_bytes(name, "name")
+        if data is None:
+            raise TypeError("name must be str or bytes, not None")
+        if not data:
+            raise ValueError("a structure name must not be empty")
+        if len(data) > NAME_MOST:
+            raise ValueError("the structure name is %d bytes; a name holds at most 65,530" % len(data))
+        if self.closed:
+            raise Error(Result.GDS_ERR_STOPPED, "GDS_BeginStructure",
+                        detail="the library %s is closed" % shown(self._name))
+        if self._writer.open_serial:
+            raise Error(Result.GDS_ERR_STRUCT_OPEN, "GDS_BeginStructure",
+                        detail="structure %s is open; end it first" % shown(self._open_name))
+        serial = self._writer.begin_structure(data)
+        self._open_name = data
         return Structure(self._writer, serial, name, self)
 
     def undefined_structures(self) -> List[str]:
@@ -178,11 +164,14 @@ class Library:
         """Ends the library: ends the open structure if there is one, writes
         ENDLIB and closes the file. The handle is released whatever the
         result; a second close does nothing. Raises Error for a failed
-        write, and warns (UndefinedStructureWarning) about structures that
-        are referenced but never defined."""
-        self._end(raising=True)
+        write (the file is then treated as incomplete), and warns
+        (UndefinedStructureWarning) about structures that are referenced
+        but never defined."""
+        self._end(complete=True)
 
-    def _end(self, raising: bool) -> None:
+    def _end(self, complete: bool) -> None:
+        """Ends the file; raises the first error from ending only when the
+        run is complete (no exception is on its way out)."""
         writer: Optional[Writer] = getattr(self, "_writer", None)  # None when __init__ failed
         if writer is None or writer.handle is None:
             return
@@ -196,25 +185,88 @@ class Library:
             writer.end_library()
         except Error as error:
             first = first or error
+        _unregister(self._file, self)
+        if not complete or first is not None:
+            self._set_aside()
         missing = self.undefined_structures()
-        if missing:
+        if missing and complete:
             warnings.warn("%s: structures referenced but never defined: %s"
                           % (os.fsdecode(self.path), ", ".join(missing)), UndefinedStructureWarning, stacklevel=3)
-        if raising and first is not None:
+        if complete and first is not None:
             raise first
+
+    def _set_aside(self) -> None:
+        """Removes the unfinished file from its name (to NAME.incomplete when
+        asked): only a regular file that is still the one this run wrote."""
+        if self._file is None or _file_key(self._name) != self._file:
+            return
+        try:
+            if self.keep_incomplete:
+                os.replace(self._name, self._name + b".incomplete")
+            else:
+                os.remove(self._name)
+        except OSError as error:
+            warnings.warn("%s: the incomplete file stays under its name: %s" % (os.fsdecode(self.path), error),
+                          RuntimeWarning, stacklevel=4)
 
     def __enter__(self) -> "Library":
         return self
 
     def __exit__(self, kind: Optional[Type[BaseException]], value: Optional[BaseException],
                  traceback: Optional[TracebackType]) -> None:
-        self._end(raising=kind is None)
+        self._end(complete=kind is None)
 
     def __del__(self) -> None:
         try:
-            self._end(raising=False)
+            self._end(complete=True)
         except Exception:
             pass
 
     def __repr__(self) -> str:
         return "<carvelle.Library %r %s>" % (self.path, "closed" if self.closed else "open")
+
+
+# ------------------------------------------------ one live writer per file
+
+_live: Dict[Tuple[int, int], "weakref.ref[Library]"] = {}
+_live_lock = threading.Lock()
+
+
+def _file_key(name: bytes) -> Optional[Tuple[int, int]]:
+    """(device, inode) of a regular file; None for anything else."""
+    try:
+        found = os.stat(name)
+    except (OSError, ValueError):
+        return None
+    return (found.st_dev, found.st_ino) if stat.S_ISREG(found.st_mode) else None
+
+
+def _register(name: bytes, library: Library) -> Optional[Tuple[int, int]]:
+    key = _file_key(name)
+    if key is not None:
+        with _live_lock:
+            _live[key] = weakref.ref(library)
+    return key
+
+
+def _unregister(key: Optional[Tuple[int, int]], library: Library) -> None:
+    with _live_lock:
+        if key is not None and key in _live and _live[key]() in (library, None):
+            del _live[key]
+
+
+def _end_earlier_writer_of(name: bytes) -> None:
+    """Ends a live Library writing the file at name: its later flushes would
+    land in the new file."""
+    key = _file_key(name)
+    with _live_lock:
+        earlier = _live.get(key) if key is not None else None
+    library = earlier() if earlier is not None else None
+    if library is None or library.closed:
+        return
+    warnings.warn("%s: a Library of this process was still writing this file; it is ended first"
+                  % os.fsdecode(library.path), RuntimeWarning, stacklevel=3)
+    try:
+        library._end(complete=True)
+    except Error:
+        pass  # the new run truncates the file anyway

@@ -11,20 +11,17 @@ zero.
 """
 
 import math
-from typing import TYPE_CHECKING, Any, Optional, Sequence, Tuple
+from typing import Any, Iterable, Optional, Tuple, cast
 
 from . import _values
-
-if TYPE_CHECKING:
-    from ._library import Structure
 
 
 class Units:
     """The units of one library; see the module text."""
 
     def __init__(self, user_unit: float, meter_unit: float) -> None:
-        self.user_unit = _values.real(user_unit, "user_unit")
-        self.meter_unit = _values.real(meter_unit, "meter_unit")
+        self.user_unit = _positive(user_unit, "user_unit")
+        self.meter_unit = _positive(meter_unit, "meter_unit")
 
     @classmethod
     def from_arguments(cls, user_unit: Optional[float], meter_unit: Optional[float], unit: Optional[float],
@@ -34,10 +31,8 @@ class Units:
         if user_unit is not None or meter_unit is not None:
             raise TypeError("give unit and precision (metres, as gdspy) or user_unit and meter_unit "
                             "(as the UNITS record), not both")
-        unit = 1e-6 if unit is None else _values.real(unit, "unit")
-        precision = 1e-9 if precision is None else _values.real(precision, "precision")
-        if not (unit > 0 and precision > 0 and math.isfinite(unit) and math.isfinite(precision)):
-            raise ValueError("unit and precision must be positive and finite")
+        unit = 1e-6 if unit is None else _positive(unit, "unit")
+        precision = 1e-9 if precision is None else _positive(precision, "precision")
         return cls(precision / unit, precision)
 
     @property
@@ -60,6 +55,14 @@ class Units:
 
     def __repr__(self) -> str:
         return "Units(user_unit=%r, meter_unit=%r)" % (self.user_unit, self.meter_unit)
+
+
+def _positive(value: object, what: str) -> float:
+    """A unit: finite and greater than 0 (checked before the file is made)."""
+    number = _values.real(value, what)
+    if not (number > 0 and math.isfinite(number)):
+        raise ValueError("%s=%r: a unit must be finite and greater than 0" % (what, value))
+    return number
 
 
 def round_half_away(value: float) -> int:
@@ -96,90 +99,31 @@ def array_to_database(values: Any, scale: float, what: str) -> Any:
     return rounded.astype(np.int32)
 
 
-class UserUnitView:
-    """The element writers of a Structure taking coordinates, widths and radii
-    in user units (any real number), rounded to database units."""
+def user_pair(point: object, what: str, scale: float) -> Tuple[int, int]:
+    """An (x, y) corner in user units, in database units."""
+    try:
+        coordinates: Tuple[object, ...] = tuple(cast(Iterable[object], point))
+    except TypeError:
+        coordinates = ()
+    if len(coordinates) != 2:
+        raise TypeError("%s must be an (x, y) pair" % what)
+    return to_database(coordinates[0], scale, what + ".x"), to_database(coordinates[1], scale, what + ".y")
 
-    def __init__(self, structure: "Structure", scale: float) -> None:
-        self._structure = structure
-        self.scale = scale
 
-    def _d(self, value: object, what: str) -> int:
-        return to_database(value, self.scale, what)
+def user_columns(points: Any, ys: Any, scale: float) -> _values.Columns:
+    """The two int32 columns of the point arguments, given in user units."""
+    if ys is not None:
+        return _values.int32_columns(_user_column(points, scale, "xs"), _user_column(ys, scale, "ys"))
+    if _values.is_numpy(points):
+        return _values.int32_columns(array_to_database(points, scale, "points"))
+    if isinstance(points, (str, bytes)):
+        raise TypeError("points must be a sequence of (x, y) pairs")
+    return _values.int32_columns([user_pair(p, "points", scale) for p in points])
 
-    def _points(self, points: Any, ys: Any) -> Tuple[Any, Any]:
-        if ys is not None:
-            return self._column(points, "xs"), self._column(ys, "ys")
-        if _values.is_numpy(points):
-            return array_to_database(points, self.scale, "points"), None
-        return [(self._d(p[0], "x"), self._d(p[1], "y")) for p in points], None
 
-    def _column(self, values: Any, what: str) -> Any:
-        if _values.is_numpy(values):
-            return array_to_database(values, self.scale, what)
-        return [self._d(value, what) for value in values]
-
-    def boundary(self, points: Any, ys: Any = None, **options: Any) -> None:
-        self._structure.boundary(*self._points(points, ys), **options)
-
-    def box(self, x1: float, y1: float, x2: float, y2: float, **options: Any) -> None:
-        d = self._d
-        self._structure.box(d(x1, "x1"), d(y1, "y1"), d(x2, "x2"), d(y2, "y2"), **options)
-
-    def box_wh(self, x: float, y: float, w: float, h: float, **options: Any) -> None:
-        d = self._d
-        self._structure.box_wh(d(x, "x"), d(y, "y"), d(w, "w"), d(h, "h"), **options)
-
-    def square(self, x: float, y: float, side: float, **options: Any) -> None:
-        self._structure.square(self._d(x, "x"), self._d(y, "y"), self._d(side, "side"), **options)
-
-    def path(self, points: Any, ys: Any = None, *, width: float = 0, **options: Any) -> None:
-        self._structure.path(*self._points(points, ys), width=self._d(width, "width"), **options)
-
-    def circle(self, cx: float, cy: float, radius: float, count: int, **options: Any) -> None:
-        d = self._d
-        self._structure.circle(d(cx, "cx"), d(cy, "cy"), d(radius, "radius"), count, **options)
-
-    def arc(self, cx: float, cy: float, radius: float, start_angle: float, end_angle: float, count: int, *,
-            width: float = 0, **options: Any) -> None:
-        d = self._d
-        self._structure.arc(d(cx, "cx"), d(cy, "cy"), d(radius, "radius"), start_angle, end_angle, count,
-                            width=d(width, "width"), **options)
-
-    def sector(self, cx: float, cy: float, radius: float, start_angle: float, end_angle: float, count: int,
-               **options: Any) -> None:
-        d = self._d
-        self._structure.sector(d(cx, "cx"), d(cy, "cy"), d(radius, "radius"), start_angle, end_angle, count,
-                               **options)
-
-    def text(self, x: float, y: float, text: Any, *, width: float = 0, **options: Any) -> None:
-        self._structure.text(self._d(x, "x"), self._d(y, "y"), text, width=self._d(width, "width"), **options)
-
-    def sref(self, sname: Any, x: float, y: float, **options: Any) -> None:
-        self._structure.sref(sname, self._d(x, "x"), self._d(y, "y"), **options)
-
-    def aref(self, sname: Any, origin: Sequence[float], col_corner: Sequence[float], row_corner: Sequence[float],
-             cols: int, rows: int, **options: Any) -> None:
-        corners = [(self._d(p[0], what + ".x"), self._d(p[1], what + ".y"))
-                   for p, what in ((origin, "origin"), (col_corner, "col_corner"), (row_corner, "row_corner"))]
-        self._structure.aref(sname, corners[0], corners[1], corners[2], cols, rows, **options)
-
-    def node(self, points: Any, ys: Any = None, **options: Any) -> None:
-        self._structure.node(*self._points(points, ys), **options)
-
-    def boxes(self, corners: Any, **options: Any) -> None:
-        self._structure.boxes(array_to_database(corners, self.scale, "corners"), **options)
-
-    def boundaries(self, vertices: Any, offsets: Any, **options: Any) -> None:
-        self._structure.boundaries(array_to_database(vertices, self.scale, "vertices"), offsets, **options)
-
-    def paths(self, vertices: Any, offsets: Any, *, width: Any = 0, **options: Any) -> None:
-        self._structure.paths(array_to_database(vertices, self.scale, "vertices"), offsets,
-                              width=array_to_database(width, self.scale, "width"), **options)
-
-    def srefs(self, sname: Any, positions: Any, **options: Any) -> None:
-        self._structure.srefs(sname, array_to_database(positions, self.scale, "positions"), **options)
-
-    def texts(self, positions: Any, strings: Sequence[Any], *, width: Any = 0, **options: Any) -> None:
-        self._structure.texts(array_to_database(positions, self.scale, "positions"), strings,
-                              width=array_to_database(width, self.scale, "width"), **options)
+def _user_column(values: Any, scale: float, what: str) -> Any:
+    if _values.is_numpy(values):
+        return array_to_database(values, scale, what)
+    if isinstance(values, (str, bytes)):
+        raise TypeError("%s must be a sequence of numbers" % what)
+    return [to_database(value, scale, what) for value in values]

@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <cstdint>
+#include <fstream>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -255,8 +257,25 @@ TEST(CarvelleHpp, ScopesEndTheStructureAndLibraryWhenAnExceptionLeaves) {
             throw std::logic_error("boom");
         },
         std::logic_error);
+    EXPECT_FALSE(std::ifstream(path).good()) << "an unwound library leaves no file under its name";
+    // A library begun while an exception is already in flight (in a
+    // destructor) ends normally.
+    struct Writes {
+        std::string path;
+        ~Writes() {
+            carvelle::Library lib;
+            int32_t begun = lib.try_open(path);
+            lib.try_structure("D", begun);
+        }
+    };
+    EXPECT_THROW(
+        {
+            Writes writes{path};
+            throw std::logic_error("boom");
+        },
+        std::logic_error);
     using namespace gdstest;
-    EXPECT_EQ(tailTypes(readFile(path), 3), (std::vector<uint8_t>{ENDEL, ENDSTR, ENDLIB}));
+    EXPECT_EQ(tailTypes(readFile(path), 2), (std::vector<uint8_t>{ENDSTR, ENDLIB}));
 
     // A structure begun without a scope is ended by ~Library too.
     {
@@ -403,3 +422,57 @@ TEST(CarvelleHpp, BitWordsReachTheFileAsTheirSixteenBits) {
 }
 
 }  // namespace
+
+TEST(CarvelleHpp, GuardsRefuseWhatReadersRejectWithoutWriting) {
+    gdstest::TempDir dir;
+    const std::string path = dir.file("g.gds");
+    const double nan = std::nan(""), inf = HUGE_VAL;
+    const std::string longest(65530, 'N');
+    auto build = [&](bool refused) {
+        carvelle::Library lib(path);
+        auto s = lib.structure("G");
+        lib.sref("LEAF", 0, 0, 0, 1e-3, 359.0);
+        lib.aref("LEAF", {0, 0}, {1, 0}, {0, 1}, 32767, 1);
+        if (!refused) return;
+        const struct {
+            int32_t got, code;
+        } cases[] = {
+            {lib.try_sref("LEAF", 0, 0, 0, 0.0), GDS_ERR_RANGE},
+            {lib.try_sref("LEAF", 0, 0, 0, -1.0), GDS_ERR_RANGE},
+            {lib.try_sref("LEAF", 0, 0, 0, nan), GDS_ERR_RANGE},
+            {lib.try_sref("LEAF", 0, 0, 0, 1.0, inf), GDS_ERR_RANGE},
+            {lib.try_text(0, 0, "t", 0, 0, 0, 0, 0, 0, nan), GDS_ERR_RANGE},
+            {lib.try_text(0, 0, "t", 0, 0, 0, 0, 0, 0, 1.0, nan), GDS_ERR_RANGE},
+            {lib.try_aref("LEAF", {0, 0}, {1, 0}, {0, 1}, 0, 1), GDS_ERR_RANGE},
+            {lib.try_aref("LEAF", {0, 0}, {1, 0}, {0, 1}, 1, -1), GDS_ERR_RANGE},
+            {lib.try_aref("LEAF", {0, 0}, {1, 0}, {0, 1}, 1, 1, 0, -0.0), GDS_ERR_RANGE},
+            {lib.try_aref("LEAF", {0, 0}, {1, 0}, {0, 1}, 1, 1, 0, 1.0, -inf), GDS_ERR_RANGE},
+            {lib.try_sref("G", 0, 0), GDS_ERR_STRUCT_OPEN},
+            {lib.try_aref(std::string("G"), {0, 0}, {1, 0}, {0, 1}, 1, 1), GDS_ERR_STRUCT_OPEN},
+            {s.try_end(), GDS_OK},
+            {lib.try_begin_structure(""), GDS_ERR_RANGE},
+            {lib.try_begin_structure(longest + "N"), GDS_ERR_RANGE},
+            {lib.try_begin_structure(nullptr), GDS_ERR_RANGE},
+        };
+        for (const auto& c : cases) EXPECT_EQ(c.got, c.code);
+        EXPECT_EQ(errorOf([&] { lib.structure(""); }).code(), GDS_ERR_RANGE);
+        int32_t begun = -1;
+        EXPECT_TRUE(lib.try_structure(longest, begun).is_open());  // the longest name fits
+        EXPECT_EQ(begun, GDS_OK);
+    };
+    build(false);
+    Bytes expected = maskTimestamps(readFile(path));
+    build(true);
+    const Bytes refused = maskTimestamps(readFile(path));
+    // The refused calls wrote nothing: the file differs by the longest name's structure alone.
+    ASSERT_GT(refused.size(), expected.size());
+    EXPECT_EQ(Bytes(refused.begin(), refused.begin() + static_cast<std::ptrdiff_t>(expected.size()) - 4),
+              Bytes(expected.begin(), expected.end() - 4));
+
+    for (const double unit : {0.0, -1e-3, nan, inf}) {
+        carvelle::Library lib;
+        EXPECT_EQ(lib.try_open(dir.file("u.gds"), unit, 1e-9), GDS_ERR_RANGE);
+        EXPECT_EQ(lib.try_open(dir.file("u.gds"), 1e-3, unit), GDS_ERR_RANGE);
+        EXPECT_FALSE(std::ifstream(dir.file("u.gds")).good());
+    }
+}

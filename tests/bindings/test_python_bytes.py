@@ -75,7 +75,7 @@ def test_point_forms_are_equivalent(reference, in_tmp):
     """Pairs, tuples from a generator and two sequences give the same file."""
     expected = masked(reference("every"))
     ring = ((x, y) for x, y in zip((0, 100, 100, 0), (0, 0, 50, 50)))
-    with carvelle.Library("out.gds", 0.5, 2.5e-10) as lib:
+    with carvelle.Library("out.gds", user_unit=0.5, meter_unit=2.5e-10) as lib:
         write_every(lib, boundary_points=list(ring))
     assert masked((in_tmp / "out.gds").read_bytes()) == expected
 

@@ -35,7 +35,7 @@ def test_int32_columns_are_passed_without_a_copy():
 def test_array_forms_match_c(reference, in_tmp, make):
     expected = masked(reference("every"))
     ring = make([(0, 0), (100, 0), (100, 50), (0, 50)])
-    with carvelle.Library("out.gds", 0.5, 2.5e-10) as lib:
+    with carvelle.Library("out.gds", user_unit=0.5, meter_unit=2.5e-10) as lib:
         write_every(lib, boundary_points=ring)
     assert masked((in_tmp / "out.gds").read_bytes()) == expected
 

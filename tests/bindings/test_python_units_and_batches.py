@@ -83,7 +83,7 @@ class TestBatches:
                     b.boxes(corners, layer=[1, 0xFFFF], boxtype=3)
                     b.boundaries(vertices, offsets, layer=2, datatype=[5, 6], plex=[7, -1])
                     b.paths(vertices, np.array(offsets), width=[10, 20], layer=4, pathtype=[0, 2])
-                    b.srefs("B", positions, mag=[1.5, 2.0], angle=90.0, strans=0x8000)
+                    b.srefs("LEAF", positions, mag=[1.5, 2.0], angle=90.0, strans=0x8000)
                     b.texts(positions, ["one", b"two"], layer=[5, 6], texttype=7, width=[1, 2])
                 else:
                     for corner, layer in zip(corners.tolist(), [1, 0xFFFF]):
@@ -93,7 +93,7 @@ class TestBatches:
                     for (start, end), width, pathtype in zip([(0, 3), (3, 7)], [10, 20], [0, 2]):
                         b.path(vertices[start:end].tolist(), width=width, layer=4, pathtype=pathtype)
                     for (x, y), mag in zip(positions.tolist(), [1.5, 2.0]):
-                        b.sref("B", x, y, mag=mag, angle=90.0, strans=0x8000)
+                        b.sref("LEAF", x, y, mag=mag, angle=90.0, strans=0x8000)
                     for (x, y), text, layer, width in zip(positions.tolist(), ["one", b"two"], [5, 6], [1, 2]):
                         b.text(x, y, text, layer=layer, texttype=7, width=width)
             return masked((in_tmp / "b.gds").read_bytes())
@@ -151,8 +151,10 @@ def test_structures_referenced_but_never_defined_are_reported(in_tmp):
         lib.close()
     with warnings.catch_warnings():
         warnings.simplefilter("error")
-        with carvelle.Library("ok.gds") as lib, lib.structure("A") as a:
-            a.sref("A", 0, 0)
+        with carvelle.Library("ok.gds") as lib:
+            lib.structure("B").end()
+            with lib.structure("A") as a:
+                a.sref("B", 0, 0)
 
 
 FIFO_READER = r"""
@@ -164,20 +166,31 @@ reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)   # so that the library's op
 lib = carvelle.Library(fifo)
 os.set_blocking(reader, True)
 
+opened = []
+
 def write():
     with lib, lib.structure("G") as g:
+        opened.append(g)
         g.boxes(np.zeros((100000, 4), dtype=np.int32))
 
 thread = threading.Thread(target=write)
 thread.start()
-total = 0
+total, refused = 0, "unknown"
 while True:   # needs the GIL while the batch blocks on the full pipe
     chunk = os.read(reader, 1 << 20)
     if not chunk:
         break
+    if not total:   # the first bytes come from the batch: it is busy, on both backends
+        refused = "yes"
+        for call in (lambda: opened[0].box(0, 0, 1, 1), lib.close):
+            try:
+                call()
+                refused = "no"
+            except RuntimeError:
+                pass
     total += len(chunk)
 thread.join()
-print(total)
+print(total, refused)
 """
 
 
@@ -185,10 +198,12 @@ print(total)
 def test_a_batch_lets_other_threads_run_while_it_writes(tmp_path):
     """The batch writes into a pipe that this process's main thread reads:
     were the GIL held while the batch writes, nobody would read and the
-    child would hang."""
+    child would hang. Meanwhile an element call and close are refused."""
     fifo = tmp_path / "pipe.gds"
     os.mkfifo(fifo)
     result = subprocess.run([sys.executable, "-c", FIFO_READER, str(fifo)], capture_output=True, text=True,
                             timeout=100, env=os.environ)
     assert result.returncode == 0, result.stderr
-    assert int(result.stdout) > 100000 * 44
+    total, refused = result.stdout.split()
+    assert int(total) > 100000 * 44
+    assert refused == "yes"

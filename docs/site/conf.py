@@ -1,0 +1,115 @@
+# SPDX-License-Identifier: MIT
+# The documentation site: MyST pages, the Python reference by autodoc from the
+# package built in the build tree, the C reference by breathe from Doxygen's
+# XML. Built offline: no intersphinx, no fonts or scripts from a CDN.
+import os
+import re
+import sys
+
+from sphinx.util import logging
+
+root = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+
+project = "Carvelle"
+author = "The Carvelle developers"
+copyright = "The Carvelle developers, MIT license"
+with open(os.path.join(root, "VERSION"), encoding="ascii") as version_file:
+    release = version = version_file.read().strip()
+
+extensions = ["myst_parser", "sphinx.ext.autodoc"]
+
+# The build tree's package (CARVELLE_PYTHON_PATH) is imported by autodoc.
+python_path = os.environ.get("CARVELLE_PYTHON_PATH")
+if python_path:
+    sys.path.insert(0, python_path)
+
+# Doxygen's XML of gds_api.h (CARVELLE_DOXYGEN_XML), read by breathe.
+doxygen_xml = os.environ.get("CARVELLE_DOXYGEN_XML")
+if doxygen_xml:
+    extensions.append("breathe")
+    breathe_projects = {"carvelle": doxygen_xml}
+    breathe_default_project = "carvelle"
+    breathe_domain_by_extension = {"h": "c"}
+    breathe_show_include = True
+
+source_suffix = {".md": "markdown"}
+root_doc = "index"
+exclude_patterns = ["_build"]
+myst_enable_extensions = ["colon_fence", "deflist"]
+myst_heading_anchors = 3
+# Options, file names and code in running text keep their -- and ... as typed.
+smartquotes = False
+
+nitpicky = True
+# Types of other projects, whose references would need intersphinx (online).
+nitpick_ignore_regex = [
+    ("py:(class|obj|exc|data)", r"(numpy|np|typing|collections|concurrent|os|pathlib|distributed)\..*"),
+    ("py:(class|obj)", r"(Any|Optional|Union|Sequence|Iterable|List|Tuple|Dict|Callable|Type|PathName|ArrayLike)"),
+    ("py:(class|obj|exc)", r"(int|float|str|bytes|bool|object|None|NoneType|BaseException|Exception|ValueError"
+                           r"|TypeError|OverflowError|UserWarning|RuntimeError|OSError)"),
+    ("c:identifier", r"(int16_t|int32_t|uint16_t|size_t|GdsLibrary)"),
+    # The package's private modules (a backend's base classes).
+    ("py:(class|obj)", r"carvelle\._.*"),
+]
+templates_path = []
+html_theme = "furo"
+html_title = "Carvelle %s" % release
+html_static_path = []
+html_show_sourcelink = False
+html_copy_source = False
+html_last_updated_fmt = None
+# furo takes its fonts from the system; nothing is fetched at build or read time.
+html_theme_options = {"navigation_with_keys": True}
+
+# What scripts/build-site makes before Sphinx runs: each example's file and
+# picture, the tools' manual pages as Markdown. A picture or a directive
+# names the folder @GENERATED@, which becomes its path from the page.
+generated = os.environ.get("CARVELLE_DOCS_GENERATED", os.path.join(root, "build", "docs", "generated"))
+
+
+def substitute_generated(app, docname, source):
+    folder = os.path.relpath(generated, os.path.dirname(app.env.doc2path(docname)))
+    # Only in a picture's or a directive's path: the text may name the token.
+    source[0] = re.sub(r"(\]\(|\}\s+)@GENERATED@", lambda m: m.group(1) + folder.replace(os.sep, "/"), source[0])
+
+
+# The package's docstrings are plain text, as help() shows them: keep them so
+# (reST's inline markup escaped, `name` as code, indented runs as literal
+# blocks), whatever characters they hold.
+def plain_docstring(app, what, name, obj, options, lines):
+    out, literal = [], False
+    for line in lines:
+        indented = line.startswith("    ") and line.strip()
+        if indented and not literal:
+            out += ([""] if out and out[-1].strip() else []) + ["::", ""]
+            literal = True
+        elif literal and line.strip() and not indented:
+            out.append("")
+            literal = False
+        out.append(line if literal else escape_inline(line))
+    lines[:] = out
+
+
+def escape_inline(line):
+    parts = re.split(r"(`+[^`]+`+)", line)
+    return "".join("``%s``" % part.strip("`") if part.startswith("`")
+                   else re.sub(r"([\\*|_`])", r"\\\1", part) for part in parts)
+
+
+# Every public name of the package (its __all__) has its entry in
+# python-api.md: a name added to the package and not to the reference fails
+# the build.
+def check_python_reference(app):
+    if not python_path:
+        return
+    import carvelle
+    with open(os.path.join(app.srcdir, "python-api.md"), encoding="utf-8") as page:
+        documented = set(re.findall(r"^\.\. auto\w+:: carvelle\.(\w+)", page.read(), re.M))
+    for name in sorted(set(carvelle.__all__) - documented - {"__version__"}):
+        logging.getLogger(__name__).warning("python-api.md does not document carvelle.%s", name)
+
+
+def setup(app):
+    app.connect("source-read", substitute_generated)
+    app.connect("autodoc-process-docstring", plain_docstring)
+    app.connect("builder-inited", check_python_reference)

@@ -1,0 +1,148 @@
+# SPDX-License-Identifier: MIT
+"""References as gdstk and gdspy users write them, for a Structure and its
+user-unit view: the target is a name or a Structure, x_reflection=True sets
+the mirror bit, arrays go by columns, rows and spacing beside the three
+points. A reference to the structure itself, or one that would close a
+cycle among the structures written so far, is refused before anything is
+written (KLayout refuses such a file whole); the graph of names is walked
+only the first time a structure refers to a given name."""
+
+from typing import TYPE_CHECKING, Any, Dict, List, Optional, Set, Tuple
+
+from . import _units, _values
+
+NAME_MOST = 65530      # the longest text one record holds
+_X_REFLECTION = 0x8000  # the STRANS bit that mirrors about the x axis
+
+if TYPE_CHECKING:
+    from ._compiled import _Base
+else:
+    _Base = object
+
+
+class References(_Base):
+    """sref, aref and srefs above the backend's; see the module text."""
+
+    _name_bytes: bytes
+    _graph: Dict[bytes, Set[bytes]]   # structure -> the names it refers to, for the whole library
+    _refers: Set[bytes]               # the names this structure refers to (shared with its user view)
+    _known: Dict[Any, bytes]          # sname as the caller gave it -> its checked name
+
+    def _target(self, sname: Any) -> bytes:
+        name = sname._name_bytes if isinstance(sname, References) else _values.text_bytes(sname, "sname")
+        if name is None:
+            raise TypeError("sname must be str, bytes or a Structure, not None")
+        return name if name in self._refers else self._check_target(name)
+
+    def _check_target(self, name: bytes) -> bytes:
+        own = self._name_bytes
+        if not name:
+            raise ValueError("sname must not be empty")
+        if len(name) > NAME_MOST:
+            raise ValueError("sname is %d bytes; a name holds at most 65,530" % len(name))
+        if name == own:
+            raise ValueError("structure %s cannot refer to itself" % shown(own))
+        cycle = _path_between(self._graph, name, own)
+        if cycle:
+            raise ValueError("a reference from %s to %s would close the cycle %s"
+                             % (shown(own), shown(name), " -> ".join(shown(n) for n in [own] + cycle)))
+        return name
+
+    def _referred(self, name: bytes) -> None:
+        if name not in self._refers:
+            self._refers.add(name)
+            self._graph.setdefault(self._name_bytes, set()).add(name)
+
+    def sref(self, sname: Any, x: Any, y: Any, *, strans: Any = 0, mag: Any = 1.0, angle: Any = 0.0,
+             x_reflection: bool = False, elflags: Any = 0, plex: Any = 0) -> None:
+        """An SREF placing sname (a name or a Structure) at (x, y);
+        x_reflection=True mirrors it about the x axis (STRANS bit 0x8000)."""
+        try:
+            name = self._known[sname]
+        except (KeyError, TypeError):
+            name = self._target(sname)
+        bits = _mirrored(strans) if x_reflection else strans
+        super().sref(name, x, y, strans=bits, mag=mag, angle=angle, elflags=elflags, plex=plex)  # type: ignore[misc]
+        if name not in self._refers:
+            self._referred(name)
+        if type(sname) in (str, bytes):
+            self._known[sname] = name
+
+    def aref(self, sname: Any, origin: Any, col_corner: Any = None, row_corner: Any = None,
+             cols: Optional[int] = None, rows: Optional[int] = None, *, columns: Optional[int] = None,
+             spacing: Any = None, strans: Any = 0, mag: Any = 1.0, angle: Any = 0.0, x_reflection: bool = False,
+             elflags: Any = 0, plex: Any = 0) -> None:
+        """An AREF of sname (a name or a Structure), cols x rows instances:
+        by its three points as the AREF holds them (origin, the corner cols
+        columns away, the corner rows rows away), or by columns=, rows= and
+        spacing=(dx, dy), instance (i, j) at origin + (i * dx, j * dy) in
+        this structure's coordinates."""
+        if columns is not None:
+            if cols is not None:
+                raise TypeError("give cols or columns, not both")
+            cols = columns
+        if spacing is not None:
+            if col_corner is not None or row_corner is not None:
+                raise TypeError("give spacing or the two corners, not both")
+            if cols is None or rows is None:
+                raise TypeError("spacing needs columns and rows")
+            col_corner, row_corner = self._corners(origin, spacing, cols, rows)
+        elif col_corner is None or row_corner is None or cols is None or rows is None:
+            raise TypeError("aref needs col_corner, row_corner, cols and rows, or columns, rows and spacing")
+        name = self._target(sname)
+        super().aref(name, origin, col_corner, row_corner, cols, rows,  # type: ignore[misc]
+                     strans=_mirrored(strans) if x_reflection else strans, mag=mag, angle=angle, elflags=elflags,
+                     plex=plex)
+        self._referred(name)
+
+    def _corners(self, origin: Any, spacing: Any, cols: int, rows: int) -> Tuple[Any, Any]:
+        """The AREF's two corners; in the user door each step is rounded
+        once, so that every pitch is a whole number of database units."""
+        n, m = _values.index_in(cols, 1, 32767, "columns"), _values.index_in(rows, 1, 32767, "rows")
+        scale = self._scale
+        if not scale:
+            (x, y), (dx, dy) = _values.pair(origin, "origin"), _values.pair(spacing, "spacing")
+            return (x + n * dx, y), (x, y + m * dy)
+        (x, y), (dx, dy) = _units.user_pair(origin, "origin", scale), _units.user_pair(spacing, "spacing", scale)
+        return ((x + n * dx) / scale, y / scale), (x / scale, (y + m * dy) / scale)
+
+    def srefs(self, sname: Any, positions: Any, *, strans: Any = 0, mag: Any = 1.0, angle: Any = 0.0,
+              x_reflection: bool = False, elflags: Any = 0, plex: Any = 0) -> None:
+        """SREF elements placing sname (a name or a Structure) at each row of
+        an (N, 2) array."""
+        name = self._target(sname)
+        if x_reflection:
+            import numpy as np
+            strans = np.asarray(strans).astype(np.int64) | _X_REFLECTION if np.ndim(strans) else _mirrored(strans)
+        super().srefs(name, positions, strans=strans, mag=mag, angle=angle,  # type: ignore[misc]
+                      elflags=elflags, plex=plex)
+        self._referred(name)
+
+
+def _mirrored(strans: Any) -> int:
+    return _values.w16(strans, "strans") | _X_REFLECTION
+
+
+def shown(name: bytes) -> str:
+    text = name.decode("utf-8", "surrogateescape")
+    return repr(text if len(text) <= 40 else text[:37] + "...")
+
+
+def _path_between(graph: Dict[bytes, Set[bytes]], start: bytes, goal: bytes) -> List[bytes]:
+    """The names from start to goal along references, empty when goal cannot
+    be reached: a depth-first walk of the names written so far."""
+    came_from: Dict[bytes, bytes] = {start: start}
+    todo = [start]
+    while todo:
+        name = todo.pop()
+        for child in graph.get(name, ()):
+            if child in came_from:
+                continue
+            came_from[child] = name
+            if child == goal:
+                path = [child]
+                while path[-1] != start:
+                    path.append(came_from[path[-1]])
+                return path[::-1]
+            todo.append(child)
+    return []
