@@ -114,3 +114,9 @@ bench-merge:
 # Parallel generation from Python with 1 and 2 workers, the merge beside cp, docs/parallel.png.
 bench-parallel: build
 	/usr/bin/python3 bench/parallel_generation.py --build-dir $(BUILD)
+
+# 5 million random rectangles to .gds.gz beside plain + gzip, igzip and
+# KLayout; table and ratios on stdout, plot in docs/gzip.png.
+.PHONY: bench-gz
+bench-gz: build
+	/usr/bin/python3 bench/gzip_bench.py --build $(BUILD)

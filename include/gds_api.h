@@ -6,7 +6,8 @@
  * with GDS_BeginLib(), filled with structures (GDS_BeginStructure(),
  * GDS_EndStructure()) and their elements, and ended with GDS_EndLib(). Every
  * call appends its records to the file at once; nothing is kept in memory but
- * a 1 MiB output buffer and the names of the structures begun so far.
+ * a 1 MiB output buffer and the names of the structures begun so far (and,
+ * for a name ending in `.gz`, the pieces being compressed: see GDS_BeginLib()).
  *
  * Every function returns a result code: #GDS_OK or one of the GDS_ERR_ codes
  * below; GDS_GetError() gives its message. A call runs all its checks before
@@ -24,7 +25,9 @@
  * below 2^-260 are written as zero, every other double exactly.
  *
  * Threads: a handle must not be used by two threads at once; separate
- * handles may run on separate threads.
+ * handles may run on separate threads. A process that forks while a library
+ * is open must not use that handle in the child (a .gz library's worker
+ * threads do not exist there); the parent goes on as before.
  *
  * Functions, each with its own page: GDS_BeginLib(3), GDS_EndLib(3),
  * GDS_BeginStructure(3), GDS_EndStructure(3), GDS_Boundary(3), GDS_Box(3),
@@ -110,6 +113,15 @@ enum GdsResultCode {
  * opened, so it must be released with GDS_EndLib() whatever this returns,
  * except #GDS_ERR_HANDLE.
  *
+ * A name that ends in `.gz`, in any case, gives a gzip file (one member,
+ * RFC 1952) whose decompressed bytes are exactly those that the same calls
+ * write to a plain file. Worker threads compress it while the calls go on:
+ * as many as the cores available (at most 16), or the number 1 to 16 in the
+ * environment variable CARVELLE_GZIP_THREADS, read here; 1 starts no thread.
+ * Such a library keeps under 50 MiB in memory whatever its size. A
+ * plain name starts no thread. A build without a deflate library refuses a
+ * `.gz` name with #GDS_ERR_OPEN.
+ *
  * @param fileName  path of the file, also written as LIBNAME: at most 65530 bytes.
  * @param userUnit  size of a database unit in user units (0.001 for a user unit of 1000 database units).
  * @param meterUnit size of a database unit in meters (1e-9 for 1 nm).
@@ -117,7 +129,8 @@ enum GdsResultCode {
  * @retval GDS_OK         0: the library is open.
  * @retval GDS_ERR_HANDLE 1: @p outHandle is null or there is no memory; nothing stored.
  * @retval GDS_ERR_RANGE  2: a unit is infinite or of magnitude 2^252 or more; no file created.
- * @retval GDS_ERR_OPEN   3: @p fileName is null, too long or cannot be opened; no file created.
+ * @retval GDS_ERR_OPEN   3: @p fileName is null, too long or cannot be opened, or ends in `.gz` in a
+ *                          build without compression or without memory for it; no file created.
  */
 GDS_API int32_t GDS_BeginLib(const char *fileName, double userUnit, double meterUnit,
                              GdsHandle *outHandle);
@@ -139,7 +152,9 @@ GDS_API int32_t GDS_BeginLib(const char *fileName, double userUnit, double meter
  * @retval GDS_ERR_HANDLE            1: @p handle is null.
  * @retval GDS_ERR_STOPPED           5: the library's GDS_BeginLib() failed; the handle is freed.
  * @retval GDS_ERR_STRUCT_NOT_CLOSED 6: a structure was open; it is ended as above.
- * @retval GDS_ERR_WRITE             18: some write, the flush or the close failed during the library's life.
+ * @retval GDS_ERR_WRITE             18: some write, the flush, the close or (for a `.gz` name) a
+ *                                       compression failed during the library's life. The worker
+ *                                       threads of a `.gz` library are joined in every case.
  */
 GDS_API int32_t GDS_EndLib(GdsHandle handle);
 /** @} */

@@ -57,24 +57,59 @@ native_host() {
 }
 
 # write_host_file OUTPUTS PLATFORM COMMAND...: runs the every-element host
-# through COMMAND and leaves OUTPUTS/PLATFORM.gds. Every platform writes
-# under the name that ctest's platforms.every_element gives, since LIBNAME
-# holds the name as given.
+# through COMMAND and leaves OUTPUTS/PLATFORM.gds, and OUTPUTS/PLATFORM.gds.gz
+# from a second run under a .gz name. Every platform writes under the names
+# that ctest's platforms.every_element and every_element_gz give, since
+# LIBNAME holds the name as given.
 write_host_file() {
   local outputs=$1 platform=$2
   shift 2
-  rm -rf "${outputs:?}/$platform" "$outputs/$platform.gds"
+  rm -rf "${outputs:?}/$platform" "$outputs/$platform.gds" "$outputs/$platform.gds.gz"
   mkdir -p "$outputs/$platform"
-  (cd "$outputs/$platform" && "$@" every_element.gds) &&
-    mv "$outputs/$platform/every_element.gds" "$outputs/$platform.gds" && rmdir "$outputs/$platform"
+  (cd "$outputs/$platform" && "$@" every_element.gds && "$@" every_element.gds.gz) &&
+    mv "$outputs/$platform/every_element.gds" "$outputs/$platform.gds" &&
+    mv "$outputs/$platform/every_element.gds.gz" "$outputs/$platform.gds.gz" && rmdir "$outputs/$platform"
+}
+
+# deflate_root DEBIAN_ARCH DIR: ISA-L and zlib for DEBIAN_ARCH, Debian's
+# multiarch packages unpacked into DIR/deflate-root without installing them
+# (installing would pull the target's libc over the system's). The cross
+# build finds them through CMAKE_FIND_ROOT_PATH and runs with them through
+# its build RPATH. Prints the folder.
+deflate_root() {
+  local arch=$1 dir=$2
+  local into=$dir/deflate-root sudo=""
+  [[ $(id -u) -eq 0 ]] || sudo="sudo"
+  if [[ ! -f $into/.unpacked ]]; then
+    (
+      exec 9>/tmp/carvelle-install-deps.lock
+      flock 9
+      if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+        $sudo dpkg --add-architecture "$arch"
+        $sudo apt-get update -qq
+      fi
+    ) >&2
+    rm -rf "$dir/deflate-debs" "$into"
+    mkdir -p "$dir/deflate-debs" "$into"
+    (cd "$dir/deflate-debs" &&
+      apt-get download -qq "libisal-dev:$arch" "libisal2:$arch" "zlib1g-dev:$arch" "zlib1g:$arch") >&2 2>/dev/null
+    for deb in "$dir"/deflate-debs/*.deb; do dpkg-deb -x "$deb" "$into"; done
+    touch "$into/.unpacked"
+  fi
+  echo "$into"
 }
 
 # same_bytes OUTPUTS PLATFORM...: compares each platform's file with this
-# machine's, record for record, timestamps aside.
+# machine's, record for record, timestamps aside; then the same for their
+# .gds.gz files, decompressed by gzip (which also checks each CRC).
 same_bytes() {
   local outputs=$1
   shift
-  local files=()
-  for platform in "$@"; do files+=("$platform.gds"); done
-  (cd "$outputs" && native/platforms/carvelle_gds_compare "$(uname -m)-linux.gds" "${files[@]}")
+  local files=() packed=() platform
+  for platform in "$(uname -m)-linux" "$@"; do
+    gzip -dc "$outputs/$platform.gds.gz" >"$outputs/$platform.gz.gds" || return 1
+  done
+  for platform in "$@"; do files+=("$platform.gds"); packed+=("$platform.gz.gds"); done
+  (cd "$outputs" && native/platforms/carvelle_gds_compare "$(uname -m)-linux.gds" "${files[@]}" &&
+    native/platforms/carvelle_gds_compare "$(uname -m)-linux.gz.gds" "${packed[@]}")
 }

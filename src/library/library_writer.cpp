@@ -27,6 +27,7 @@ ResultCode LibraryWriter::beginLibrary(const char* fileName, double userUnit, do
     if (measureText(fileName, kMaxTextLength, nameLength) != GDS_OK) return GDS_ERR_OPEN;
     if (!fitsReal8(userUnit) || !fitsReal8(meterUnit)) return GDS_ERR_RANGE;
     if (!openFile(fileName)) return GDS_ERR_OPEN;
+    sink.compressWith(gzip.get());
     libraryOpen = true;
 
     return emit(libraryHeadSize(nameLength), [&](RecordWriter& out) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "gds_test_support.h"
+#include "gunzip.h"
 
 namespace {
 
@@ -122,6 +123,24 @@ TEST(CarvelleHpp, EveryElementWritesTheBytesOfTheCCalls) {
     ASSERT_GT(expected.size(), 500u);
     writeEveryThroughWrapper(path);
     EXPECT_EQ(maskTimestamps(readFile(path)), expected);
+}
+
+// A .gz name is the library's business: the layer passes it through.
+TEST(CarvelleHpp, AGzNameWritesTheSameRecordsCompressed) {
+    gdstest::TempDir dir;
+    writeEveryThroughC(dir.file("out.gds"));
+    writeEveryThroughWrapper(dir.file("out.gds.gz"));
+    Bytes unpacked;
+    ASSERT_TRUE(gdstest::gunzip(readFile(dir.file("out.gds.gz")), unpacked));
+    const auto withoutName = [](const Bytes& file) {
+        Bytes out;
+        for (const auto& r : splitRecords(maskTimestamps(file))) {
+            const Bytes bytes = r.bytes();
+            if (r.type != gdstest::LIBNAME) out.insert(out.end(), bytes.begin(), bytes.end());
+        }
+        return out;
+    };
+    EXPECT_EQ(withoutName(unpacked), withoutName(readFile(dir.file("out.gds"))));
 }
 
 TEST(CarvelleHpp, DefaultsAndTryFormsWriteTheBytesOfTheCCalls) {

@@ -34,6 +34,7 @@
 
 #include "gds_api.h"
 #include "gds_test_support.h"
+#include "gunzip.h"
 
 // The library's close() resolves to this one in this program. Told to, it
 // fails after closing, as a network file system reports a deferred write
@@ -487,13 +488,22 @@ std::vector<std::uint8_t> landAndContinue(const std::string& path, const Landing
     CHECK_EQ(log, GDS_EndStructure(h), GDS_OK);
     CHECK_EQ(log, GDS_EndLib(h), GDS_OK);
     // BGNSTR of the "structure" call carries the time of day, which the two runs need not share.
-    const std::vector<std::uint8_t> bytes = gdstest::maskTimestamps(gdstest::readFile(path));
+    std::vector<std::uint8_t> file = gdstest::readFile(path);
+    if (path.size() > 3 && path.compare(path.size() - 3, 3, ".gz") == 0) {
+        std::vector<std::uint8_t> plain;
+        CHECK_EQ(log, gdstest::gunzip(file, plain), true);
+        file.swap(plain);
+    }
+    const std::vector<std::uint8_t> bytes = gdstest::maskTimestamps(file);
     std::remove(path.c_str());
     return std::vector<std::uint8_t>(bytes.begin() + static_cast<long>(std::min(used, bytes.size())), bytes.end());
 }
 
-TEST(BufferEdges, ACallThatFillsTheBufferOrOverrunsItByTwoBytes) {
-    const std::string path = tempPath("edge");
+// The same for a .gz name, whose pieces are cut apart from the buffer.
+class BufferEdges : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(BufferEdges, ACallThatFillsTheBufferOrOverrunsItByTwoBytes) {
+    const std::string path = tempPath("edge") + GetParam();
     for (const Landing& landing : landings()) {
         for (const std::size_t left : {landing.size, landing.size - 2}) {
             SCOPED_TRACE(std::string(landing.name) + ", room for " + std::to_string(left));
@@ -506,6 +516,86 @@ TEST(BufferEdges, ACallThatFillsTheBufferOrOverrunsItByTwoBytes) {
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(PlainAndGzip, BufferEdges, ::testing::Values("", ".gz"));
+
+// A .gz file whose disk fails: the workers find out, the calling thread
+// learns it at a later call or at GDS_EndLib at the latest, and every thread
+// and buffer is gone after GDS_EndLib. Random coordinates compress to about
+// half, so the limits fall inside the header, the first pieces and later.
+class GzipFaults : public ::testing::TestWithParam<const char*> {};
+
+void failGzip(const std::string& path, std::size_t limit, Log& log) {
+    const std::size_t before = heapInUse();
+    std::vector<std::int32_t> xs(kMaxVertices), ys(kMaxVertices);
+    std::uint32_t state = 12345;
+    for (std::size_t i = 0; i < xs.size(); ++i) {
+        state = state * 1103515245u + 12345u;
+        xs[i] = static_cast<std::int32_t>(state >> 1);
+        state = state * 1103515245u + 12345u;
+        ys[i] = static_cast<std::int32_t>(state >> 1);
+    }
+    GdsHandle h = nullptr;
+    CHECK_EQ(log, GDS_BeginLib(path.c_str(), 0.001, 1e-9, &h), GDS_OK);
+    CHECK_EQ(log, GDS_BeginStructure(h, "A"), GDS_OK);
+    int failures = 0;
+    for (int i = 0; i < 160; ++i) {  // 10 MiB
+        const int code = GDS_Boundary(h, xs.data(), ys.data(), kMaxVertices, 1, 0, 0, 0);
+        if (code == GDS_ERR_WRITE) ++failures;
+        else CHECK_EQ(log, code + 100 * failures, GDS_OK);  // no 0 after an 18
+    }
+    // A failure in the first megabyte is known long before the last call.
+    if (limit <= kBuffer) CHECK_EQ(log, failures > 0, true);
+    CHECK_EQ(log, GDS_EndStructure(h), failures > 0 ? GDS_ERR_WRITE : GDS_OK);
+    CHECK_EQ(log, GDS_EndLib(h), GDS_ERR_WRITE);
+    CHECK_EQ(log, fileSize(path) <= static_cast<long>(limit), true);
+    CHECK_EQ(log, heapInUse() <= before + kLeakSlack, true);
+    std::remove(path.c_str());
+}
+
+TEST_P(GzipFaults, AFileSizeLimitGives18WithoutHangOrLeak) {
+    const std::string path = tempPath("limit") + ".gz";
+    for (const std::size_t limit : {std::size_t{0}, std::size_t{5}, std::size_t{10}, std::size_t{100000},
+                                    kBuffer, 3 * kBuffer + 17}) {
+        SCOPED_TRACE(limit);
+        runLimited(limit, [&](Log& log) {
+            setenv("CARVELLE_GZIP_THREADS", GetParam(), 1);
+            failGzip(path, limit, log);
+        });
+    }
+}
+
+TEST_P(GzipFaults, AFailureInTheLastPieceOrTheTrailerIsReportedByEndLib) {
+    // Everything fits one piece, compressed only by GDS_EndLib: the limit
+    // lets the 10-byte header through and stops the piece or the trailer.
+    const std::string path = tempPath("last") + ".gz";
+    for (const std::size_t limit : {std::size_t{10}, std::size_t{11}, std::size_t{60}}) {
+        SCOPED_TRACE(limit);
+        runLimited(limit, [&](Log& log) {
+            setenv("CARVELLE_GZIP_THREADS", GetParam(), 1);
+            GdsHandle h = nullptr;
+            CHECK_EQ(log, GDS_BeginLib(path.c_str(), 0.001, 1e-9, &h), GDS_OK);
+            CHECK_EQ(log, GDS_BeginStructure(h, "A"), GDS_OK);
+            CHECK_EQ(log, GDS_Box(h, 0, 0, 1, 1, 1, 0, 0, 0), GDS_OK);
+            CHECK_EQ(log, GDS_EndStructure(h), GDS_OK);
+            CHECK_EQ(log, GDS_EndLib(h), GDS_ERR_WRITE);
+            std::remove(path.c_str());
+        });
+    }
+}
+
+TEST_P(GzipFaults, AFullDiskGives18WithoutHangOrLeak) {
+    const std::string path = tempPath("full") + ".gz";
+    std::remove(path.c_str());
+    ASSERT_EQ(symlink("/dev/full", path.c_str()), 0);
+    runLimited(RLIM_INFINITY, [&](Log& log) {
+        setenv("CARVELLE_GZIP_THREADS", GetParam(), 1);
+        failGzip(path, 0, log);
+    });
+    std::remove(path.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, GzipFaults, ::testing::Values("1", "2", "4"));
 
 // Calls that end with codes 3, 5 and 6: the handle must still be freed.
 class FailedLibraries : public ::testing::Test {};

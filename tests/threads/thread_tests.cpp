@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -21,6 +22,9 @@
 
 #include "gds_test_support.h"
 #include "gds_api.h"
+#if CARVELLE_TEST_GZIP
+#include "gunzip.h"
+#endif
 
 namespace {
 
@@ -37,9 +41,17 @@ std::string libraryPath(const char* phase, int library) {
     return name.str();
 }
 
+void setThreads(const char* value) {
+#ifdef _WIN32
+    _putenv_s("CARVELLE_GZIP_THREADS", value);
+#else
+    setenv("CARVELLE_GZIP_THREADS", value, 1);
+#endif
+}
+
 // Writes library number seed: every element kind, some structures and a path
 // long enough to be split. Returns the first unexpected result code, or 0.
-int writeLibrary(const std::string& path, int seed) {
+int writeLibrary(const std::string& path, int seed, int structures = 0) {
     GdsHandle h = nullptr;
     int code = GDS_BeginLib(path.c_str(), 0.001 * (seed + 1), 1e-9, &h);
     if (code != GDS_OK) {
@@ -54,7 +66,8 @@ int writeLibrary(const std::string& path, int seed) {
         xs[i] = static_cast<std::int32_t>(i * 13 + static_cast<std::size_t>(seed));
         ys[i] = static_cast<std::int32_t>((i * i) % 1000) - seed;
     }
-    for (int s = 0; s < 4 + seed % 3; ++s) {
+    if (structures == 0) structures = 4 + seed % 3;
+    for (int s = 0; s < structures; ++s) {
         const std::string name = "CELL_" + std::to_string(seed) + "_" + std::to_string(s);
         check(GDS_BeginStructure(h, name.c_str()));
         const auto layer = static_cast<std::int16_t>(seed + s);
@@ -62,7 +75,7 @@ int writeLibrary(const std::string& path, int seed) {
         check(GDS_Box(h, -s, -seed, 1000, 2000, layer, 1, 0, 0));
         check(GDS_BoxWH(h, 5, 6, 70 + seed, 80, layer, 2, 0, 0));
         check(GDS_Square(h, INT32_MAX - 5, 0, 10, layer, 3, 1, 7));
-        check(GDS_Path(h, xs.data(), ys.data() + s, static_cast<std::int16_t>(9000 + 1000 * s + seed), 50,
+        check(GDS_Path(h, xs.data(), ys.data() + s, static_cast<std::int16_t>(9000 + 1000 * (s % 8) + seed), 50,
                        layer, 4, 2, 0, 0));
         check(GDS_Circle(h, 1000 * seed, -500, 250 + s, static_cast<std::int16_t>(64 + seed), layer, 5, 0, 0));
         check(GDS_Arc(h, 0, 0, 1000, 12.5 * s, 270.0 - seed, 100, 20, layer, 6, 1, 0, 0));
@@ -99,16 +112,27 @@ struct StartGate {
     }
 };
 
-// The file with its timestamps masked and its LIBNAME checked and blanked.
+// The file (decompressed when its name ends in .gz) with its timestamps
+// masked and its LIBNAME record checked and taken out.
 std::vector<std::uint8_t> comparable(const std::string& path) {
-    std::vector<std::uint8_t> bytes = gdstest::maskTimestamps(gdstest::readFile(path));
+    std::vector<std::uint8_t> bytes = gdstest::readFile(path);
+    if (path.size() > 3 && path.compare(path.size() - 3, 3, ".gz") == 0) {
+#if CARVELLE_TEST_GZIP
+        std::vector<std::uint8_t> plain;
+        EXPECT_TRUE(gdstest::gunzip(bytes, plain)) << path << " is not a valid gzip file";
+        bytes.swap(plain);
+#else
+        ADD_FAILURE() << "no zlib to read " << path;
+#endif
+    }
+    bytes = gdstest::maskTimestamps(bytes);
     bool tiled = false;
     for (const gdstest::Record& r : gdstest::splitRecords(bytes, tiled)) {
         if (r.type != gdstest::LIBNAME) continue;
-        const std::string name(bytes.begin() + static_cast<std::ptrdiff_t>(r.offset + 4),
-                               bytes.begin() + static_cast<std::ptrdiff_t>(r.offset + 4 + path.size()));
-        EXPECT_EQ(name, path);
-        for (std::size_t i = 4; i < r.length; ++i) bytes[r.offset + i] = 0;
+        EXPECT_EQ(std::string(r.payload.begin(), r.payload.end()).c_str(), path);
+        bytes.erase(bytes.begin() + static_cast<std::ptrdiff_t>(r.offset),
+                    bytes.begin() + static_cast<std::ptrdiff_t>(r.offset + r.length));
+        break;
     }
     EXPECT_TRUE(tiled) << path;
     return bytes;
@@ -173,5 +197,77 @@ TEST(ManyThreads, ErrorTextsAndFailingLibrariesFromManyThreadsAtOnce) {
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(wrong.load(), 0);
 }
+
+}  // namespace
+
+namespace {
+
+#if CARVELLE_TEST_GZIP
+// Pieces are compressed apart and on any worker: whatever the thread count,
+// the file decompresses to the plain file's bytes, over several pieces.
+TEST(Gzip, EveryElementKindDecompressesToThePlainBytesWithAnyThreadCount) {
+    const std::string plain = libraryPath("p", 0);
+    ASSERT_EQ(writeLibrary(plain, 0, 100), GDS_OK);
+    const std::vector<std::uint8_t> expected = comparable(plain);
+    EXPECT_GT(expected.size(), 8u << 20);  // more pieces than are in flight at once
+    for (const char* threads : {"1", "2", "3", "16", "0", "x"}) {
+        SCOPED_TRACE(threads);
+        setThreads(threads);
+        const std::string gz = libraryPath(threads, 0) + ".gz";
+        ASSERT_EQ(writeLibrary(gz, 0, 100), GDS_OK);
+        EXPECT_TRUE(comparable(gz) == expected);
+        std::remove(gz.c_str());
+    }
+    std::remove(plain.c_str());
+}
+#endif
+
+#ifdef __linux__
+std::size_t threadCount() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++count;
+    return count;
+}
+
+// A plain file starts no thread; a .gz file as many workers as asked, 1
+// meaning none; all of them are gone after GDS_EndLib. A build without a
+// deflate library refuses the name with 3.
+TEST(Gzip, WorkerThreadsFollowTheSetting) {
+    // A first library with workers, so that threads a sanitizer starts on
+    // the first thread creation are counted in before.
+#if CARVELLE_TEST_GZIP
+    setThreads("2");
+    GdsHandle warm = nullptr;
+    ASSERT_EQ(GDS_BeginLib((libraryPath("w", 0) + ".gz").c_str(), 0.001, 1e-9, &warm), GDS_OK);
+    ASSERT_EQ(GDS_EndLib(warm), GDS_OK);
+    std::remove((libraryPath("w", 0) + ".gz").c_str());
+#endif
+    const std::size_t before = threadCount();
+    struct Case {
+        const char* suffix;
+        const char* setting;
+        std::size_t workers;
+    };
+    for (const Case& c : {Case{"", "3", 0}, Case{".gz", "1", 0}, Case{".GZ", "3", 3}, Case{".gZ", "2", 2}}) {
+        SCOPED_TRACE(std::string(c.suffix) + " " + c.setting);
+        setThreads(c.setting);
+        const std::string path = libraryPath("n", 0) + c.suffix;
+        GdsHandle h = nullptr;
+        const int code = GDS_BeginLib(path.c_str(), 0.001, 1e-9, &h);
+#if !CARVELLE_TEST_GZIP
+        if (c.suffix[0] != '\0') {
+            EXPECT_EQ(code, GDS_ERR_OPEN);
+            EXPECT_EQ(GDS_EndLib(h), GDS_ERR_STOPPED);
+            continue;
+        }
+#endif
+        ASSERT_EQ(code, GDS_OK);
+        EXPECT_EQ(threadCount(), before + c.workers);
+        EXPECT_EQ(GDS_EndLib(h), GDS_OK);
+        EXPECT_EQ(threadCount(), before);
+        std::remove(path.c_str());
+    }
+}
+#endif
 
 }  // namespace

@@ -1,0 +1,105 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace carvelle {
+
+// True when name ends in ".gz", in any case.
+bool hasGzipSuffix(const char* name);
+
+// Whether this build has a deflate library (one of deflate_*.cpp).
+bool gzipAvailable();
+
+// The worker threads for one gzip file: CARVELLE_GZIP_THREADS when it holds
+// a number from 1 to kMaxGzipThreads, else the cores available; 1 means the
+// calling thread compresses and no thread is started.
+unsigned gzipThreadsFromEnvironment();
+inline constexpr unsigned kMaxGzipThreads = 16;
+
+// One gzip member (RFC 1952) written to an open file while the caller adds
+// bytes. The bytes are cut into 1 MiB pieces; worker threads deflate each
+// piece on its own (empty history, ending on a byte boundary) and the pieces
+// are written in order, so the output is one member that every reader takes.
+// At most 20 pieces are in flight: memory stays under 50 MiB whatever the
+// file's size.
+//
+// Errors are kept, never thrown past write and finish: the first failed
+// compression or write makes write return false and finish return false;
+// no thread ever waits on a failed one. finish joins every thread and frees
+// every piece.
+class GzipWriter {
+public:
+    static constexpr std::size_t kPieceSize = std::size_t{1} << 20;
+
+    // Takes every buffer and starts the workers, before file is opened:
+    // threads is clamped to 1 to kMaxGzipThreads. Throws std::bad_alloc when
+    // the memory cannot be had; runs with fewer threads when the system
+    // refuses one.
+    GzipWriter(OutputFile& file, unsigned threads);
+    ~GzipWriter();
+    GzipWriter(const GzipWriter&) = delete;
+    GzipWriter& operator=(const GzipWriter&) = delete;
+
+    // Writes the gzip header, once the file is open.
+    void start();
+    // Adds size bytes; false once anything has failed (the bytes are then
+    // dropped).
+    bool write(const void* data, std::size_t size);
+    // Compresses what is left, writes the last block and the trailer, and
+    // joins the workers. False when any compression or write failed. Safe to
+    // call again; write must not follow it.
+    bool finish();
+
+    // Worker threads started (0 when the calling thread compresses).
+    std::size_t workerCount() const { return workers_.size(); }
+
+private:
+    struct Piece;
+    class Compressor;
+
+    void submitFilled();
+    void workerLoop();
+    // Compresses piece into its output; false when the compressor failed.
+    static bool compressPiece(Compressor& compressor, Piece& piece);
+    // Writes the compressed pieces that are next in order; lock held on entry
+    // and exit, released while writing.
+    void writeReady(std::unique_lock<std::mutex>& lock);
+    void startWorkers(unsigned threads);
+    void stopWorkers();
+
+    OutputFile& file_;
+    std::vector<Piece> ring_;
+    std::unique_ptr<Compressor> inlineCompressor_;
+    std::vector<std::thread> workers_;
+
+    std::mutex mutex_;
+    std::condition_variable workReady_;  // a piece to compress, or stop
+    std::condition_variable pieceFree_;  // a piece written or dropped
+
+    // Sequence numbers: pieces submitted by the caller, taken by a worker,
+    // written (or dropped after a failure). The piece of number n is
+    // ring_[n % ring_.size()].
+    std::uint64_t submitted_ = 0;
+    std::uint64_t taken_ = 0;
+    std::uint64_t written_ = 0;
+    std::size_t filling_ = 0;  // bytes in the piece being filled
+    bool writing_ = false;     // a thread is writing pieces to the file
+    bool stopping_ = false;
+    bool failed_ = false;
+    bool started_ = false;
+    bool finished_ = false;
+
+    std::uint32_t crc_ = 0;   // of the bytes written so far
+    std::uint32_t size_ = 0;  // their count modulo 2^32, as the trailer keeps it
+};
+
+}  // namespace carvelle
