@@ -22,9 +22,9 @@
 
 #include "encoding/record_tags.h"
 #include "gds_api.h"
-#include "tool_main.h"
 #include "merge/merge_files.h"
 #include "merge/part_scanner.h"
+#include "tool_main.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "encoding/real8.h"
 #include "element_grammar.h"
+#include "encoding/real8.h"
 #include "gds_api.h"
 #include "gds_test_support.h"
 #include "merge/merge_files.h"
