@@ -22,7 +22,7 @@
 
 #include "encoding/record_tags.h"
 #include "gds_api.h"
-#include "merge/merge_files.h"
+#include "merge/part_reader.h"
 #include "merge/part_scanner.h"
 #include "tool_main.h"
 
@@ -417,9 +417,9 @@ enum class Outcome { Read,
                      Damaged,
                      Unreadable };
 Outcome read(Library& library) {
-    carvelle::merge::PartFile file;
+    carvelle::merge::PartReader file;  // a .gz file decompressed on the way
     if (!file.open(library.path, library.error)) return Outcome::Unreadable;
-    library.bytes = file.size();
+    library.bytes = file.gzip() ? 0 : file.file().size();  // a .gz file's bytes are counted as they come
     std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kLongestRecord + kPiece]);
     carvelle::merge::PartScanner scanner;
     Summary summary(library);
@@ -427,8 +427,9 @@ Outcome read(Library& library) {
     std::uint64_t offset = 0;  // of the buffer's first byte
     for (;;) {
         const std::size_t got = file.read(buffer.get() + kept, kPiece, library.error);
-        if (!library.error.empty()) return Outcome::Unreadable;
+        if (!library.error.empty()) return file.damaged() ? Outcome::Damaged : Outcome::Unreadable;
         if (got == 0) break;
+        if (file.gzip()) library.bytes += got;
         if (!scanner.feed(buffer.get() + kept, got)) break;
         scanner.structures().clear();
         const std::size_t size = kept + got;

@@ -105,7 +105,14 @@ struct GzipWriter::Piece {
 
 class GzipWriter::Compressor : public PieceCompressor {};
 
-GzipWriter::GzipWriter(OutputFile& file, unsigned threads) : file_(file) {
+GzipWriter::GzipWriter(OutputFile& file, unsigned threads)
+    : GzipWriter(Sink{[](void* context, const void* data, std::size_t size) {
+                          return static_cast<OutputFile*>(context)->write(data, size);
+                      },
+                      &file},
+                 threads) {}
+
+GzipWriter::GzipWriter(Sink sink, unsigned threads) : sink_(sink) {
     if (threads < 1) threads = 1;
     if (threads > kMaxGzipThreads) threads = kMaxGzipThreads;
     ring_.resize(ringSize(threads));
@@ -120,7 +127,7 @@ GzipWriter::~GzipWriter() { finish(); }
 
 void GzipWriter::start() {
     started_ = true;
-    if (!file_.write(kHeader, sizeof kHeader)) failed_ = true;
+    if (!put(kHeader, sizeof kHeader)) failed_ = true;
 }
 
 void GzipWriter::startWorkers(unsigned threads) {
@@ -187,7 +194,7 @@ void GzipWriter::submitFilled() {
     if (workers_.empty()) {
         // The caller compresses and writes.
         if (failed_) return;
-        if (!compressPiece(*inlineCompressor_, piece) || !file_.write(piece.output.get(), piece.outputSize)) {
+        if (!compressPiece(*inlineCompressor_, piece) || !put(piece.output.get(), piece.outputSize)) {
             failed_ = true;
             return;
         }
@@ -243,7 +250,7 @@ void GzipWriter::writeReady(std::unique_lock<std::mutex>& lock) {
         if (!piece.compressed) break;
         if (!failed_) {
             lock.unlock();
-            const bool ok = file_.write(piece.output.get(), piece.outputSize);
+            const bool ok = put(piece.output.get(), piece.outputSize);
             lock.lock();
             if (ok) {
                 crc_ = combineCrc(crc_, piece.crc, piece.inputSize);
@@ -289,7 +296,7 @@ bool GzipWriter::finish() {
         std::memcpy(trailer, kLastBlock, sizeof kLastBlock);
         storeLittleEndian32(trailer + sizeof kLastBlock, crc_);
         storeLittleEndian32(trailer + sizeof kLastBlock + 4, size_);
-        if (!file_.write(trailer, sizeof trailer)) failed_ = true;
+        if (!put(trailer, sizeof trailer)) failed_ = true;
     }
     ring_.clear();
     ring_.shrink_to_fit();

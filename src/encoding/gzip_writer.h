@@ -40,11 +40,19 @@ class GzipWriter {
 public:
     static constexpr std::size_t kPieceSize = std::size_t{1} << 20;
 
+    // Where the compressed bytes go, for files other than OutputFile (the
+    // merge's output): called by one thread at a time, in order.
+    struct Sink {
+        bool (*write)(void* context, const void* data, std::size_t size);
+        void* context;
+    };
+
     // Takes every buffer and starts the workers, before file is opened:
     // threads is clamped to 1 to kMaxGzipThreads. Throws std::bad_alloc when
     // the memory cannot be had; runs with fewer threads when the system
     // refuses one.
     GzipWriter(OutputFile& file, unsigned threads);
+    GzipWriter(Sink sink, unsigned threads);
     ~GzipWriter();
     GzipWriter(const GzipWriter&) = delete;
     GzipWriter& operator=(const GzipWriter&) = delete;
@@ -76,7 +84,9 @@ private:
     void startWorkers(unsigned threads);
     void stopWorkers();
 
-    OutputFile& file_;
+    bool put(const void* data, std::size_t size) { return sink_.write(sink_.context, data, size); }
+
+    Sink sink_;
     std::vector<Piece> ring_;
     std::unique_ptr<Compressor> inlineCompressor_;
     std::vector<std::thread> workers_;

@@ -2,6 +2,7 @@
 #include "carvelle_merge.hpp"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -13,10 +14,12 @@
 #include <thread>
 #include <unordered_map>
 
+#include "encoding/gzip_writer.h"
 #include "encoding/library_head.h"
 #include "encoding/real8.h"
 #include "encoding/record_writer.h"
 #include "merge/merge_files.h"
+#include "merge/part_reader.h"
 #include "merge/part_scanner.h"
 #include "platform/platform.h"
 
@@ -29,6 +32,7 @@ namespace {
 using merge::FileIdentity;
 using merge::OutputFile;
 using merge::PartFile;
+using merge::PartReader;
 using merge::PartScanner;
 using merge::SignalGuard;
 
@@ -105,6 +109,8 @@ struct Part {
     const std::string* path;
     FileIdentity identity;                     // as the part was when its head was read
     std::uint64_t bodyStart = 0, bodyEnd = 0;  // the structures lie between UNITS and ENDLIB
+    // Decompressed on the way: its end is known only once the check has read it all.
+    bool gzip = false;
 };
 
 // Where a structure is defined, for the comparison with a later definition of its name.
@@ -117,7 +123,7 @@ struct Definition {
 // to be copies of earlier ones.
 class Progress {
 public:
-    explicit Progress(std::size_t parts) : skips_(parts) {}
+    explicit Progress(std::size_t parts) : skips_(parts), ends_(parts, ~std::uint64_t{0}) {}
 
     // The check allows the copy up to `safe` in part `part` (all of the parts before it).
     void allow(std::size_t part, std::uint64_t safe) {
@@ -132,6 +138,11 @@ public:
         const std::lock_guard<std::mutex> lock(mutex_);
         skips_[part].emplace_back(begin, end);
     }
+    // Where the structures of a gzip part end, once the check has read its ENDLIB.
+    void end(std::size_t part, std::uint64_t end) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        ends_[part] = end;
+    }
     void stop() {
         {
             const std::lock_guard<std::mutex> lock(mutex_);
@@ -140,8 +151,9 @@ public:
         moved_.notify_all();
     }
     // Waits until the check allows more than `at` in part `part`, and returns how far, with the structures
-    // to leave out; 0 once stopped or on a signal.
-    std::uint64_t wait(std::size_t part, std::uint64_t at, std::vector<std::pair<std::uint64_t, std::uint64_t>>& skips) {
+    // to leave out and where the part's structures end if the check knows it; 0 once stopped or on a signal.
+    std::uint64_t wait(std::size_t part, std::uint64_t at, std::vector<std::pair<std::uint64_t, std::uint64_t>>& skips,
+                       std::uint64_t& end) {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
             if (stopped_ || SignalGuard::interrupted()) return 0;
@@ -150,6 +162,7 @@ public:
             moved_.wait_for(lock, std::chrono::milliseconds(50));
         }
         skips = skips_[part];
+        end = std::min(end, ends_[part]);
         return part_ > part ? ~std::uint64_t{0} : safe_;
     }
 
@@ -160,6 +173,7 @@ private:
     std::uint64_t safe_ = 0;
     bool stopped_ = false;
     std::vector<std::vector<std::pair<std::uint64_t, std::uint64_t>>> skips_;
+    std::vector<std::uint64_t> ends_;
 };
 
 // Checks every record of every part, in part order, and that a structure name defined twice has the same
@@ -185,31 +199,37 @@ public:
     // One part on its own, for the message of a part whose end is wrong.
     bool check(std::size_t index) {
         const std::string& path = *parts_[index].path;
-        PartFile file;
+        PartReader file;
         std::string error;
         if (!file.open(path, error)) return outcome.fail(MergeFailure::Open, error);
         if (file.identity() != parts_[index].identity) {
             return outcome.fail(MergeFailure::PartChanged, "part " + path + " changed while it was merged");
         }
         PartScanner scanner;
-        for (std::uint64_t at = 0; at < file.size(); at += PartFile::kViewSize) {
+        std::uint64_t ended = parts_[index].bodyStart;  // the end of the last structure read
+        for (;;) {
             if (SignalGuard::interrupted()) return outcome.fail(MergeFailure::Interrupted, "interrupted by a signal");
             if (stopped_ && stopped_->load(std::memory_order_relaxed)) return false;
-            const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(file.size() - at, PartFile::kViewSize));
-            const std::uint8_t* bytes = file.view(at, size, error);
-            if (bytes == nullptr) return outcome.fail(MergeFailure::PartChanged, error);
-            if (!scanner.feed(bytes, size)) break;
+            std::size_t size = 0;
+            const std::uint8_t* bytes = file.next(size, error);
+            if (bytes == nullptr) return failRead(file, error);
+            if (size == 0 || !scanner.feed(bytes, size)) break;
+            if (!scanner.structures().empty()) ended = scanner.structures().back().end;
             if (!takeStructures(scanner, index, file)) return false;
             // A structure whose name came before may yet prove a copy to leave out: the copy stops at its start.
             const bool mayRepeat = scanner.inStructure() &&
                                    (!scanner.openNamed() || firstDefined_.count(scanner.openName()) > 0);
-            progress_.allow(index, mayRepeat ? scanner.openBegin() : scanner.offset());
+            // Outside a structure, no further than the last one's end: past it may lie ENDLIB.
+            progress_.allow(index, !scanner.inStructure() ? ended
+                                   : mayRepeat            ? scanner.openBegin()
+                                                          : scanner.offset());
         }
         if (!scanner.finish()) {
             return outcome.fail(MergeFailure::NotALibrary, "part " + path + " is not a complete library: " +
                                                                scanner.error());
         }
         if (!file.unchanged(error)) return outcome.fail(MergeFailure::PartChanged, error);
+        if (file.gzip()) progress_.end(index, ended);
         return true;
     }
     void stopWhen(const std::atomic<bool>& stopped) { stopped_ = &stopped; }
@@ -218,7 +238,12 @@ public:
     Outcome outcome;
 
 private:
-    bool takeStructures(PartScanner& scanner, std::size_t index, PartFile& file) {
+    // A damaged gzip part is no complete library; a plain part that cannot be read changed under the merge.
+    bool failRead(const PartReader& file, const std::string& error) {
+        return outcome.fail(file.damaged() ? MergeFailure::NotALibrary : MergeFailure::PartChanged, error);
+    }
+
+    bool takeStructures(PartScanner& scanner, std::size_t index, PartReader& file) {
         for (PartScanner::Structure& structure : scanner.structures()) {
             const Definition here{index, structure.begin, structure.end};
             const auto [at, added] = firstDefined_.emplace(std::move(structure.name), here);
@@ -232,12 +257,20 @@ private:
     }
 
     // Compares two definitions of one name, BGNSTR's timestamps aside, reading both again.
-    bool sameDefinition(const std::string& name, const Definition& first, const Definition& again, PartFile& file) {
+    bool sameDefinition(const std::string& name, const Definition& first, const Definition& again,
+                        PartReader& current) {
         const std::string& firstPath = *parts_[first.part].path;
-        PartFile other;
+        PartReader other;
         std::string error;
-        PartFile* earlier = &file;
-        if (first.part != again.part) {
+        PartReader* earlier = &current;
+        PartReader* file = &current;
+        // The check's reader of a gzip part is past the definitions, and would start again from the part's first
+        // byte for each: readers that move forward only, kept for the next comparison, read them.
+        if (current.gzip() && !(file = compareReader(again.part, currentCompare_))) return false;
+        if (first.part != again.part && parts_[first.part].gzip) {
+            auto& kept = earlierCompare_[first.part % earlierCompare_.size()];
+            if (!(earlier = compareReader(first.part, kept))) return false;
+        } else if (first.part != again.part || current.gzip()) {
             if (!other.open(firstPath, error)) return outcome.fail(MergeFailure::Open, error);
             if (other.identity() != parts_[first.part].identity) {
                 return outcome.fail(MergeFailure::PartChanged, "part " + firstPath + " changed while it was merged");
@@ -252,9 +285,8 @@ private:
         std::uint64_t skipFrom = 0, skipTo = 0;  // BGNSTR's payload, once its header is known to be the same
         for (std::uint64_t at = 0; at < shorter && differ == shorter; at += kComparePiece) {
             const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(shorter - at, kComparePiece));
-            if (!earlier->readAt(first.begin + at, a, size, error) || !file.readAt(again.begin + at, b, size, error)) {
-                return outcome.fail(MergeFailure::PartChanged, error);
-            }
+            if (!earlier->readAt(first.begin + at, a, size, error)) return failRead(*earlier, error);
+            if (!file->readAt(again.begin + at, b, size, error)) return failRead(*file, error);
             if (at == 0 && size >= kRecordHeaderSize && std::equal(a, a + kRecordHeaderSize, b)) {
                 skipFrom = kRecordHeaderSize;
                 skipTo = std::size_t{a[0]} << 8 | a[1];
@@ -277,11 +309,77 @@ private:
                                 std::to_string(again.begin + differ) + " of the second)");
     }
 
+    // A reader of gzip part index for the comparisons, kept in slot, so that definitions met in order cost one
+    // decompression of the part.
+    struct KeptReader {
+        std::size_t part = ~std::size_t{0};
+        PartReader reader;
+    };
+    PartReader* compareReader(std::size_t index, KeptReader& slot) {
+        if (slot.part == index) return &slot.reader;
+        slot.part = ~std::size_t{0};
+        std::string error;
+        const std::string& path = *parts_[index].path;
+        if (!slot.reader.open(path, error)) return outcome.fail(MergeFailure::Open, error), nullptr;
+        if (slot.reader.identity() != parts_[index].identity) {
+            return outcome.fail(MergeFailure::PartChanged, "part " + path + " changed while it was merged"), nullptr;
+        }
+        slot.part = index;
+        return &slot.reader;
+    }
+
     const std::vector<Part>& parts_;
     Progress& progress_;
+    KeptReader currentCompare_;
+    std::array<KeptReader, 4> earlierCompare_;
     const std::atomic<bool>* stopped_ = nullptr;
     std::unordered_map<std::string, Definition> firstDefined_;
     std::unique_ptr<std::uint8_t[]> buffers_;
+};
+
+// The output file, or, when its name ends in .gz, a gzip file compressed on worker threads as the bytes come.
+class Output {
+public:
+    bool create(const std::string& path, std::string& error) {
+        const bool gzip = hasGzipSuffix(path.c_str());
+        if (gzip && !gzipAvailable()) {
+            error = "cannot create " + path + ": this build writes no gzip files";
+            return false;
+        }
+        if (!file_.create(path, error)) return false;
+        if (gzip) {
+            path_ = path;
+            gzip_ = std::make_unique<GzipWriter>(GzipWriter::Sink{&Output::put, this}, gzipThreadsFromEnvironment());
+            gzip_->start();
+        }
+        return true;
+    }
+    bool gzip() const { return gzip_ != nullptr; }
+    OutputFile& file() { return file_; }
+    bool write(const std::uint8_t* bytes, std::size_t size, std::string& error) {
+        if (!gzip_) return file_.write(bytes, size, error);
+        return gzip_->write(bytes, size) || failed(error);
+    }
+    bool complete(std::string& error) {
+        if (gzip_ && !gzip_->finish()) return failed(error);
+        return file_.complete(error);
+    }
+
+private:
+    // Called by one of the compressor's threads at a time.
+    static bool put(void* context, const void* data, std::size_t size) {
+        auto& self = *static_cast<Output*>(context);
+        return self.file_.write(static_cast<const std::uint8_t*>(data), size, self.writeError_);
+    }
+    bool failed(std::string& error) {
+        gzip_->finish();  // joins the threads: the error is ours to read
+        error = writeError_.empty() ? "cannot compress " + path_ : writeError_;
+        return false;
+    }
+
+    OutputFile file_;
+    std::string path_, writeError_;
+    std::unique_ptr<GzipWriter> gzip_;  // gone, with its threads, before the file
 };
 
 class Merger {
@@ -301,7 +399,7 @@ public:
         for (std::size_t index = 0; index < parts_.size(); ++index) {
             if (!inspect(index)) return result();
         }
-        OutputFile out;
+        Output out;
         std::string error;
         if (!out.create(output_, error)) {
             outcome_.fail(MergeFailure::Open, error);
@@ -388,15 +486,19 @@ private:
         if (path.find('\0') != std::string::npos) {
             return outcome_.fail(MergeFailure::Open, "the name of part " + std::to_string(index + 1) + " holds a NUL byte");
         }
-        PartFile file;
+        PartReader reader;
         std::string error;
-        if (!file.open(path, error)) return outcome_.fail(MergeFailure::Open, error);
+        if (!reader.open(path, error)) return outcome_.fail(MergeFailure::Open, error);
+        PartFile& file = reader.file();
         part.identity = file.identity();
+        part.gzip = reader.gzip();
         PartScanner scanner;
         bool fed = true;
         for (std::size_t got = 1; fed && got > 0 && !scanner.headRead();) {
-            got = file.read(buffer_.get(), kHeadPiece, error);
-            if (!error.empty()) return outcome_.fail(MergeFailure::Open, error);
+            got = reader.read(buffer_.get(), kHeadPiece, error);
+            if (!error.empty()) {
+                return outcome_.fail(reader.damaged() ? MergeFailure::NotALibrary : MergeFailure::Open, error);
+            }
             fed = scanner.feed(buffer_.get(), got);
         }
         if (!fed || (!scanner.headRead() && !scanner.finish())) {
@@ -419,6 +521,11 @@ private:
         }
         version_ = std::max(version_, scanner.version());
         part.bodyStart = scanner.bodyStart();
+        if (part.gzip) {
+            // Its end is found by the check, which reads it all.
+            part.bodyEnd = ~std::uint64_t{0};
+            return true;
+        }
         if (!findEnd(file, part, error)) {
             if (!error.empty()) return outcome_.fail(MergeFailure::Open, error);
             // The checker walks the part to say where and how it went wrong.
@@ -456,7 +563,7 @@ private:
         return false;
     }
 
-    bool writeHead(OutputFile& out) {
+    bool writeHead(Output& out) {
         std::uint8_t* head = buffer_.get();
         RecordWriter records(head);
         putLibraryHead(records, version_, currentTimestamp(), output_.data(), output_.size(), realAt(units_, 0),
@@ -470,19 +577,23 @@ private:
     }
 
     // Copies each part's structures as far as the check has come, leaving out the repeated ones.
-    bool copyAll(OutputFile& out, Progress& progress) {
+    bool copyAll(Output& out, Progress& progress) {
         std::string error;
         std::vector<std::pair<std::uint64_t, std::uint64_t>> skips;
         for (std::size_t index = 0; index < parts_.size(); ++index) {
             const Part& part = parts_[index];
-            PartFile file;
+            PartReader file;
             if (!file.open(*part.path, error)) return outcome_.fail(MergeFailure::Open, error);
             if (file.identity() != part.identity) {
                 return outcome_.fail(MergeFailure::PartChanged, "part " + *part.path + " changed while it was merged");
             }
+            // The kernel copies between plain files; bytes to decompress or compress pass through a buffer.
+            const bool plain = !file.gzip() && !out.gzip();
+            std::uint64_t end = part.bodyEnd;
             std::size_t skipped = 0;
-            for (std::uint64_t at = part.bodyStart; at < part.bodyEnd;) {
-                const std::uint64_t allowed = std::min(progress.wait(index, at, skips), part.bodyEnd);
+            for (std::uint64_t at = part.bodyStart; at < end;) {
+                const std::uint64_t allowed = std::min(progress.wait(index, at, skips, end), end);
+                if (at >= end) break;
                 if (allowed <= at) return false;  // the check failed, or a signal came
                 while (at < allowed) {
                     if (SignalGuard::interrupted()) return false;
@@ -492,12 +603,25 @@ private:
                     }
                     std::uint64_t until = std::min(allowed, at + kCopySlice);
                     if (skipped < skips.size()) until = std::min(until, skips[skipped].first);
-                    if (!out.copy(file, at, until - at, error)) return outcome_.fail(MergeFailure::Write, error);
+                    if (plain ? !out.file().copy(file.file(), at, until - at, error)
+                              : !copyThroughBuffer(file, out, at, until - at, error)) {
+                        return outcome_.fail(file.damaged() ? MergeFailure::NotALibrary : MergeFailure::Write, error);
+                    }
                     bytes_ += until - at;
                     at = until;
                 }
             }
             if (!file.unchanged(error)) return outcome_.fail(MergeFailure::PartChanged, error);
+        }
+        return true;
+    }
+
+    bool copyThroughBuffer(PartReader& file, Output& out, std::uint64_t at, std::uint64_t size, std::string& error) {
+        while (size > 0) {
+            const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(size, kPieceSize));
+            if (!file.readAt(at, buffer_.get(), piece, error) || !out.write(buffer_.get(), piece, error)) return false;
+            at += piece;
+            size -= piece;
         }
         return true;
     }
