@@ -9,7 +9,10 @@
 // records (BGNSTR's timestamps aside) is written once, where it first comes.
 // It is written as "<output>.merging-<pid>-<n>" in the output's folder and
 // renamed to the output name once complete: a refused or failed merge leaves
-// no output file (an existing file of that name stays as it was).
+// no output file (an existing file of that name stays as it was). A part
+// whose name ends in .gz (any case) is decompressed as it is read, and an
+// output whose name does is compressed as gzip on worker threads
+// (CARVELLE_GZIP_THREADS, as the library's .gz files).
 //
 // Memory stays constant whatever the parts' sizes; only the structure names
 // are kept, to find a name defined twice. During the merge SIGINT and SIGTERM
@@ -55,7 +58,7 @@ inline constexpr int kMergeUsageExitStatus = 2;
 struct MergeResult {
     MergeFailure failure = MergeFailure::None;
     std::string message;      // what was refused and where (part path, byte offset); empty on success
-    std::uint64_t bytes = 0;  // size of the output
+    std::uint64_t bytes = 0;  // size of the output (of the compressed file, for a .gz output)
     std::uint64_t structures = 0;
     explicit operator bool() const noexcept { return failure == MergeFailure::None; }
 };

@@ -355,6 +355,8 @@ public:
         return true;
     }
     bool gzip() const { return gzip_ != nullptr; }
+    // The compressed bytes written, once complete.
+    std::uint64_t compressedSize() const { return written_; }
     OutputFile& file() { return file_; }
     bool write(const std::uint8_t* bytes, std::size_t size, std::string& error) {
         if (!gzip_) return file_.write(bytes, size, error);
@@ -369,6 +371,7 @@ private:
     // Called by one of the compressor's threads at a time.
     static bool put(void* context, const void* data, std::size_t size) {
         auto& self = *static_cast<Output*>(context);
+        self.written_ += size;
         return self.file_.write(static_cast<const std::uint8_t*>(data), size, self.writeError_);
     }
     bool failed(std::string& error) {
@@ -379,6 +382,7 @@ private:
 
     OutputFile file_;
     std::string path_, writeError_;
+    std::uint64_t written_ = 0;
     std::unique_ptr<GzipWriter> gzip_;  // gone, with its threads, before the file
 };
 
@@ -437,7 +441,7 @@ public:
             outcome_.fail(MergeFailure::Write, error);
             return result();
         }
-        bytes_ += sizeof end;
+        bytes_ = out.gzip() ? out.compressedSize() : bytes_ + sizeof end;
         structures_ = checker.structures();
         return result();
     }

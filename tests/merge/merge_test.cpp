@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "element_grammar.h"
+#include "encoding/gzip_reader.h"
 #include "encoding/real8.h"
 #include "gds_api.h"
 #include "gds_test_support.h"
@@ -186,6 +187,107 @@ TEST_F(Merge, OtherWritersLibrariesJoinWithTheCellsTheyShareWrittenOnce) {
     EXPECT_EQ(Bytes(merged.begin() + 34, merged.end()),
               record(LIBNAME, 0x06, padded(out)) + between + record(UNITS, 0x05, kUnits) + a + via + b + kEndLib);
     EXPECT_EQ(result.bytes, merged.size());
+}
+
+// gzip as another program may write it: stored blocks, checked by a bitwise CRC-32.
+Bytes gzipMember(const Bytes& data) {
+    std::uint32_t crc = 0xFFFFFFFF;
+    for (const std::uint8_t byte : data) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    auto little = [](Bytes& out, std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    };
+    Bytes out = hex("1F 8B 08 00 00 00 00 00 00 FF");
+    for (std::size_t at = 0, size = 0; at < data.size() || size == 0; at += size) {
+        size = std::min<std::size_t>(data.size() - at, 0xFFFF);
+        out.push_back(at + size == data.size() ? 1 : 0);
+        little(out, static_cast<std::uint32_t>(size | (~size & 0xFFFF) << 16), 4);
+        out.insert(out.end(), data.begin() + static_cast<std::ptrdiff_t>(at),
+                   data.begin() + static_cast<std::ptrdiff_t>(at + size));
+        if (size == 0) break;
+    }
+    little(out, ~crc, 4);
+    little(out, static_cast<std::uint32_t>(data.size()), 4);
+    return out;
+}
+
+Bytes gunzip(const Bytes& data) {
+    carvelle::GzipInflater inflater;
+    Bytes out(std::size_t{64} << 20);
+    const std::uint8_t* in = data.data();
+    std::size_t left = data.size(), room = out.size();
+    std::uint8_t* to = out.data();
+    EXPECT_EQ(inflater.inflate(in, left, to, room), carvelle::GzipInflater::Result::Progress);
+    EXPECT_TRUE(inflater.atMemberEnd());
+    out.resize(out.size() - room);
+    return out;
+}
+
+// .gz parts, in one member or two, and plain ones join into a plain or a .gz output holding the same library;
+// a structure repeated within a .gz part and across parts is compared there and kept once.
+TEST_F(Merge, GzipPartsAndOutputsHoldTheSameLibrary) {
+    Bytes boxes;  // more than one piece of the reader
+    while (boxes.size() < (std::size_t{3} << 17)) boxes = boxes + box(static_cast<std::int16_t>(boxes.size() % 7));
+    const Bytes a = structure("A", box(1)), big = structure("BIG", boxes), b = structure("B", box(2));
+    const Bytes first = library(a + big + big), second = library(big + b);
+    const auto plain = write({first, second});
+    auto save = [&](const std::string& name, const Bytes& bytes) {
+        std::ofstream(dir.file(name), std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return dir.file(name);
+    };
+    const std::string zipped0 = save("p0.gds.gz", gzipMember(first));
+    const std::size_t half = second.size() / 2;
+    const std::string zipped1 = save("p1.GDS.GZ", gzipMember(Bytes(second.begin(), second.begin() + half)) +
+                                                      gzipMember(Bytes(second.begin() + half, second.end())));
+    const struct {
+        std::string out;
+        std::vector<std::string> parts;
+    } cases[] = {
+        {"out.gds", {zipped0, plain[1]}},
+        {"out.gds.gz", {zipped0, plain[1]}},
+        {"out.GDS.Gz", {plain[0], zipped1}},
+        {"out.gds.gz", plain},
+    };
+    for (const auto& merge : cases) {
+        const std::string output = dir.file(merge.out);
+        SCOPED_TRACE(merge.out + " from " + merge.parts[0] + " and " + merge.parts[1]);
+        const carvelle::MergeResult result = carvelle::merge_libraries(output, merge.parts);
+        ASSERT_TRUE(result) << result.message;
+        const Bytes file = readFile(output);
+        EXPECT_EQ(result.bytes, file.size());
+        EXPECT_EQ(result.structures, 3u);
+        const Bytes merged = merge.out == "out.gds" ? file : gunzip(file);
+        ASSERT_GT(merged.size(), 34u);
+        EXPECT_TRUE(Bytes(merged.begin() + 34, merged.end()) ==
+                    record(LIBNAME, 0x06, padded(output)) + record(UNITS, 0x05, kUnits) + a + big + b + kEndLib);
+        std::filesystem::remove(output);
+    }
+
+    // A damaged .gz part is no complete library.
+    Bytes badCrc = gzipMember(second);
+    badCrc[badCrc.size() - 6] ^= 1;
+    const Bytes whole = gzipMember(second);
+    const struct {
+        const char* what;
+        Bytes part;
+        const char* says;
+    } damaged[] = {
+        {"a wrong CRC", badCrc, "its gzip data is damaged"},
+        {"cut short", Bytes(whole.begin(), whole.end() - 9), "its gzip data is cut short"},
+        {"not gzip", second, "its gzip data is damaged"},
+    };
+    for (const auto& part : damaged) {
+        SCOPED_TRACE(part.what);
+        const std::string path = save("bad.gds.gz", part.part);
+        const carvelle::MergeResult result = carvelle::merge_libraries(out + ".gz", {zipped0, path});
+        EXPECT_EQ(result.failure, MergeFailure::NotALibrary);
+        EXPECT_NE(result.message.find("part " + path + " is not a complete library: " + part.says), std::string::npos)
+            << result.message;
+        EXPECT_FALSE(std::filesystem::exists(out + ".gz"));
+    }
 }
 
 // One unit in the last place of the larger real, whichever writer rounded which way.
@@ -459,20 +561,30 @@ TEST_F(Merge, NeitherAChangedPartNorASignalLeavesAnOutput) {
              std::filesystem::rename(changedPart + ".new", changedPart);
          }},
     };
-    for (const auto& change : changes) {
-        SCOPED_TRACE(change.what);
-        for (const auto& entry : std::filesystem::directory_iterator(dir.path())) std::filesystem::remove(entry);
-        const auto parts = write({part, part});
-        // An hour ago, so that a rewrite within the clock's tick still shows.
-        for (const auto& path : parts) {
-            std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) - std::chrono::hours(1));
+    // Plain parts into a plain output, and .gz parts into a .gz output.
+    for (const std::string gz : {"", ".gz"}) {
+        for (const auto& change : changes) {
+            SCOPED_TRACE(std::string(change.what) + gz);
+            for (const auto& entry : std::filesystem::directory_iterator(dir.path())) std::filesystem::remove(entry);
+            auto parts = write({part, part});
+            for (auto& path : parts) {
+                if (!gz.empty()) {
+                    const Bytes zipped = gzipMember(part);
+                    std::ofstream(path + gz, std::ios::binary)
+                        .write(reinterpret_cast<const char*>(zipped.data()), static_cast<std::streamsize>(zipped.size()));
+                    std::filesystem::remove(path);
+                    path += gz;
+                }
+                // An hour ago, so that a rewrite within the clock's tick still shows.
+                std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) - std::chrono::hours(1));
+            }
+            changedPart = parts[1];
+            carvelle::merge::afterHead = change.change;
+            const carvelle::MergeResult result = carvelle::merge_libraries(out + gz, parts);
+            carvelle::merge::afterHead = nullptr;
+            EXPECT_EQ(result.failure, MergeFailure::PartChanged) << result.message;
+            EXPECT_EQ(files(), (std::vector<std::string>{"p0.gds" + gz, "p1.gds" + gz}));
         }
-        changedPart = parts[1];
-        carvelle::merge::afterHead = change.change;
-        const carvelle::MergeResult result = carvelle::merge_libraries(out, parts);
-        carvelle::merge::afterHead = nullptr;
-        EXPECT_EQ(result.failure, MergeFailure::PartChanged) << result.message;
-        EXPECT_EQ(files(), (std::vector<std::string>{"p0.gds", "p1.gds"}));
     }
 
     for (const auto& entry : std::filesystem::directory_iterator(dir.path())) std::filesystem::remove(entry);
