@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // carvelle-info as a user runs it: the figures of a library written here
 // (spelled out by hand from what was written), JSON with awkward names, a
-// file larger than the pieces it is read in, and damaged files refused with
-// their byte and exit status 1.
+// file larger than the pieces it is read in (plain and gzipped), and damaged
+// files refused with their byte and exit status 1.
 
 #include <gtest/gtest.h>
 
@@ -163,6 +163,17 @@ TEST_F(Info, ALibraryLargerThanItsPieces) {
                             "structure \"T\": 30001 elements: 30000 BOX, 1 SREF\n"),
               std::string::npos)
         << info.out;
+
+    // Gzipped: the same figures, and refused as damaged when cut short.
+    ASSERT_EQ(std::system(("gzip -c " + path + " >" + path + ".gz && head -c 5000 " + path + ".gz >" +
+                           dir.file("cut.gds.gz")).c_str()),
+              0);
+    const Outcome zipped = run(path + ".gz");
+    EXPECT_EQ(zipped.status, 0) << zipped.err;
+    EXPECT_EQ(zipped.out, path + ".gz" + info.out.substr(path.size()));
+    const Outcome cut = run(dir.file("cut.gds.gz"));
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_NE(cut.err.find("gzip data is cut short"), std::string::npos) << cut.err;
 }
 
 TEST_F(Info, DamagedFilesAreRefusedWithTheirByte) {

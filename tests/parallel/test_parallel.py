@@ -5,6 +5,7 @@ record for record (timestamps aside), and KLayout reads it; a failing task,
 a killed worker, a refused merge and a signal leave no output, no parts and
 no task running; a task run twice does not mix its parts."""
 
+import gzip
 import os
 import shutil
 import signal
@@ -21,7 +22,7 @@ import carvelle._merge
 import carvelle._parallel
 from layout_tasks import BOXES, attempt, die, fail, nap, tile, top
 
-BGNLIB, BGNSTR = 0x0102, 0x0502
+BGNLIB, BGNSTR, LIBNAME = 0x0102, 0x0502, 0x0206
 TILES = 6
 
 
@@ -35,6 +36,12 @@ def records(data):
         out.append((tag, bytes(24) if tag in (BGNLIB, BGNSTR) else payload))
         offset += length
     return out
+
+
+def named(recs, path):
+    """recs with LIBNAME as the merge writes it for the output path."""
+    name = os.fsencode(str(path))
+    return [(tag, name + b"\0" * (len(name) % 2) if tag == LIBNAME else payload) for tag, payload in recs]
 
 
 def tasks():
@@ -82,6 +89,17 @@ def test_parts_merge_into_the_library_written_at_once(tmp_path, executor, reques
     assert os.listdir(parts) == []
     if shutil.which("klayout"):
         assert klayout_reads(str(tmp_path / "chip.gds")) == (TILES + 1, TILES * BOXES)
+
+
+def test_a_gz_output_holds_the_library_the_plain_output_holds(tmp_path):
+    expected = at_once(str(tmp_path / "chip.gds"))
+    out = tmp_path / "chip.gds.gz"
+    written = carvelle.write_parallel(str(out), tasks(), workers=2)
+    assert records(gzip.decompress(out.read_bytes())) == named(expected, out)
+    assert (written.bytes, written.structures) == (os.path.getsize(out), TILES + 1)
+    assert sorted(os.listdir(tmp_path)) == ["chip.gds", "chip.gds.gz"]
+    if shutil.which("klayout"):
+        assert klayout_reads(str(out)) == (TILES + 1, TILES * BOXES)
 
 
 def test_structures_no_task_defines_are_reported_after_the_merge(tmp_path):
@@ -254,7 +272,14 @@ def test_merge_refusals_and_the_program_in_place_of_the_compiled_module(tmp_path
             assert raised.value.failure == failure
         assert carvelle.merge(tmp_path / "out.gds", a) == (os.path.getsize(tmp_path / "out.gds"), 1)
         assert carvelle.merge(tmp_path / "out.gds", [a, b]) == (os.path.getsize(tmp_path / "out.gds"), 2)
-        return open(tmp_path / "out.gds", "rb").read()
+        plain = open(tmp_path / "out.gds", "rb").read()
+        # A .gz part, and a .gz output, hold the same library.
+        with open(a + ".gz", "wb") as f:
+            f.write(gzip.compress(open(a, "rb").read()))
+        zipped = tmp_path / "out.gds.gz"
+        assert carvelle.merge(zipped, [a + ".gz", b]) == (os.path.getsize(zipped), 2)
+        assert records(gzip.decompress(zipped.read_bytes())) == named(records(plain), zipped)
+        return plain
 
     compiled = merges()
     # Without the compiled module, the carvelle-merge program carried beside the package does the same.
