@@ -83,7 +83,9 @@ def merge(output: PathName, parts: Union[PathName, Sequence[PathName]]) -> Merge
     for byte, then ENDLIB. Raises MergeError, leaving no output, when the
     parts' UNITS differ, a structure name is defined twice, or a part is not
     one complete library. Memory stays constant; the GIL is released.
-    A single str, bytes or path-like object is one part."""
+    A single str, bytes or path-like object is one part. Parts named *.gz
+    are decompressed as they are read, and an output named *.gz is written
+    as gzip (bytes is then the compressed size)."""
     if isinstance(parts, (str, bytes, os.PathLike)):
         parts = [parts]
     try:

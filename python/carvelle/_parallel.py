@@ -254,6 +254,8 @@ def write_parallel(path: PathName, tasks: Iterable[Union[Task, Callable[..., Any
     cannot see it makes the call fail at its start (FileNotFoundError).
     library_options: the units, as Library takes them (unit=, precision=,
     or user_unit=, meter_unit=); every part gets the same.
+    A path ending in .gz gives a gzip library: the parts stay plain, and
+    the merge compresses.
 
     Each attempt at a task writes a part of its own, and only the part of
     the attempt whose result arrives is merged: a task that a cluster runs
