@@ -165,9 +165,9 @@ TEST_F(Info, ALibraryLargerThanItsPieces) {
         << info.out;
 
     // Gzipped: the same figures, and refused as damaged when cut short.
-    ASSERT_EQ(std::system(("gzip -c " + path + " >" + path + ".gz && head -c 5000 " + path + ".gz >" +
-                           dir.file("cut.gds.gz")).c_str()),
-              0);
+    const std::string zip = "gzip -c " + path + " >" + path + ".gz && head -c 5000 " + path + ".gz >" +
+                            dir.file("cut.gds.gz");
+    ASSERT_EQ(std::system(zip.c_str()), 0);
     const Outcome zipped = run(path + ".gz");
     EXPECT_EQ(zipped.status, 0) << zipped.err;
     EXPECT_EQ(zipped.out, path + ".gz" + info.out.substr(path.size()));
