@@ -179,7 +179,7 @@ bool OutputFile::copy(PartFile& part, std::uint64_t offset, std::uint64_t size, 
         const int from = static_cast<int>(part.handle_), to = static_cast<int>(handle_);
         const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(size, std::size_t{1} << 30));
         const ssize_t copied = copier_ == kCopyFileRange ? ::copy_file_range(from, &in, to, nullptr, piece, 0)
-                                                        : ::sendfile(to, from, &in, piece);
+                                                         : ::sendfile(to, from, &in, piece);
         if (copied > 0) {
             size -= static_cast<std::uint64_t>(copied);
         } else if (copied == 0 || errno != EINTR) {
