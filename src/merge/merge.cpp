@@ -263,10 +263,10 @@ private:
         PartReader other;
         std::string error;
         PartReader* earlier = &current;
-        PartReader* file = &current;
         // The check's reader of a gzip part is past the definitions, and would start again from the part's first
         // byte for each: readers that move forward only, kept for the next comparison, read them.
-        if (current.gzip() && !(file = compareReader(again.part, currentCompare_))) return false;
+        PartReader* file = current.gzip() ? compareReader(again.part, currentCompare_) : &current;
+        if (file == nullptr) return false;
         if (first.part != again.part && parts_[first.part].gzip) {
             auto& kept = earlierCompare_[first.part % earlierCompare_.size()];
             if (!(earlier = compareReader(first.part, kept))) return false;
@@ -341,13 +341,13 @@ private:
 class Output {
 public:
     bool create(const std::string& path, std::string& error) {
-        const bool gzip = hasGzipSuffix(path.c_str());
-        if (gzip && !gzipAvailable()) {
+        const bool compressed = hasGzipSuffix(path.c_str());
+        if (compressed && !gzipAvailable()) {
             error = "cannot create " + path + ": this build writes no gzip files";
             return false;
         }
         if (!file_.create(path, error)) return false;
-        if (gzip) {
+        if (compressed) {
             path_ = path;
             gzip_ = std::make_unique<GzipWriter>(GzipWriter::Sink{&Output::put, this}, gzipThreadsFromEnvironment());
             gzip_->start();
