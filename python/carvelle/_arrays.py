@@ -14,7 +14,7 @@ from typing import Any, Sequence, Tuple
 from . import _values
 
 
-def _numpy() -> Any:
+def numpy_module() -> Any:
     try:
         import numpy
     except ImportError:
@@ -22,21 +22,30 @@ def _numpy() -> Any:
     return numpy
 
 
-def rows(value: Any, width: int, what: str) -> Any:
-    """An (N, width) C-contiguous int32 array."""
-    np = _numpy()
-    data = np.asarray(value)
+def _shaped(value: Any, width: int, what: str, kinds: str, holding: str) -> Any:
+    """value as an (N, width) numpy array whose dtype kind is one of kinds."""
+    data = numpy_module().asarray(value)
     if data.ndim != 2 or data.shape[1] != width:
         raise ValueError("%s must have shape (n, %d), not %s" % (what, width, data.shape))
-    if data.dtype.kind not in "iu":
-        raise TypeError("%s must hold integers, not %s" % (what, data.dtype))
-    return _values.numpy_int32(data, what)
+    if data.dtype.kind not in kinds:
+        raise TypeError("%s must hold %s, not %s" % (what, holding, data.dtype))
+    return data
+
+
+def rows(value: Any, width: int, what: str) -> Any:
+    """An (N, width) C-contiguous int32 array."""
+    return _values.numpy_int32(_shaped(value, width, what, "iu", "integers"), what)
+
+
+def float_rows(value: Any, width: int, what: str) -> Any:
+    """An (N, width) C-contiguous float64 array (the input itself when it is one)."""
+    return numpy_module().ascontiguousarray(_shaped(value, width, what, "iuf", "numbers"), dtype="float64")
 
 
 def ragged(vertices: Any, offsets: Any, most: int, what: str) -> Tuple[Any, Any]:
     """(vertices as (M, 2) int32, offsets as int64 of N + 1 entries); every
     element must have at most `most` vertices (its count is 16 bits)."""
-    np = _numpy()
+    np = numpy_module()
     points = rows(vertices, 2, what)
     starts = np.asarray(offsets)
     if starts.ndim != 1 or starts.size == 0 or starts.dtype.kind not in "iu":
@@ -63,7 +72,7 @@ _KINDS = {
 def column(value: Any, count: int, kind: str, what: str) -> Any:
     """A parameter of N elements: int16 bits ("w16"), int32 ("i32") or
     float64 ("f64"), of length N or (for a scalar) 1."""
-    np = _numpy()
+    np = numpy_module()
     if np.ndim(value) == 0:
         if _values.is_numpy(value):
             value = value.item()

@@ -23,27 +23,8 @@ _PATH_MOST = 32767      # a PATH's count is 16 bits; the library splits long one
 _BOUNDARY_MOST = 8189   # the library refuses more, element by element
 
 
-def _numpy() -> Any:
-    try:
-        import numpy
-    except ImportError:
-        raise ImportError("the batch writers need numpy") from None
-    return numpy
-
-
-def _user_rows(value: Any, width: int, what: str) -> Any:
-    """An (N, width) C-contiguous float64 array (the input itself when it is one)."""
-    np = _numpy()
-    data = np.asarray(value)
-    if data.ndim != 2 or data.shape[1] != width:
-        raise ValueError("%s must have shape (n, %d), not %s" % (what, width, data.shape))
-    if data.dtype.kind not in "iuf":
-        raise TypeError("%s must hold numbers, not %s" % (what, data.dtype))
-    return np.ascontiguousarray(data, dtype=np.float64)
-
-
 def _offsets(offsets: Any, vertices: int, most: int, what: str) -> Any:
-    np = _numpy()
+    np = _arrays.numpy_module()
     starts = np.asarray(offsets)
     if starts.ndim != 1 or starts.size == 0 or starts.dtype.kind not in "iu":
         raise ValueError("offsets must be a 1-D integer array of N + 1 entries")
@@ -62,7 +43,7 @@ def _offsets(offsets: Any, vertices: int, most: int, what: str) -> Any:
 
 def _guarded(data: Any, kind: str, what: str) -> Any:
     """Refuses the first mag or angle that readers would refuse, by index."""
-    np = _numpy()
+    np = _arrays.numpy_module()
     with np.errstate(invalid="ignore"):
         bad = ~(np.abs(data) < _guards.REAL_LIMIT)
         if kind == "mag":
@@ -84,18 +65,18 @@ class BatchWriters:
 
     def _heads(self, value: Any, width: int, what: str) -> Any:
         if self._scale:
-            return _user_rows(value, width, what)
+            return _arrays.float_rows(value, width, what)
         return _arrays.rows(value, width, what)
 
     def _ragged(self, vertices: Any, offsets: Any, most: int) -> List[Any]:
         if not self._scale:
             return list(_arrays.ragged(vertices, offsets, most, "vertices"))
-        points = _user_rows(vertices, 2, "vertices")
+        points = _arrays.float_rows(vertices, 2, "vertices")
         return [points, _offsets(offsets, len(points), most, "vertices")]
 
     def _columns(self, method: str, n: int, given: Dict[str, Any]) -> List[Any]:
         """One array per keyword parameter of the element, in the table's order."""
-        np = _numpy()
+        np = _arrays.numpy_module()
         columns = []
         for param in _elements.BY_METHOD[method].keywords:
             value = given[param.name]
