@@ -45,22 +45,28 @@ def float_rows(value: Any, width: int, what: str) -> Any:
 def ragged(vertices: Any, offsets: Any, most: int, what: str) -> Tuple[Any, Any]:
     """(vertices as (M, 2) int32, offsets as int64 of N + 1 entries); every
     element must have at most `most` vertices (its count is 16 bits)."""
-    np = numpy_module()
     points = rows(vertices, 2, what)
+    return points, element_offsets(offsets, len(points), most, what)
+
+
+def element_offsets(offsets: Any, vertices: int, most: int, what: str) -> Any:
+    """offsets as int64 of N + 1 entries from 0 to vertices, no element with
+    more than `most` vertices."""
+    np = numpy_module()
     starts = np.asarray(offsets)
     if starts.ndim != 1 or starts.size == 0 or starts.dtype.kind not in "iu":
         raise ValueError("offsets must be a 1-D integer array of N + 1 entries")
     starts = np.ascontiguousarray(starts, dtype=np.int64)
-    if starts[0] != 0 or starts[-1] != len(points):
+    if starts[0] != 0 or starts[-1] != vertices:
         raise ValueError("offsets must start at 0 and end at %d (the vertex count), not %d and %d"
-                         % (len(points), starts[0], starts[-1]))
+                         % (vertices, starts[0], starts[-1]))
     counts = np.diff(starts)
     if counts.size and counts.min() < 0:
         raise ValueError("offsets decrease at element %d" % int(np.argmax(counts < 0)))
     if counts.size and counts.max() > most:
         raise OverflowError("element %d of %s has %d vertices (at most %d)"
                             % (int(np.argmax(counts > most)), what, int(counts.max()), most))
-    return points, starts
+    return starts
 
 
 _KINDS = {

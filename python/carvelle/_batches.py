@@ -23,24 +23,6 @@ _PATH_MOST = 32767      # a PATH's count is 16 bits; the library splits long one
 _BOUNDARY_MOST = 8189   # the library refuses more, element by element
 
 
-def _offsets(offsets: Any, vertices: int, most: int, what: str) -> Any:
-    np = _arrays.numpy_module()
-    starts = np.asarray(offsets)
-    if starts.ndim != 1 or starts.size == 0 or starts.dtype.kind not in "iu":
-        raise ValueError("offsets must be a 1-D integer array of N + 1 entries")
-    starts = np.ascontiguousarray(starts, dtype=np.int64)
-    if starts[0] != 0 or starts[-1] != vertices:
-        raise ValueError("offsets must start at 0 and end at %d (the vertex count), not %d and %d"
-                         % (vertices, starts[0], starts[-1]))
-    counts = np.diff(starts)
-    if counts.size and counts.min() < 0:
-        raise ValueError("offsets decrease at element %d" % int(np.argmax(counts < 0)))
-    if counts.size and counts.max() > most:
-        raise OverflowError("element %d of %s has %d vertices (at most %d)"
-                            % (int(np.argmax(counts > most)), what, int(counts.max()), most))
-    return starts
-
-
 def _guarded(data: Any, kind: str, what: str) -> Any:
     """Refuses the first mag or angle that readers would refuse, by index."""
     np = _arrays.numpy_module()
@@ -72,7 +54,7 @@ class BatchWriters:
         if not self._scale:
             return list(_arrays.ragged(vertices, offsets, most, "vertices"))
         points = _arrays.float_rows(vertices, 2, "vertices")
-        return [points, _offsets(offsets, len(points), most, "vertices")]
+        return [points, _arrays.element_offsets(offsets, len(points), most, "vertices")]
 
     def _columns(self, method: str, n: int, given: Dict[str, Any]) -> List[Any]:
         """One array per keyword parameter of the element, in the table's order."""
