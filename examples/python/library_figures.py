@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: MIT
 """Writes a small library, then reads back what it holds with carvelle.info.
 
-    python3 examples/python/inspect_file.py [chip.gds]
+    python3 examples/python/library_figures.py [chip.gds]
 """
 
 import sys
