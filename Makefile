@@ -2,35 +2,78 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# The one interpreter of every script, test and build step: Debian's, where
+# the python3-* packages that the tests need are installed.
+PYTHON ?= /usr/bin/python3
+export PYTHON
+# ccache, once installed, for every build the stages make (main, sanitizer,
+# fuzz, cross, Windows, planted, wheel): CMake reads these at a build folder's
+# first configure. Paths under the checkout are hashed relative to it, so a
+# second planted tree or another clone hits the same cache.
+ifneq ($(shell command -v ccache 2>/dev/null),)
+export CMAKE_C_COMPILER_LAUNCHER = ccache
+export CMAKE_CXX_COMPILER_LAUNCHER = ccache
+export CCACHE_BASEDIR = $(CURDIR)
+export CCACHE_NOHASHDIR = 1
+endif
+CONFIGURE = cmake -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE=$(PYTHON) $(CMAKE_FLAGS)
 # Largest file a test process may write, in 512-byte blocks (2 GiB): a writer
 # that runs away fails fast instead of filling the disk.
 TEST_FILE_BLOCKS = 4194304
 
-.PHONY: all build demo render test test-sanitizers test-fuzz test-windows test-planted-faults deps clean bench bench-quick bench-python bench-merge bench-parallel
+.PHONY: all build demo render test test-ctest test-sanitizers test-fuzz test-windows test-planted-faults clean
+.PHONY: deps deps-build deps-test deps-docs deps-package bench bench-quick bench-python bench-merge bench-parallel
 .PHONY: lint docs package test-package check
 .PHONY: test-cross test-platforms
 
 all: build
 
-deps:
-	scripts/install-deps cmake ninja-build g++ pkg-config libgtest-dev python3 python3-pytest python3-numpy \
-	  python3-dev python3-venv python3-pip python3-build mypy klayout python3-gdspy python3-distributed
+# Every Debian package any target needs, installed here and nowhere else,
+# only when missing: what a build needs, what the tests need, what the docs
+# need. No script or test installs anything; `make check` assumes them.
+DEPS_BUILD = cmake ninja-build g++ pkg-config zlib1g-dev libisal-dev
+DEPS_TEST = libgtest-dev googletest ccache time python3 python3-pytest python3-numpy python3-dev python3-venv \
+  python3-pip python3-build mypy klayout python3-gdspy python3-distributed \
+  clang-format clang-tidy cppcheck flake8 shellcheck clang libclang-rt-14-dev \
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 libz-mingw-w64-dev \
+  qemu-user g++-aarch64-linux-gnu g++-s390x-linux-gnu $(DEPS_PACKAGE)
+DEPS_PACKAGE = doxygen dpkg-dev fakeroot lintian file man-db
+DEPS_DOCS = doxygen python3-sphinx python3-breathe furo python3-myst-parser chromium fonts-dejavu-core klayout \
+  python3-numpy python3-distributed python3-dev
+# The cross builds link ISA-L and zlib of these architectures, fetched with
+# apt-get download into their build folders.
+DEPS_FOREIGN_ARCHITECTURES = arm64 s390x
+
+deps: deps-build deps-test deps-docs
+deps-package:
+	scripts/install-deps $(DEPS_BUILD) $(DEPS_PACKAGE)
+deps-build:
+	scripts/install-deps $(DEPS_BUILD)
+deps-test:
+	scripts/install-deps --architectures "$(DEPS_FOREIGN_ARCHITECTURES)" $(DEPS_TEST)
+deps-docs:
+	scripts/install-deps $(DEPS_DOCS)
 
 build:
-	scripts/install-deps cmake ninja-build g++
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	$(CONFIGURE) -S . -B $(BUILD)
 	cmake --build $(BUILD) -j $(JOBS)
 
-demo: build
+demo: deps-build build
 	cd $(BUILD) && ./examples/carvelle_demo demo.gds
 
-render: demo
+render: deps-docs demo
 	scripts/render $(BUILD)/demo.gds $(BUILD)/demo.png
 
-test: deps build
+# Every stage, each timed; a table of the times at the end, and a failure
+# in one stage does not hide the others'.
+STAGES = build test-ctest lint docs test-package test-sanitizers test-fuzz test-windows test-cross test-platforms \
+  test-planted-faults
+test: deps
+	MAKE="$(MAKE)" scripts/test-stages $(STAGES)
+
+test-ctest:
 	ulimit -f $(TEST_FILE_BLOCKS) && ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 	@grep -hE '^\[(KLayout|gdspy)\] (layout|all)' $(BUILD)/Testing/Temporary/LastTest.log || true
-	$(MAKE) lint docs test-package test-sanitizers test-fuzz test-windows test-cross test-platforms test-planted-faults
 
 # The whole suite under AddressSanitizer, UBSan and LeakSanitizer, and the
 # thread test under ThreadSanitizer.
@@ -67,7 +110,7 @@ test-platforms:
 # Every fault of tests/planted/faults.txt, planted one at a time into a
 # scratch copy, must make a core suite fail.
 test-planted-faults:
-	scripts/test-planted-faults --build $(BUILD)-planted
+	JOBS=$(JOBS) scripts/test-planted-faults --build $(BUILD)-planted
 
 # Formatter, clang-tidy, cppcheck, flake8 and shellcheck, warnings as errors.
 lint:
@@ -77,20 +120,16 @@ lint:
 # the documentation site in $(BUILD)/docs/html (scripts/build-site): every
 # example run and drawn by KLayout, Sphinx with warnings as errors, every
 # link checked, screenshots in $(BUILD)/docs/screenshots. Offline.
-docs:
-	scripts/install-deps cmake ninja-build g++ doxygen python3-sphinx python3-breathe furo python3-myst-parser \
-	  chromium fonts-dejavu-core klayout python3-numpy python3-distributed python3-dev
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
-	cmake --build $(BUILD) -j $(JOBS)
+docs: build
 	cmake --build $(BUILD) --target docs
 	scripts/build-site $(BUILD)
 
 # Debian packages and the source tarball, in $(BUILD)-package/packages.
-package:
+package: deps-package
 	BUILD_PACKAGE=$(BUILD)-package JOBS=$(JOBS) scripts/package
 
 # The packages unpacked into a scratch root, and a host built against them.
-test-package:
+test-package: deps-package
 	BUILD_PACKAGE=$(BUILD)-package JOBS=$(JOBS) scripts/test-package
 
 clean:
@@ -98,25 +137,24 @@ clean:
 
 # Benchmarks: separate commands, not part of make test.
 bench:
-	bench/compare
+	$(PYTHON) bench/compare
 
 bench-quick:
-	bench/compare --quick --callgrind
+	$(PYTHON) bench/compare --quick --callgrind
 
 bench-python: build
-	scripts/install-deps time python3-numpy python3-gdspy klayout
-	/usr/bin/python3 python/bench_boxes.py --build $(BUILD)
+	$(PYTHON) python/bench_boxes.py --build $(BUILD)
 
 # carvelle-merge beside cp on the same 780 MB of parts.
 bench-merge:
-	/usr/bin/python3 bench/merge_vs_cp.py
+	$(PYTHON) bench/merge_vs_cp.py
 
 # Parallel generation from Python with 1 and 2 workers, the merge beside cp, docs/parallel.png.
 bench-parallel: build
-	/usr/bin/python3 bench/parallel_generation.py --build-dir $(BUILD)
+	$(PYTHON) bench/parallel_generation.py --build-dir $(BUILD)
 
 # 5 million random rectangles to .gds.gz beside plain + gzip, igzip and
 # KLayout; table and ratios on stdout, plot in docs/gzip.png.
 .PHONY: bench-gz
 bench-gz: build
-	/usr/bin/python3 bench/gzip_bench.py --build $(BUILD)
+	$(PYTHON) bench/gzip_bench.py --build $(BUILD)

@@ -78,17 +78,13 @@ write_host_file() {
 # its build RPATH. Prints the folder.
 deflate_root() {
   local arch=$1 dir=$2
-  local into=$dir/deflate-root sudo=""
-  [[ $(id -u) -eq 0 ]] || sudo="sudo"
+  local into=$dir/deflate-root
   if [[ ! -f $into/.unpacked ]]; then
-    (
-      exec 9>/tmp/carvelle-install-deps.lock
-      flock 9
-      if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
-        $sudo dpkg --add-architecture "$arch"
-        $sudo apt-get update -qq
-      fi
-    ) >&2
+    # `make deps-test` enables the architecture, so that apt knows its packages.
+    if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+      echo "dpkg does not know the $arch architecture: run make deps-test" >&2
+      return 1
+    fi
     rm -rf "$dir/deflate-debs" "$into"
     mkdir -p "$dir/deflate-debs" "$into"
     (cd "$dir/deflate-debs" &&
