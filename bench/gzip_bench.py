@@ -1,4 +1,4 @@
-#!/usr/bin/python3
+#!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
 """The .gds.gz benchmark: N random rectangles (10 to 100 units a side, in a
 10^7 field, 5 layers) written by the library to .gds.gz, beside what users do

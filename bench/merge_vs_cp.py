@@ -1,4 +1,4 @@
-#!/usr/bin/python3
+#!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
 """The merge beside cp: carvelle-merge joining part libraries and cp copying
 the same parts, run side by side as whole processes, interleaved (cp, merge,

@@ -1,4 +1,4 @@
-#!/usr/bin/python3
+#!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
 """Parallel generation from Python: examples/python/parallel_chip.py writing
 N random rectangles on five layers (generated per shape in Python, tiled

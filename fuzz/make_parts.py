@@ -5,7 +5,7 @@
 Small libraries with every kind of element, written by Carvelle (through
 the Python package; CARVELLE_LIBRARY may name the shared library), by gdspy
 and by KLayout (klayout -b). Each seed is one byte that seeds the sizes of
-the pieces the fuzzer feeds, then the file. Run with /usr/bin/python3 (gdspy).
+the pieces the fuzzer feeds, then the file. Run with an interpreter that has gdspy (Debian's: make deps-test).
 """
 import os
 import subprocess

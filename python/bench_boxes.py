@@ -3,7 +3,7 @@
 """Boxes from Python, side by side: the C driver, carvelle's compiled and
 ctypes backends per call and in batches, KLayout's pya and gdspy.
 
-    /usr/bin/python3 python/bench_boxes.py [--build DIR] [--count N] [--batch-count N] [--rounds R] [--no-peers]
+    $PYTHON python/bench_boxes.py [--build DIR] [--count N] [--batch-count N] [--rounds R] [--no-peers]
 
 Every writer runs as a whole process under /usr/bin/time -v (interpreter
 start, imports, building and writing), the writers taking turns round after
@@ -43,7 +43,7 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 PEERS = os.path.join(ROOT, "bench", "peers")
-PYTHON = "/usr/bin/python3"  # Debian's, with numpy and gdspy
+PYTHON = os.environ.get("PYTHON", sys.executable)  # the Makefile passes Debian's, with numpy and gdspy
 
 CARVELLE_CHILD = r'''
 import resource, sys, time

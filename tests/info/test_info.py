@@ -5,6 +5,7 @@ InfoError with the byte where they go wrong. The program's own output is
 tested by info_test.cpp."""
 import os
 import subprocess
+import sys
 
 import pytest
 
@@ -93,7 +94,7 @@ ly.write($out)
 
 def test_files_of_other_writers(tmp_path):
     gdspy_path, klayout_path = str(tmp_path / "gdspy.gds"), str(tmp_path / "klayout.gds")
-    subprocess.run(["/usr/bin/python3", "-c", GDSPY, gdspy_path], check=True)
+    subprocess.run([sys.executable, "-c", GDSPY, gdspy_path], check=True)
     script = tmp_path / "write.rb"
     script.write_text(KLAYOUT)
     subprocess.run(["klayout", "-b", "-rd", "out=" + klayout_path, "-r", str(script)], check=True,

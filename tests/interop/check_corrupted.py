@@ -1,10 +1,10 @@
-#!/usr/bin/python3
+#!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
 """Makes sure that the interop readers catch faults in the bytes: copies the
 layouts with one hand-made fault each, runs both readers over the copies and
 requires each of them to fail, naming the faulty element.
 
-Usage: /usr/bin/python3 check_corrupted.py LAYOUT_DIR WORK_DIR
+Usage: $PYTHON check_corrupted.py LAYOUT_DIR WORK_DIR
 """
 import os
 import shutil
@@ -122,7 +122,7 @@ def main(argv):
 
     problems = 0
     for reader in ("klayout", "gdspy"):
-        run = subprocess.run([os.path.join(HERE, "run_reader"), reader, work],
+        run = subprocess.run([os.path.join(HERE, "run_reader"), reader, work], env=dict(os.environ, PYTHON=sys.executable),
                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         fails = [line for line in run.stdout.splitlines() if line.startswith("FAIL")]
         if run.returncode == 0:

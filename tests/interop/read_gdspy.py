@@ -1,7 +1,7 @@
-#!/usr/bin/python3
+#!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
 """Reads every layout of a folder with gdspy and compares it with its
-manifest. Usage: /usr/bin/python3 read_gdspy.py LAYOUT_DIR
+manifest. Usage: $PYTHON read_gdspy.py LAYOUT_DIR
 
 gdspy gives coordinates in user units (the file's integer times the first
 UNITS value, one double multiplication); they are turned back into integers

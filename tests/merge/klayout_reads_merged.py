@@ -1,4 +1,4 @@
-#!/usr/bin/python3
+#!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
 """Mutated parts through carvelle-merge, and every output it accepts read by
 KLayout: a part the merge accepts must make a library KLayout reads. Not in

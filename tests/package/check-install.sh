@@ -13,7 +13,7 @@ cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
 package=$(find "$scratch/prefix" -path '*-packages/carvelle' -type d)
 if [[ -n $package ]]; then
   (cd "$scratch" && env -u CARVELLE_LIBRARY -u CARVELLE_BACKEND PYTHONPATH="$(dirname "$package")" \
-    /usr/bin/python3 -c 'import os, sys, carvelle
+    "${PYTHON:-python3}" -c 'import os, sys, carvelle
 assert os.path.dirname(carvelle.library_path()) == sys.argv[1], carvelle.library_path()
 with carvelle.Library("python.gds") as lib, lib.structure("TOP") as top:
     top.box(0, 0, 1, 1)

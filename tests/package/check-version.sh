@@ -23,7 +23,7 @@ expect "carvelle.pc" "$(sed -n 's/^Version: //p' "$build/carvelle.pc")" "$versio
 expect "CarvelleConfigVersion.cmake" \
   "$(sed -n 's/^set(PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CarvelleConfigVersion.cmake")" "$version"
 # The Python package as staged beside the library in the build folder.
-python=$(cd "$build" && /usr/bin/python3 -c 'import carvelle; print(carvelle.__version__)')
+python=$(cd "$build" && "${PYTHON:-python3}" -c 'import carvelle; print(carvelle.__version__)')
 expect "Python carvelle.__version__" "$python" "$version"
 [[ $status -eq 0 ]] && echo "version $version everywhere"
 exit $status
