@@ -23,13 +23,14 @@ python_path = os.environ.get("CARVELLE_PYTHON_PATH")
 if python_path:
     sys.path.insert(0, python_path)
 
-# Doxygen's XML of gds_api.h (CARVELLE_DOXYGEN_XML), read by breathe.
+# Doxygen's XML of gds_api.h (CARVELLE_DOXYGEN_XML), and beside it that of
+# the C++ headers (xml-cpp), read by breathe.
 doxygen_xml = os.environ.get("CARVELLE_DOXYGEN_XML")
 if doxygen_xml:
     extensions.append("breathe")
-    breathe_projects = {"carvelle": doxygen_xml}
+    breathe_projects = {"carvelle": doxygen_xml, "cpp": os.path.join(os.path.dirname(doxygen_xml), "xml-cpp")}
     breathe_default_project = "carvelle"
-    breathe_domain_by_extension = {"h": "c"}
+    breathe_domain_by_extension = {"h": "c", "hpp": "cpp"}
     breathe_show_include = True
 
 source_suffix = {".md": "markdown"}
@@ -48,6 +49,9 @@ nitpick_ignore_regex = [
     ("py:(class|obj|exc)", r"(int|float|str|bytes|bool|object|None|NoneType|BaseException|Exception|ValueError"
                            r"|TypeError|OverflowError|UserWarning|RuntimeError|OSError)"),
     ("c:identifier", r"(int16_t|int32_t|uint16_t|size_t|GdsLibrary)"),
+    # The standard library's and the C header's names in the C++ signatures.
+    ("cpp:identifier", r"(std|std::.*|int16_t|int32_t|uint16_t|uint8_t|size_t|intmax_t|GdsHandle|detail|"
+                       r"detail::.*|Xs|Ys|Container|I|E|F|T|carvelle|INT(16|32)_M(IN|AX))"),
     # The package's private modules (a backend's base classes).
     ("py:(class|obj)", r"carvelle\._.*"),
 ]
