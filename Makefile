@@ -79,7 +79,8 @@ lint:
 # link checked, screenshots in $(BUILD)/docs/screenshots. Offline.
 docs:
 	scripts/install-deps cmake ninja-build g++ doxygen python3-sphinx python3-breathe furo python3-myst-parser \
-	  chromium fonts-dejavu-core klayout python3-numpy python3-distributed python3-dev
+	  chromium fonts-dejavu-core klayout python3-numpy python3-distributed python3-dev \
+	  python3-sphinx-copybutton python3-pil
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 	cmake --build $(BUILD) --target docs

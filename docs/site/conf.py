@@ -16,7 +16,8 @@ copyright = "The Carvelle developers, MIT license"
 with open(os.path.join(root, "VERSION"), encoding="ascii") as version_file:
     release = version = version_file.read().strip()
 
-extensions = ["myst_parser", "sphinx.ext.autodoc"]
+# sphinx_copybutton: a copy button on every code block (python3-sphinx-copybutton).
+extensions = ["myst_parser", "sphinx.ext.autodoc", "sphinx_copybutton"]
 
 # The build tree's package (CARVELLE_PYTHON_PATH) is imported by autodoc.
 python_path = os.environ.get("CARVELLE_PYTHON_PATH")
@@ -58,12 +59,42 @@ nitpick_ignore_regex = [
 templates_path = []
 html_theme = "furo"
 html_title = "Carvelle %s" % release
-html_static_path = []
+html_static_path = ["_static"]
+html_css_files = ["carvelle.css"]
+# Prompts and outputs are not copied: `$ ` and `>>> ` are left behind.
+copybutton_prompt_text = r"\$ |>>> "
+copybutton_prompt_is_regexp = True
 html_show_sourcelink = False
 html_copy_source = False
 html_last_updated_fmt = None
 # furo takes its fonts from the system; nothing is fetched at build or read time.
 html_theme_options = {"navigation_with_keys": True}
+
+# Debian's furo ships its furo.js unbundled: it starts with `import Gumshoe
+# from "./gumshoe-patched.js"`, which a plain <script> cannot run ("Cannot use
+# import statement outside a module"), so the theme toggle and the contents'
+# scroll tracking do nothing. The two files, joined into one plain script
+# (gumshoe defines window.Gumshoe), take its place in the built site.
+def bundle_furo_script(app):
+    if app.builder.name != "html":
+        return
+    import furo
+    folder = os.path.join(os.path.dirname(furo.__file__), "theme", "furo", "static", "scripts")
+    with open(os.path.join(folder, "furo.js"), encoding="utf-8") as text:
+        script = text.read()
+    if not script.lstrip().startswith("import "):
+        return
+    with open(os.path.join(folder, "gumshoe-patched.js"), encoding="utf-8") as text:
+        gumshoe = text.read()
+    script = re.sub(r"^import .*$", "", script, count=1, flags=re.M)
+    target = os.path.join(app.outdir, "_static", "scripts", "furo.js")
+
+    def write(app, exception):
+        if exception is None:
+            with open(target, "w", encoding="utf-8") as out:
+                out.write(gumshoe + "\n;\n" + script)
+    app.connect("build-finished", write)
+
 
 # What scripts/build-site makes before Sphinx runs: each example's file and
 # picture, the tools' manual pages as Markdown. A picture or a directive
@@ -117,3 +148,4 @@ def setup(app):
     app.connect("source-read", substitute_generated)
     app.connect("autodoc-process-docstring", plain_docstring)
     app.connect("builder-inited", check_python_reference)
+    app.connect("builder-inited", bundle_furo_script)
