@@ -76,7 +76,8 @@ lint:
 # Man pages (section 3) from the comments of gds_api.h in $(BUILD)/docs/man, and
 # the documentation site in $(BUILD)/docs/html (scripts/build-site): every
 # example run and drawn by KLayout, Sphinx with warnings as errors, every
-# link checked, screenshots in $(BUILD)/docs/screenshots. Offline.
+# link checked, the teaching pages run as copied, screenshots (light and dark,
+# none blank) in $(BUILD)/docs/screenshots. Offline.
 docs:
 	scripts/install-deps cmake ninja-build g++ doxygen python3-sphinx python3-breathe furo python3-myst-parser \
 	  chromium fonts-dejavu-core klayout python3-numpy python3-distributed python3-dev \
