@@ -275,6 +275,11 @@ private:
 
 class Structure;
 
+/// One GDSII file being written: GDS_BeginLib when it is constructed with a
+/// path (or by try_open), GDS_EndLib at close() or when it is destroyed. Not
+/// copyable; a move hands the file to the new object. Each element call
+/// exists as try_xxx (noexcept, returns the result code) and xxx (throws
+/// Error).
 class Library {
 public:
     /// An empty object: no library until try_open() succeeds.
