@@ -39,7 +39,7 @@ DEPS_TEST = libgtest-dev googletest ccache time python3 python3-pytest python3-n
   qemu-user g++-aarch64-linux-gnu g++-s390x-linux-gnu $(DEPS_PACKAGE)
 DEPS_PACKAGE = doxygen dpkg-dev fakeroot lintian file man-db
 DEPS_DOCS = doxygen python3-sphinx python3-breathe furo python3-myst-parser chromium fonts-dejavu-core klayout \
-  python3-numpy python3-distributed python3-dev
+  python3-numpy python3-distributed python3-dev python3-sphinx-copybutton python3-pil
 # The cross builds link ISA-L and zlib of these architectures, fetched with
 # apt-get download into their build folders.
 DEPS_FOREIGN_ARCHITECTURES = arm64 s390x
@@ -119,7 +119,8 @@ lint:
 # Man pages (section 3) from the comments of gds_api.h in $(BUILD)/docs/man, and
 # the documentation site in $(BUILD)/docs/html (scripts/build-site): every
 # example run and drawn by KLayout, Sphinx with warnings as errors, every
-# link checked, screenshots in $(BUILD)/docs/screenshots. Offline.
+# link checked, the teaching pages run as copied, screenshots (light and dark,
+# none blank) in $(BUILD)/docs/screenshots. Offline.
 docs: build
 	cmake --build $(BUILD) --target docs
 	scripts/build-site $(BUILD)

@@ -16,12 +16,17 @@ endif()
 
 set(CARVELLE_DOCS_DIR ${PROJECT_BINARY_DIR}/docs)
 configure_file(${PROJECT_SOURCE_DIR}/docs/reference/Doxyfile.in ${PROJECT_BINARY_DIR}/Doxyfile @ONLY)
+# The C++ layer's XML, for the site only (no man pages).
+configure_file(${PROJECT_SOURCE_DIR}/docs/reference/Doxyfile-cpp.in ${PROJECT_BINARY_DIR}/Doxyfile-cpp @ONLY)
 # Doxygen leaves pages of removed functions behind: start from an empty folder.
 add_custom_command(OUTPUT ${CARVELLE_DOCS_DIR}/man/man3/carvelle.3 ${CARVELLE_DOCS_DIR}/xml/index.xml
+                   ${CARVELLE_DOCS_DIR}/xml-cpp/index.xml
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${CARVELLE_DOCS_DIR}
   COMMAND Doxygen::doxygen ${PROJECT_BINARY_DIR}/Doxyfile
-  DEPENDS ${PROJECT_SOURCE_DIR}/include/gds_api.h ${PROJECT_BINARY_DIR}/Doxyfile
-  COMMENT "Reference pages from gds_api.h"
+  COMMAND Doxygen::doxygen ${PROJECT_BINARY_DIR}/Doxyfile-cpp
+  DEPENDS ${PROJECT_SOURCE_DIR}/include/gds_api.h ${PROJECT_SOURCE_DIR}/include/carvelle.hpp
+          ${PROJECT_SOURCE_DIR}/include/carvelle_merge.hpp ${PROJECT_BINARY_DIR}/Doxyfile ${PROJECT_BINARY_DIR}/Doxyfile-cpp
+  COMMENT "Reference pages from gds_api.h, and the C++ layer's XML"
   VERBATIM)
 if(CARVELLE_BUILD_DOCS)
   add_custom_target(docs ALL DEPENDS ${CARVELLE_DOCS_DIR}/man/man3/carvelle.3)

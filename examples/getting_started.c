@@ -8,7 +8,7 @@
 int main(int argc, char **argv) {
     const char *fileName = argc > 1 ? argv[1] : "chip.gds";
     const int32_t xs[] = {0, 5000, 5000}, ys[] = {0, 0, 5000};
-    GdsHandle lib;
+    GdsHandle lib = NULL; /* stays NULL if GDS_BeginLib fails; GDS_EndLib(NULL) returns 1 */
     /* 1 user unit (um) = 1000 database units of 1 nm */
     int32_t code = GDS_BeginLib(fileName, 0.001, 1e-9, &lib);
     /* box: corners, layer 1, boxtype, elflags, plex */

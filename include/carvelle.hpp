@@ -80,15 +80,15 @@ struct Point {
     int32_t y;
 };
 
-// The 16 bits of a bit word (strans, elflags, presentation) as the int16_t
-// that the C functions take: word(0x8000) is the STRANS reflection bit.
+/// The 16 bits of a bit word (strans, elflags, presentation) as the int16_t
+/// that the C functions take: word(0x8000) is the STRANS reflection bit.
 constexpr int16_t word(uint16_t bits) noexcept {
     return bits > 0x7FFF ? static_cast<int16_t>(static_cast<int32_t>(bits) - 0x10000)
                          : static_cast<int16_t>(bits);
 }
 
 namespace detail {
-// True when value lies in [low, high], whatever the signedness of its type.
+/// True when value lies in [low, high], whatever the signedness of its type.
 template <class I>
 constexpr bool within(I value, std::intmax_t low, std::intmax_t high) noexcept {
     if constexpr (std::is_signed_v<I>) {
@@ -98,12 +98,12 @@ constexpr bool within(I value, std::intmax_t low, std::intmax_t high) noexcept {
     }
 }
 
-// A parameter of the C type T, taken from any integer or enumeration. A value
-// outside [Low, High] is kept as refused: the call then returns GDS_ERR_RANGE
-// without calling the library, where a plain conversion would cut the value
-// and write what was not asked. Floating-point and bool arguments do not
-// compile. Values above T's maximum (bit words up to 0xFFFF) keep their low
-// bits, as word() gives them.
+/// A parameter of the C type T, taken from any integer or enumeration. A value
+/// outside [Low, High] is kept as refused: the call then returns GDS_ERR_RANGE
+/// without calling the library, where a plain conversion would cut the value
+/// and write what was not asked. Floating-point and bool arguments do not
+/// compile. Values above T's maximum (bit words up to 0xFFFF) keep their low
+/// bits, as word() gives them.
 template <class T, std::intmax_t Low, std::intmax_t High>
 class Exact {
 public:
@@ -132,7 +132,7 @@ private:
     bool fits_;
 };
 
-// What readers accept of a transformation, a unit and an array's counts.
+/// What readers accept of a transformation, a unit and an array's counts.
 constexpr int16_t kMostCount = 32767;
 constexpr std::size_t kMostName = 65530;  // the longest text one record holds
 inline bool magnifies(double mag) noexcept { return std::isfinite(mag) && mag > 0.0; }
@@ -143,22 +143,22 @@ inline bool names(const char* name) noexcept {
     return name != nullptr && name[0] != '\0' && std::strlen(name) <= kMostName;
 }
 
-// Enabled when xs and ys are two contiguous sequences of int32_t.
+/// Enabled when xs and ys are two contiguous sequences of int32_t.
 template <class Xs, class Ys>
 using Coordinates =
     std::enable_if_t<std::is_convertible_v<decltype(std::data(std::declval<const Xs&>())), const int32_t*> &&
                      std::is_convertible_v<decltype(std::data(std::declval<const Ys&>())), const int32_t*>>;
 }  // namespace detail
 
-// Coordinates, widths and PLEX (int32_t in the C functions).
+/// Coordinates, widths and PLEX (int32_t in the C functions).
 using Int32 = detail::Exact<int32_t, INT32_MIN, INT32_MAX>;
-// Layers, types and counts (int16_t).
+/// Layers, types and counts (int16_t).
 using Int16 = detail::Exact<int16_t, INT16_MIN, INT16_MAX>;
-// Bit words (strans, elflags, presentation): -32768 to 0xFFFF, as their 16 bits.
+/// Bit words (strans, elflags, presentation): -32768 to 0xFFFF, as their 16 bits.
 using Bits16 = detail::Exact<int16_t, INT16_MIN, 0xFFFF>;
 
-// Name of a result code as in gds_api.h ("GDS_ERR_STRUCT_NOT_OPEN"); null
-// for a code the header does not define.
+/// Name of a result code as in gds_api.h ("GDS_ERR_STRUCT_NOT_OPEN"); null
+/// for a code the header does not define.
 inline const char* result_name(int32_t code) noexcept {
     static const char* const names[GDS_RESULT_CODE_COUNT] = {
         "GDS_OK",
@@ -185,7 +185,7 @@ inline const char* result_name(int32_t code) noexcept {
     return code >= 0 && code < GDS_RESULT_CODE_COUNT ? names[code] : nullptr;
 }
 
-// The library's message for a code (GDS_GetError), empty when it has none.
+/// The library's message for a code (GDS_GetError), empty when it has none.
 inline std::string error_message(int32_t code) {
     char buffer[GDS_ERROR_BUFFER_SIZE] = {0};
     GDS_GetError(code, buffer, static_cast<int32_t>(sizeof buffer));
@@ -193,22 +193,22 @@ inline std::string error_message(int32_t code) {
 }
 
 #if CARVELLE_HPP_EXCEPTIONS
-// A call that the library refused. what() reads
-// "GDS_Box: Error: Structure is not opened. (GDS_ERR_STRUCT_NOT_OPEN, code 8)".
+/// A call that the library refused. what() reads
+/// "GDS_Box: Error: Structure is not opened. (GDS_ERR_STRUCT_NOT_OPEN, code 8)".
 class Error : public std::runtime_error {
 public:
     Error(int32_t code, const char* function)
         : std::runtime_error(describe(code, function)), code_(code), function_(function) {}
 
     int32_t code() const noexcept { return code_; }
-    // The name of the code in gds_api.h, or "unknown".
+    /// The name of the code in gds_api.h, or "unknown".
     const char* name() const noexcept {
         const char* n = result_name(code_);
         return n ? n : "unknown";
     }
-    // The library's own text, byte for byte.
+    /// The library's own text, byte for byte.
     std::string message() const { return error_message(code_); }
-    // The C function that returned the code.
+    /// The C function that returned the code.
     const char* function() const noexcept { return function_; }
 
 private:
@@ -233,11 +233,11 @@ inline void check(int32_t code, const char* function) {
 }  // namespace detail
 #endif
 
-// A point list that the caller owns, viewed for the length of one call: a contiguous sequence of Point (any
-// container with data() and size(), a braced list, or pointer and count), or
-// two coordinate sequences xs and ys (passed to the library as they are; xs
-// and ys of different sizes make the element call return GDS_ERR_NO_POINTS
-// without calling the library).
+/// A point list that the caller owns, viewed for the length of one call: a contiguous sequence of Point (any
+/// container with data() and size(), a braced list, or pointer and count), or
+/// two coordinate sequences xs and ys (passed to the library as they are; xs
+/// and ys of different sizes make the element call return GDS_ERR_NO_POINTS
+/// without calling the library).
 class Points {
 public:
     Points(const Point* points, std::size_t count) noexcept : points_(points), count_(count) {}
@@ -275,13 +275,18 @@ private:
 
 class Structure;
 
+/// One GDSII file being written: GDS_BeginLib when it is constructed with a
+/// path (or by try_open), GDS_EndLib at close() or when it is destroyed. Not
+/// copyable; a move hands the file to the new object. Each element call
+/// exists as try_xxx (noexcept, returns the result code) and xxx (throws
+/// Error).
 class Library {
 public:
-    // An empty object: no library until try_open() succeeds.
+    /// An empty object: no library until try_open() succeeds.
     Library() noexcept = default;
 
 #if CARVELLE_HPP_EXCEPTIONS
-    // Begins the library in path (GDS_BeginLib); throws Error on failure.
+    /// Begins the library in path (GDS_BeginLib); throws Error on failure.
     explicit Library(const char* path, double user_unit = 1e-3, double meter_unit = 1e-9) {
         detail::check(try_open(path, user_unit, meter_unit), "GDS_BeginLib");
     }
@@ -312,9 +317,9 @@ public:
         return *this;
     }
 
-    // Begins the library in path. Returns the GDS_BeginLib result; on failure
-    // the handle that GDS_BeginLib made is released and the object stays
-    // empty. An object that already holds a library returns GDS_ERR_STARTED.
+    /// Begins the library in path. Returns the GDS_BeginLib result; on failure
+    /// the handle that GDS_BeginLib made is released and the object stays
+    /// empty. An object that already holds a library returns GDS_ERR_STARTED.
     int32_t try_open(const char* path, double user_unit = 1e-3, double meter_unit = 1e-9) noexcept {
         if (handle_ != nullptr) return GDS_ERR_STARTED;
         if (!detail::is_unit(user_unit) || !detail::is_unit(meter_unit)) return GDS_ERR_RANGE;
@@ -333,11 +338,11 @@ public:
         return try_open(path.c_str(), user_unit, meter_unit);
     }
 
-    // Ends a structure begun through this object and still open, as leaving
-    // its scope does, then the library (GDS_EndLib), so that the file is
-    // complete; the handle is released whatever the result. Returns the
-    // first code that is not GDS_OK (GDS_ERR_WRITE for a failed disk). On an
-    // empty object the library reports GDS_ERR_HANDLE.
+    /// Ends a structure begun through this object and still open, as leaving
+    /// its scope does, then the library (GDS_EndLib), so that the file is
+    /// complete; the handle is released whatever the result. Returns the
+    /// first code that is not GDS_OK (GDS_ERR_WRITE for a failed disk). On an
+    /// empty object the library reports GDS_ERR_HANDLE.
     int32_t try_close() noexcept {
         const int32_t ended = structure_open_ ? try_end_structure() : GDS_OK;
         const int32_t closed = GDS_EndLib(std::exchange(handle_, nullptr));
@@ -347,7 +352,7 @@ public:
     bool is_open() const noexcept { return handle_ != nullptr; }
     explicit operator bool() const noexcept { return handle_ != nullptr; }
     GdsHandle handle() const noexcept { return handle_; }
-    // Gives up the handle: the caller ends it with GDS_EndLib.
+    /// Gives up the handle: the caller ends it with GDS_EndLib.
     GdsHandle release() noexcept {
         structure_open_ = false;
         return std::exchange(handle_, nullptr);
@@ -368,14 +373,14 @@ public:
         structure_open_ = false;
         return GDS_EndStructure(handle_);
     }
-    // A scope that ends the structure when it goes away; result receives the
-    // GDS_BeginStructure result, and the scope is empty unless it is 0.
+    /// A scope that ends the structure when it goes away; result receives the
+    /// GDS_BeginStructure result, and the scope is empty unless it is 0.
     inline Structure try_structure(const char* name, int32_t& result) noexcept;
     inline Structure try_structure(const std::string& name, int32_t& result) noexcept;
 
     // --- elements (GDS_ functions of the same name) --------------------------
-    // Point lists longer than 32767 do not fit the 16-bit count: they return
-    // GDS_ERR_TOO_MANY_POINTS (NODE: GDS_ERR_NODE_TOO_MANY) without a call.
+    /// Point lists longer than 32767 do not fit the 16-bit count: they return
+    /// GDS_ERR_TOO_MANY_POINTS (NODE: GDS_ERR_NODE_TOO_MANY) without a call.
     int32_t try_boundary(Points points, Int16 layer = 0, Int16 datatype = 0, Bits16 elflags = 0,
                          Int32 plex = 0) noexcept {
         if (!fit(layer, datatype, elflags, plex)) return GDS_ERR_RANGE;
@@ -451,7 +456,7 @@ public:
                      double angle = 0.0, Bits16 elflags = 0, Int32 plex = 0) noexcept {
         return try_sref(sname.c_str(), x, y, strans, mag, angle, elflags, plex);
     }
-    // origin, the origin displaced by cols column pitches, and by rows row pitches.
+    /// AREF from its three points: the origin, the origin displaced by cols column pitches, and by rows row pitches.
     int32_t try_aref(const char* sname, Point origin, Point col_corner, Point row_corner, Int16 cols,
                      Int16 rows, Bits16 strans = 0, double mag = 1.0, double angle = 0.0, Bits16 elflags = 0,
                      Int32 plex = 0) noexcept {
@@ -478,8 +483,8 @@ public:
         return GDS_Node(handle_, xs, ys, count, layer, nodetype, elflags, plex);
     }
 
-    // xs and ys as two sequences of int32_t (std::vector, std::array,
-    // std::span, arrays) wherever a point list goes.
+    /// xs and ys as two sequences of int32_t (std::vector, std::array,
+    /// std::span, arrays) wherever a point list goes.
     template <class Xs, class Ys, class... Rest, class = detail::Coordinates<Xs, Ys>>
     int32_t try_boundary(const Xs& xs, const Ys& ys, Rest... rest) noexcept {
         return try_boundary(Points(xs, ys), rest...);
@@ -600,8 +605,8 @@ private:
         if (std::uncaught_exceptions() > unwinding_ && !path_.empty()) std::remove(path_.c_str());
     }
 
-    // Out of memory leaves it empty: the file then stays if the object is
-    // unwound, and a reference to the open structure is not tested.
+    /// Out of memory leaves it empty: the file then stays if the object is
+    /// unwound, and a reference to the open structure is not tested.
     static void keep(std::string& to, const char* from) noexcept {
 #if CARVELLE_HPP_EXCEPTIONS
         try {
@@ -623,8 +628,8 @@ private:
         return (values.fits() && ...);
     }
 
-    // The xs and ys arrays of a point list; Point sequences are copied into
-    // the reused scratch arrays. Not GDS_OK when the list cannot be passed.
+    /// The xs and ys arrays of a point list; Point sequences are copied into
+    /// the reused scratch arrays. Not GDS_OK when the list cannot be passed.
     int32_t split(const Points& points, const int32_t*& xs, const int32_t*& ys, int16_t& count,
                   int32_t too_many) noexcept {
         if (points.mismatch_) return GDS_ERR_NO_POINTS;
@@ -641,7 +646,7 @@ private:
             xs_[i] = points.points_[i].x;
             ys_[i] = points.points_[i].y;
         }
-        // Never null: an empty list reaches the library as a count of 0.
+        /// Never null: an empty list reaches the library as a count of 0.
         xs = points.count_ ? xs_.data() : &empty_;
         ys = points.count_ ? ys_.data() : &empty_;
         return GDS_OK;
@@ -656,9 +661,9 @@ private:
     static constexpr int32_t empty_ = 0;
 };
 
-// The open structure of a Library, ended (GDS_EndStructure) when the scope
-// goes away unless end() or try_end() came first. operator-> reaches the
-// library's element calls.
+/// The open structure of a Library, ended (GDS_EndStructure) when the scope
+/// goes away unless end() or try_end() came first. operator-> reaches the
+/// library's element calls.
 class Structure {
 public:
     Structure(const Structure&) = delete;
@@ -672,8 +677,8 @@ public:
     Library* operator->() const noexcept { return library_; }
     Library& library() const noexcept { return *library_; }
 
-    // Ends the structure now. An empty or ended scope returns
-    // GDS_ERR_STRUCT_NOT_OPEN without a call.
+    /// Ends the structure now. An empty or ended scope returns
+    /// GDS_ERR_STRUCT_NOT_OPEN without a call.
     int32_t try_end() noexcept {
         if (library_ == nullptr) return GDS_ERR_STRUCT_NOT_OPEN;
         return std::exchange(library_, nullptr)->try_end_structure();
@@ -709,7 +714,7 @@ inline Structure Library::structure(const std::string& name) { return structure(
 
 // --- merge: carvelle_merge.hpp, linked as Carvelle::merge ---------------------
 #if CARVELLE_HPP_EXCEPTIONS
-// A merge that was refused or failed; what() names the part and the byte.
+/// A merge that was refused or failed; what() names the part and the byte.
 class MergeError : public std::runtime_error {
 public:
     MergeError(MergeFailure failure, const std::string& message)
@@ -720,8 +725,8 @@ private:
     MergeFailure failure_;
 };
 
-// Joins the part libraries into output (see carvelle_merge.hpp); throws
-// MergeError. merge_libraries() is the form that never throws.
+/// Joins the part libraries into output (see carvelle_merge.hpp); throws
+/// MergeError. merge_libraries() is the form that never throws.
 inline MergeResult merge(const std::string& output, const std::vector<std::string>& parts) {
     MergeResult result = merge_libraries(output, parts);
     if (!result) throw MergeError(result.failure, result.message);

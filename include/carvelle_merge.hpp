@@ -28,7 +28,7 @@
 
 namespace carvelle {
 
-// Why a merge did not complete. The numbers are stable.
+/// Why a merge did not complete. The numbers are stable.
 enum class MergeFailure : int {
     None = 0,
     NoParts = 1,             // the part list is empty: no UNITS to write
@@ -48,8 +48,8 @@ enum class MergeFailure : int {
     Interrupted = 10,        // SIGINT or SIGTERM (Ctrl-C) came during the merge
 };
 
-// The exit status of carvelle-merge for each failure: 0 when the output was written, 10 + the failure's number
-// for a refusal (11 to 20), 2 for a usage error. A host running the program maps it back without reading text.
+/// The exit status of carvelle-merge for each failure: 0 when the output was written, 10 + the failure's number
+/// for a refusal (11 to 20), 2 for a usage error. A host running the program maps it back without reading text.
 constexpr int merge_exit_status(MergeFailure failure) {
     return failure == MergeFailure::None ? 0 : 10 + static_cast<int>(failure);
 }
@@ -63,8 +63,8 @@ struct MergeResult {
     explicit operator bool() const noexcept { return failure == MergeFailure::None; }
 };
 
-// Merges parts (at least one; a part with no structures adds none) into
-// output. Never throws.
+/// Merges parts (at least one; a part with no structures adds none) into
+/// output. Never throws.
 MergeResult merge_libraries(const std::string& output, const std::vector<std::string>& parts) noexcept;
 
 }  // namespace carvelle

@@ -25,6 +25,8 @@ into a part of its own, and merges the parts. carvelle.info(path) tells what
 a library holds (structures, elements by kind and layer, references).
 """
 
+from typing import Optional
+
 from . import _backend
 from ._errors import Error, Result, UndefinedStructureWarning
 from ._info import InfoError, LibraryInfo, Reference, StructureInfo, info
@@ -44,6 +46,68 @@ __version__ = VERSION
 
 backend: str = _backend.backend.NAME
 LoadError = _backend.backend.LoadError
-load = _backend.backend.load
-library_path = _backend.backend.library_path
-error_message = _backend.backend.error_message
+
+
+def load(path: Optional[str] = None) -> str:
+    """Loads the shared library (the ctypes backend) and tells which one is in use.
+
+    Parameters
+    ----------
+    path : str, optional
+        A libcarvelle.so or carvelle.dll to load instead of the one found
+        (the package's copy, CARVELLE_LIBRARY, the build folder); the
+        compiled module calls its own and accepts only that one.
+
+    Returns
+    -------
+    str
+        The path of the library in use.
+
+    Raises
+    ------
+    LoadError
+        When the library cannot be found or loaded, or (compiled backend)
+        another library is asked for.
+
+    Examples
+    --------
+    >>> carvelle.load()
+    '/usr/lib/python3/dist-packages/carvelle/libcarvelle.so.1'
+    """
+    return str(_backend.backend.load(path))
+
+
+def library_path() -> str:
+    """The path of the shared library the calls go to.
+
+    Returns
+    -------
+    str
+
+    Raises
+    ------
+    LoadError
+        When no library can be loaded (ctypes backend).
+    """
+    return str(_backend.backend.library_path())
+
+
+def error_message(code: int) -> str:
+    """The library's message for a result code (GDS_GetError), byte for byte.
+
+    Parameters
+    ----------
+    code : int
+        A result code (a carvelle.Result); an unknown code has the
+        library's message for unknown codes.
+
+    Returns
+    -------
+    str
+
+    Examples
+    --------
+    >>> carvelle.error_message(carvelle.Result.GDS_ERR_STRUCT_NOT_OPEN)
+    'Error: Structure is not opened.'
+    """
+    return str(_backend.backend.error_message(code))

@@ -33,6 +33,10 @@ class Reference:
 
 @dataclass(frozen=True)
 class StructureInfo:
+    """One structure of a library, as info() reads it: its name, the byte
+    offset of its BGNSTR, its elements by kind and by (layer, datatype), the
+    bounding box of its own shapes' points (None without shapes), and the
+    structures it references."""
     name: str
     offset: int                                      # of its BGNSTR
     elements: Dict[str, int]                         # by kind: "BOUNDARY", "PATH", "BOX", "TEXT", ...
@@ -43,6 +47,10 @@ class StructureInfo:
 
 @dataclass(frozen=True)
 class LibraryInfo:
+    """What info() found in a library: the file and its size, LIBNAME, the
+    stream version, the two units, the structures in file order, the top
+    structures, the names referenced but undefined (with who references
+    them), reference cycles, and names defined more than once."""
     file: str
     bytes: int
     library: str
@@ -75,8 +83,30 @@ def _structure(s: Dict[str, Any]) -> StructureInfo:
 
 
 def info(path: PathName) -> LibraryInfo:
-    """What the library at path holds. Raises InfoError for a damaged file
-    (with the byte offset) or one that cannot be read."""
+    """What the library at path holds, as carvelle-info --json reads it.
+
+    Parameters
+    ----------
+    path : str, bytes or os.PathLike
+        A GDSII library, plain or .gz.
+
+    Returns
+    -------
+    LibraryInfo
+        Its head, its structures (elements by kind and layer, bounding box,
+        references), its top structures, undefined names and cycles.
+
+    Raises
+    ------
+    InfoError
+        For a damaged file (with the byte offset) or one that cannot be read.
+
+    Examples
+    --------
+    >>> found = carvelle.info("chip.gds")
+    >>> found.top, found.structures["TOP"].elements
+    (['TOP'], {'BOUNDARY': 1, 'BOX': 2, 'TEXT': 1})
+    """
     done = subprocess.run([_tool(), "--json", "--", os.fsdecode(path)], capture_output=True)
     if done.returncode not in (0, 1, 2) or not done.stdout.startswith(b"["):
         raise InfoError(done.stderr.decode("utf-8", "replace").strip() or "carvelle-info failed")

@@ -28,10 +28,22 @@ else:
 class Structure(References, BatchWriters, StructureBase):  # type: ignore[misc]  # aref takes more forms
     """The open structure of a Library; its methods write elements into it.
 
-    Coordinates are integers in database units (bool and floats are refused:
-    the integer door stays exact); `structure.user` takes numbers in user
-    units. Keyword arguments default to 0, mag to 1.0 and angles to 0.0.
-    Batch writers take numpy arrays and write every element in one call.
+    Made by Library.structure(), never directly. Coordinates are integers in
+    database units (bool and floats are refused: the integer door stays
+    exact); `structure.user` takes numbers in user units. Keyword arguments
+    default to 0, mag to 1.0 and angles to 0.0. Batch writers take numpy
+    arrays and write every element in one call.
+
+    Attributes
+    ----------
+    name : str or bytes
+        The name as given to Library.structure().
+
+    Examples
+    --------
+    >>> with lib.structure("TOP") as top:
+    ...     top.box(0, 0, 2000, 500, layer=1)           # database units
+    ...     top.user.box(0, 0.75, 2.0, 1.25, layer=1)   # user units
     """
 
     def __init__(self, writer: Writer, serial: int, name: Any, library: "Library") -> None:
@@ -52,11 +64,12 @@ class Structure(References, BatchWriters, StructureBase):  # type: ignore[misc] 
 
     @property
     def closed(self) -> bool:
+        """True once the structure has ended (end(), its with block, or the library's end)."""
         return bool(self._writer.open_serial != self._serial)
 
     @property
     def user(self) -> UserUnitView:
-        """The element writers taking coordinates in user units."""
+        """The same element writers, taking coordinates in user units (see UserUnitView)."""
         if self._user is None:
             self._user = UserUnitView(self._writer, self._serial, self._user_scale)
             self._user._name_bytes, self._user._graph, self._user._refers = self._name_bytes, self._graph, self._refers
@@ -64,7 +77,22 @@ class Structure(References, BatchWriters, StructureBase):  # type: ignore[misc] 
         return self._user
 
     def end(self) -> None:
-        """Ends the structure (GDS_EndStructure)."""
+        """Ends the structure (GDS_EndStructure): writes ENDSTR.
+
+        Leaving the structure's with block calls it.
+
+        Raises
+        ------
+        Error
+            GDS_ERR_STRUCT_NOT_OPEN when the structure has already ended;
+            GDS_ERR_WRITE when the disk fails.
+
+        Examples
+        --------
+        >>> top = lib.structure("TOP")
+        >>> top.box(0, 0, 10, 10, layer=1)
+        >>> top.end()
+        """
         if self.closed:
             raise Error(Result.GDS_ERR_STRUCT_NOT_OPEN, "GDS_EndStructure")
         self._writer.end_structure()
@@ -92,6 +120,38 @@ class Library:
     metres, as gdspy and gdstk take them, or Library(path, user_unit=1e-3,
     meter_unit=1e-9) as the UNITS record holds them (the default); the two
     forms cannot be mixed. Each must be finite and greater than 0.
+
+    Parameters
+    ----------
+    path : str, bytes or os.PathLike
+        The file to write; a name ending in ``.gz`` gives a gzip file,
+        compressed while it is written.
+    unit : float, optional
+        The user unit in metres (1e-6: micrometres), with `precision`.
+    precision : float, optional
+        The database unit in metres (1e-9: a 1 nm grid), with `unit`.
+    user_unit : float, optional
+        The database unit in user units, as UNITS holds it (default 1e-3).
+    meter_unit : float, optional
+        The database unit in metres, as UNITS holds it (default 1e-9).
+    keep_incomplete : bool, optional
+        Rename an unfinished file to NAME.incomplete instead of removing it.
+
+    Raises
+    ------
+    Error
+        GDS_ERR_OPEN when the file cannot be created (`Error.detail` says
+        why); GDS_ERR_RANGE for units the file cannot hold.
+    TypeError
+        When both forms of units are given.
+    ValueError
+        When a unit is not finite and greater than 0, or the name holds NUL.
+
+    Examples
+    --------
+    >>> with carvelle.Library("chip.gds", unit=1e-6, precision=1e-9) as lib:
+    ...     with lib.structure("TOP") as top:
+    ...         top.box(0, 0, 1000, 500, layer=1)
 
     The file is begun at construction. Use it as a context manager or call
     close(); dropping the last reference to it also ends it. Ending ends an
@@ -127,6 +187,7 @@ class Library:
 
     @property
     def closed(self) -> bool:
+        """True once the library has ended (close(), its with block, or being dropped)."""
         return self._writer.handle is None
 
     @property
@@ -135,8 +196,36 @@ class Library:
         return self._writer.handle
 
     def structure(self, name: Union[str, bytes]) -> Structure:
-        """Begins the structure name (str or bytes, not empty, at most 65,530
-        bytes) and returns it; use it as a context manager or call its end()."""
+        """Begins the structure name (GDS_BeginStructure) and returns it.
+
+        Use it as a context manager, or call its end(). One structure is
+        open at a time.
+
+        Parameters
+        ----------
+        name : str or bytes
+            Not empty, at most 65,530 bytes (a str as UTF-8); unique in the
+            library.
+
+        Returns
+        -------
+        Structure
+            The open structure, whose methods write its elements.
+
+        Raises
+        ------
+        Error
+            GDS_ERR_STRUCT_OPEN while another structure is open,
+            GDS_ERR_STRUCT_DUPLICATE for a name begun before,
+            GDS_ERR_STOPPED when the library is closed.
+        TypeError, ValueError
+            For a name that is not str or bytes, empty or too long.
+
+        Examples
+        --------
+        >>> with lib.structure("VIA") as via:
+        ...     via.square(-100, -100, 200, layer=3)
+        """
         data = _values.text_bytes(name, "name")
         if data is None:
             raise TypeError("name must be str or bytes, not None")
@@ -156,17 +245,47 @@ class Library:
 
     def undefined_structures(self) -> List[str]:
         """Names given to sref, aref or srefs that no structure of this
-        library has (so far), sorted."""
+        library has (so far).
+
+        Returns
+        -------
+        list of str
+            The names, sorted; empty when every reference is defined.
+
+        Examples
+        --------
+        >>> top.sref("PAD", 0, 0)
+        >>> lib.undefined_structures()
+        ['PAD']
+        """
         missing = self._writer.referenced - self._writer.defined
         return sorted(name.decode("utf-8", "surrogateescape") for name in missing)
 
     def close(self) -> None:
         """Ends the library: ends the open structure if there is one, writes
-        ENDLIB and closes the file. The handle is released whatever the
-        result; a second close does nothing. Raises Error for a failed
-        write (the file is then treated as incomplete), and warns
-        (UndefinedStructureWarning) about structures that are referenced
-        but never defined."""
+        ENDLIB and closes the file (GDS_EndLib).
+
+        The handle is released whatever the result; a second close does
+        nothing. Leaving the library's with block calls it.
+
+        Raises
+        ------
+        Error
+            GDS_ERR_WRITE for a failed write (the file is then treated as
+            incomplete: removed, or renamed with keep_incomplete).
+
+        Warns
+        -----
+        UndefinedStructureWarning
+            For structures that are referenced but never defined.
+
+        Examples
+        --------
+        >>> lib = carvelle.Library("chip.gds")
+        >>> with lib.structure("TOP") as top:
+        ...     top.box(0, 0, 10, 10)
+        >>> lib.close()
+        """
         self._end(complete=True)
 
     def _end(self, complete: bool) -> None:

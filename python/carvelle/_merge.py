@@ -83,9 +83,33 @@ def merge(output: PathName, parts: Union[PathName, Sequence[PathName]]) -> Merge
     for byte, then ENDLIB. Raises MergeError, leaving no output, when the
     parts' UNITS differ, a structure name is defined twice, or a part is not
     one complete library. Memory stays constant; the GIL is released.
-    A single str, bytes or path-like object is one part. Parts named *.gz
-    are decompressed as they are read, and an output named *.gz is written
-    as gzip (bytes is then the compressed size)."""
+    A single str, bytes or path-like object is one part. Parts named ``*.gz``
+    are decompressed as they are read, and an output named ``*.gz`` is written
+    as gzip (bytes is then the compressed size).
+
+    Parameters
+    ----------
+    output : str, bytes or os.PathLike
+        The library to write; it must not be one of the parts.
+    parts : path, or sequence of paths
+        The part libraries, in the order their structures are written.
+
+    Returns
+    -------
+    MergeResult
+        `bytes`, the output's size, and `structures`, how many it holds.
+
+    Raises
+    ------
+    MergeError
+        With `failure` (a MergeFailure) naming the kind of refusal; no
+        output is left.
+
+    Examples
+    --------
+    >>> carvelle.merge("chip.gds", ["part-0.gds", "part-1.gds"])
+    MergeResult(bytes=554, structures=2)
+    """
     if isinstance(parts, (str, bytes, os.PathLike)):
         parts = [parts]
     try:

@@ -243,19 +243,51 @@ def write_parallel(path: PathName, tasks: Iterable[Union[Task, Callable[..., Any
     """Writes the library path from tasks run on executor, each into a part
     library of its own, then merges the parts in task order and removes them.
 
-    tasks: carvelle.Task objects, or functions taking the part Library.
-    executor: anything with submit(function, *args) returning a future with
-    result(), cancel() and add_done_callback(): a ProcessPoolExecutor of
-    `workers` processes by default (shut down at the end), a Dask
-    distributed.Client, ...
-    parts_dir: where the parts go (a folder of their own is made and
-    removed inside it); the output's folder by default. On a cluster it must
-    be a folder every worker and this process can reach: a worker that
-    cannot see it makes the call fail at its start (FileNotFoundError).
-    library_options: the units, as Library takes them (unit=, precision=,
-    or user_unit=, meter_unit=); every part gets the same.
-    A path ending in .gz gives a gzip library: the parts stay plain, and
-    the merge compresses.
+    Parameters
+    ----------
+    path : str, bytes or os.PathLike
+        The library to write. A path ending in .gz gives a gzip library:
+        the parts stay plain, and the merge compresses.
+    tasks : iterable of Task or callable
+        carvelle.Task objects, or functions taking the part Library.
+    executor : optional
+        Anything with ``submit(function, *args)`` returning a future with
+        result(), cancel() and add_done_callback(): a ProcessPoolExecutor of
+        `workers` processes by default (shut down at the end), a Dask
+        distributed.Client, ...
+    workers : int, optional
+        The default pool's processes (os.cpu_count() when None).
+    parts_dir : path, optional
+        Where the parts go (a folder of their own is made and removed inside
+        it); the output's folder by default. On a cluster it must be a
+        folder every worker and this process can reach: a worker that
+        cannot see it makes the call fail at its start (FileNotFoundError).
+    library_options : keyword arguments
+        The units, as Library takes them (unit=, precision=, or user_unit=,
+        meter_unit=); every part gets the same.
+
+    Returns
+    -------
+    ParallelResult
+        The output's size and structure count, the tasks run, and the
+        seconds spent generating and merging.
+
+    Raises
+    ------
+    TaskError
+        A task failed or its worker died (the task is named).
+    MergeError
+        The merge refused the parts (the tasks are named).
+
+    Examples
+    --------
+    >>> def tile(lib, index):
+    ...     with lib.structure("TILE%d" % index) as s:
+    ...         s.box(0, 0, 1000, 1000, layer=1)
+    >>> carvelle.write_parallel("chip.gds", [carvelle.Task(tile, i) for i in range(4)], workers=2)
+
+    Notes
+    -----
 
     Each attempt at a task writes a part of its own, and only the part of
     the attempt whose result arrives is merged: a task that a cluster runs

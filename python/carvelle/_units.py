@@ -17,7 +17,26 @@ from . import _values
 
 
 class Units:
-    """The units of one library; see the module text."""
+    """The units of one library (`Library.units`), as the UNITS record holds them.
+
+    Parameters
+    ----------
+    user_unit : float
+        The database unit in user units (0.001: user units of 1000
+        database units).
+    meter_unit : float
+        The database unit in metres (1e-9: a 1 nm grid).
+
+    Raises
+    ------
+    ValueError
+        When a unit is not finite and greater than 0.
+
+    Examples
+    --------
+    >>> carvelle.Units(1e-3, 1e-9).unit
+    1e-06
+    """
 
     def __init__(self, user_unit: float, meter_unit: float) -> None:
         self.user_unit = _positive(user_unit, "user_unit")
@@ -26,6 +45,31 @@ class Units:
     @classmethod
     def from_arguments(cls, user_unit: Optional[float], meter_unit: Optional[float], unit: Optional[float],
                        precision: Optional[float]) -> "Units":
+        """The units from Library's keywords: either form, or the defaults.
+
+        Parameters
+        ----------
+        user_unit, meter_unit : float or None
+            As the UNITS record holds them (defaults 1e-3 and 1e-9).
+        unit, precision : float or None
+            As gdspy and gdstk take them, in metres (defaults 1e-6 and 1e-9).
+
+        Returns
+        -------
+        Units
+
+        Raises
+        ------
+        TypeError
+            When both forms are given.
+        ValueError
+            When a unit is not finite and greater than 0.
+
+        Examples
+        --------
+        >>> carvelle.Units.from_arguments(None, None, 1e-6, 1e-9)
+        Units(user_unit=0.001, meter_unit=1e-09)
+        """
         if unit is None and precision is None:
             return cls(1e-3 if user_unit is None else user_unit, 1e-9 if meter_unit is None else meter_unit)
         if user_unit is not None or meter_unit is not None:
@@ -47,7 +91,7 @@ class Units:
 
     @property
     def scale(self) -> float:
-        """Database units per user unit: 1 / user_unit, made whole when it
+        """Database units per user unit, 1 / user_unit, made whole when it
         is one but for the rounding of the division (1e-6 / 1e-9)."""
         scale = 1.0 / self.user_unit
         whole = round(scale)

@@ -17,9 +17,24 @@ else:
 
 
 class UserUnitView(References, BatchWriters, UserBase):  # type: ignore[misc]  # aref takes more forms
-    """The element writers of a Structure in user units; see the module text."""
+    """The element writers of a Structure in user units: `structure.user`.
+
+    The same methods as Structure's, with coordinates, widths and radii in
+    user units (any real number), each multiplied by `scale` and rounded to
+    the nearest database unit, halves away from zero; layers, types, counts
+    and bit words stay integers. A value that lands outside the 32-bit range
+    raises OverflowError, before anything is written.
+
+    Examples
+    --------
+    >>> with carvelle.Library("chip.gds", unit=1e-6, precision=1e-9) as lib:
+    ...     with lib.structure("TOP") as top:
+    ...         top.user.box(0, 0, 2.5, 1.0, layer=1)   # (0, 0) to (2500, 1000) nm
+    ...         top.user.scale
+    1000.0
+    """
 
     @property
     def scale(self) -> float:
-        """Database units per user unit."""
+        """Database units per user unit (1000.0 for micrometres on a 1 nm grid)."""
         return float(self._scale)
