@@ -40,7 +40,11 @@ class BatchWriters(BatchArrays):
             The library refused element i (its index is error.index); the elements
             before it are written.
         TypeError, ValueError, OverflowError
-            An array of the wrong shape, type or range; nothing was written.
+            An array of the wrong shape, type or range, found before anything is
+            written; or, in user units, a coordinate of element i that leaves the
+            32-bit range in database units (the elements before it are written).
+        RuntimeError
+            A call of another thread is writing the same library.
         """
         ragged = self._ragged(vertices, offsets, 8189)
         n = len(ragged[1]) - 1
@@ -70,7 +74,11 @@ class BatchWriters(BatchArrays):
             The library refused element i (its index is error.index); the elements
             before it are written.
         TypeError, ValueError, OverflowError
-            An array of the wrong shape, type or range; nothing was written.
+            An array of the wrong shape, type or range, found before anything is
+            written; or, in user units, a coordinate of element i that leaves the
+            32-bit range in database units (the elements before it are written).
+        RuntimeError
+            A call of another thread is writing the same library.
         """
         data = self._heads(corners, 4, "corners")
         n = len(data)
@@ -98,7 +106,11 @@ class BatchWriters(BatchArrays):
             The library refused element i (its index is error.index); the elements
             before it are written.
         TypeError, ValueError, OverflowError
-            An array of the wrong shape, type or range; nothing was written.
+            An array of the wrong shape, type or range, found before anything is
+            written; or, in user units, a coordinate of element i that leaves the
+            32-bit range in database units (the elements before it are written).
+        RuntimeError
+            A call of another thread is writing the same library.
         """
         data = self._heads(corners, 4, "corners")
         n = len(data)
@@ -128,7 +140,11 @@ class BatchWriters(BatchArrays):
             The library refused element i (its index is error.index); the elements
             before it are written.
         TypeError, ValueError, OverflowError
-            An array of the wrong shape, type or range; nothing was written.
+            An array of the wrong shape, type or range, found before anything is
+            written; or, in user units, a coordinate of element i that leaves the
+            32-bit range in database units (the elements before it are written).
+        RuntimeError
+            A call of another thread is writing the same library.
         """
         ragged = self._ragged(vertices, offsets, 32767)
         n = len(ragged[1]) - 1
@@ -162,7 +178,11 @@ class BatchWriters(BatchArrays):
             The library refused element i (its index is error.index); the elements
             before it are written.
         TypeError, ValueError, OverflowError
-            An array of the wrong shape, type or range; nothing was written.
+            An array of the wrong shape, type or range, found before anything is
+            written; or, in user units, a coordinate of element i that leaves the
+            32-bit range in database units (the elements before it are written).
+        RuntimeError
+            A call of another thread is writing the same library.
         """
         data = self._heads(positions, 2, "positions")
         n = len(data)
@@ -194,7 +214,11 @@ class BatchWriters(BatchArrays):
             The library refused element i (its index is error.index); the elements
             before it are written.
         TypeError, ValueError, OverflowError
-            An array of the wrong shape, type or range; nothing was written.
+            An array of the wrong shape, type or range, found before anything is
+            written; or, in user units, a coordinate of element i that leaves the
+            32-bit range in database units (the elements before it are written).
+        RuntimeError
+            A call of another thread is writing the same library.
         """
         name = self._shared_text(sname, "sname")
         data = self._heads(positions, 2, "positions")

@@ -200,7 +200,8 @@ _TYPES = {"coord": "int", "i32": "int", "w16": "int", "c16": "int", "dim": "int"
 _RAISES = ("Raises\n------\n"
            "Error\n    The library refused the element (see its code); nothing was written.\n"
            "TypeError, ValueError, OverflowError\n    An argument of the wrong type or outside its range;\n"
-           "    nothing was written.")
+           "    nothing was written.\n"
+           "RuntimeError\n    A call of another thread is writing the same library.")
 
 
 def wrapped(text: str, indent: str) -> str:

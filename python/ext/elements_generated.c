@@ -616,7 +616,9 @@ PyMethodDef element_methods[] = {
      "    The library refused the element (see its code); nothing was written.\n"
      "TypeError, ValueError, OverflowError\n"
      "    An argument of the wrong type or outside its range;\n"
-     "    nothing was written."},
+     "    nothing was written.\n"
+     "RuntimeError\n"
+     "    A call of another thread is writing the same library."},
     {"box", (PyCFunction)(void (*)(void))method_box, METH_FASTCALL | METH_KEYWORDS,
      "box($self, x1, y1, x2, y2, *, layer=0, boxtype=0, elflags=0, plex=0, datatype=None)\n"
      "--\n"
@@ -654,7 +656,9 @@ PyMethodDef element_methods[] = {
      "    The library refused the element (see its code); nothing was written.\n"
      "TypeError, ValueError, OverflowError\n"
      "    An argument of the wrong type or outside its range;\n"
-     "    nothing was written."},
+     "    nothing was written.\n"
+     "RuntimeError\n"
+     "    A call of another thread is writing the same library."},
     {"box_wh", (PyCFunction)(void (*)(void))method_box_wh, METH_FASTCALL | METH_KEYWORDS,
      "box_wh($self, x, y, w, h, *, layer=0, boxtype=0, elflags=0, plex=0, datatype=None)\n"
      "--\n"
@@ -692,7 +696,9 @@ PyMethodDef element_methods[] = {
      "    The library refused the element (see its code); nothing was written.\n"
      "TypeError, ValueError, OverflowError\n"
      "    An argument of the wrong type or outside its range;\n"
-     "    nothing was written."},
+     "    nothing was written.\n"
+     "RuntimeError\n"
+     "    A call of another thread is writing the same library."},
     {"square", (PyCFunction)(void (*)(void))method_square, METH_FASTCALL | METH_KEYWORDS,
      "square($self, x, y, side, *, layer=0, boxtype=0, elflags=0, plex=0, datatype=None)\n"
      "--\n"
@@ -728,7 +734,9 @@ PyMethodDef element_methods[] = {
      "    The library refused the element (see its code); nothing was written.\n"
      "TypeError, ValueError, OverflowError\n"
      "    An argument of the wrong type or outside its range;\n"
-     "    nothing was written."},
+     "    nothing was written.\n"
+     "RuntimeError\n"
+     "    A call of another thread is writing the same library."},
     {"rectangle", (PyCFunction)(void (*)(void))method_rectangle, METH_FASTCALL | METH_KEYWORDS,
      "rectangle($self, x1, y1, x2, y2, *, layer=0, datatype=0, elflags=0, plex=0)\n"
      "--\n"
@@ -765,7 +773,9 @@ PyMethodDef element_methods[] = {
      "    The library refused the element (see its code); nothing was written.\n"
      "TypeError, ValueError, OverflowError\n"
      "    An argument of the wrong type or outside its range;\n"
-     "    nothing was written."},
+     "    nothing was written.\n"
+     "RuntimeError\n"
+     "    A call of another thread is writing the same library."},
     {"path", (PyCFunction)(void (*)(void))method_path, METH_FASTCALL | METH_KEYWORDS,
      "path($self, points, ys=None, *, width=0, layer=0, datatype=0, pathtype=0, elflags=0, plex=0)\n"
      "--\n"
@@ -803,7 +813,9 @@ PyMethodDef element_methods[] = {
      "    The library refused the element (see its code); nothing was written.\n"
      "TypeError, ValueError, OverflowError\n"
      "    An argument of the wrong type or outside its range;\n"
-     "    nothing was written."},
+     "    nothing was written.\n"
+     "RuntimeError\n"
+     "    A call of another thread is writing the same library."},
     {"circle", (PyCFunction)(void (*)(void))method_circle, METH_FASTCALL | METH_KEYWORDS,
      "circle($self, cx, cy, radius, count, *, layer=0, datatype=0, elflags=0, plex=0)\n"
      "--\n"
@@ -840,7 +852,9 @@ PyMethodDef element_methods[] = {
      "    The library refused the element (see its code); nothing was written.\n"
      "TypeError, ValueError, OverflowError\n"
      "    An argument of the wrong type or outside its range;\n"
-     "    nothing was written."},
+     "    nothing was written.\n"
+     "RuntimeError\n"
+     "    A call of another thread is writing the same library."},
     {"arc", (PyCFunction)(void (*)(void))method_arc, METH_FASTCALL | METH_KEYWORDS,
      "arc($self, cx, cy, radius, start_angle, end_angle, count, *, width=0, layer=0, datatype=0, pathtype=0, elflags=0, plex=0)\n"
      "--\n"
@@ -886,7 +900,9 @@ PyMethodDef element_methods[] = {
      "    The library refused the element (see its code); nothing was written.\n"
      "TypeError, ValueError, OverflowError\n"
      "    An argument of the wrong type or outside its range;\n"
-     "    nothing was written."},
+     "    nothing was written.\n"
+     "RuntimeError\n"
+     "    A call of another thread is writing the same library."},
     {"sector", (PyCFunction)(void (*)(void))method_sector, METH_FASTCALL | METH_KEYWORDS,
      "sector($self, cx, cy, radius, start_angle, end_angle, count, *, layer=0, datatype=0, elflags=0, plex=0)\n"
      "--\n"
@@ -927,7 +943,9 @@ PyMethodDef element_methods[] = {
      "    The library refused the element (see its code); nothing was written.\n"
      "TypeError, ValueError, OverflowError\n"
      "    An argument of the wrong type or outside its range;\n"
-     "    nothing was written."},
+     "    nothing was written.\n"
+     "RuntimeError\n"
+     "    A call of another thread is writing the same library."},
     {"text", (PyCFunction)(void (*)(void))method_text, METH_FASTCALL | METH_KEYWORDS,
      "text($self, x, y, text, *, layer=0, texttype=0, presentation=0, pathtype=0, width=0, strans=0, mag=1.0, angle=0.0, elflags=0, plex=0, datatype=None)\n"
      "--\n"
@@ -975,7 +993,9 @@ PyMethodDef element_methods[] = {
      "    The library refused the element (see its code); nothing was written.\n"
      "TypeError, ValueError, OverflowError\n"
      "    An argument of the wrong type or outside its range;\n"
-     "    nothing was written."},
+     "    nothing was written.\n"
+     "RuntimeError\n"
+     "    A call of another thread is writing the same library."},
     {"sref", (PyCFunction)(void (*)(void))method_sref, METH_FASTCALL | METH_KEYWORDS,
      "sref($self, sname, x, y, *, strans=0, mag=1.0, angle=0.0, elflags=0, plex=0)\n"
      "--\n"
@@ -1012,7 +1032,9 @@ PyMethodDef element_methods[] = {
      "    The library refused the element (see its code); nothing was written.\n"
      "TypeError, ValueError, OverflowError\n"
      "    An argument of the wrong type or outside its range;\n"
-     "    nothing was written."},
+     "    nothing was written.\n"
+     "RuntimeError\n"
+     "    A call of another thread is writing the same library."},
     {"aref", (PyCFunction)(void (*)(void))method_aref, METH_FASTCALL | METH_KEYWORDS,
      "aref($self, sname, origin, col_corner, row_corner, cols, rows, *, strans=0, mag=1.0, angle=0.0, elflags=0, plex=0)\n"
      "--\n"
@@ -1055,7 +1077,9 @@ PyMethodDef element_methods[] = {
      "    The library refused the element (see its code); nothing was written.\n"
      "TypeError, ValueError, OverflowError\n"
      "    An argument of the wrong type or outside its range;\n"
-     "    nothing was written."},
+     "    nothing was written.\n"
+     "RuntimeError\n"
+     "    A call of another thread is writing the same library."},
     {"node", (PyCFunction)(void (*)(void))method_node, METH_FASTCALL | METH_KEYWORDS,
      "node($self, points, ys=None, *, layer=0, nodetype=0, elflags=0, plex=0, datatype=None)\n"
      "--\n"
@@ -1090,7 +1114,9 @@ PyMethodDef element_methods[] = {
      "    The library refused the element (see its code); nothing was written.\n"
      "TypeError, ValueError, OverflowError\n"
      "    An argument of the wrong type or outside its range;\n"
-     "    nothing was written."},
+     "    nothing was written.\n"
+     "RuntimeError\n"
+     "    A call of another thread is writing the same library."},
     {"_write_batch", (PyCFunction)(void (*)(void))method_write_batch, METH_FASTCALL,
      "_write_batch($self, method, /, *arrays)\n--\n\n"
      "The batch writer of an element over checked arrays."},
