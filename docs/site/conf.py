@@ -151,14 +151,6 @@ def escape_inline(line):
                    else re.sub(r"([\\*|_`])", r"\\\1", part) for part in parts)
 
 
-# The element methods, whose docstrings the element table generates: exempt
-# from the numpy sections below until the table writes them. Empty it then.
-ELEMENT_METHODS_EXEMPT = {
-    "arc", "aref", "boundaries", "boundary", "box", "box_wh", "boxes", "circle", "node", "path", "paths",
-    "rectangle", "rectangles", "sector", "square", "sref", "srefs", "text", "texts",
-}
-
-
 # Every public name of the package (its __all__) has its entry in
 # python-api.md, and every public method and property of its classes (the
 # inherited ones included) a docstring; a function or method, one with numpy
@@ -188,8 +180,7 @@ def undocumented(carvelle):
             doc = (raw.__doc__ if isinstance(raw, property) else inspect.getdoc(getattr(obj, member))) or ""
             if not doc.strip():
                 problems.append("carvelle.%s.%s has no docstring" % (name, member))
-            elif not isinstance(raw, property) and member not in ELEMENT_METHODS_EXEMPT \
-                    and not numpy_style(doc.splitlines()):
+            elif not isinstance(raw, property) and not numpy_style(doc.splitlines()):
                 problems.append("carvelle.%s.%s has no numpy sections (Parameters, Returns, Raises, Examples)"
                                 % (name, member))
     return problems

@@ -150,12 +150,12 @@ class StructureBase:
         handle = self._h(element.function)
         for index in range(count):
             values = [value for get in getters for value in get(index)]
-            if method == "rectangle":
+            if element.rectangle:
                 values = _corners(*values[:4]) + values[4:]
             code = function(handle, *values)
             if code:
                 raise Error(code, element.function, index=index)
-        if element.method == "sref" and count:
+        if element.reference and count:
             self._writer.referenced.add(arrays[0])
 
 
@@ -221,7 +221,7 @@ def _fast_path(element: _elements.Element) -> List[str]:
     """For an element of integers only: plain ints in range in the integer
     door go straight to the call (ctypes keeps a word's bits); anything else
     takes the checks below."""
-    if any(p.kind not in _RANGES for p in element.params) or element.method == "rectangle":
+    if any(p.kind not in _RANGES for p in element.params) or element.rectangle:
         return []
     tests = ["not self._scale"] + ["%s is None" % p.alias for p in element.params if p.alias]
     tests += ["(%stype(%s) is int and %d <= %s <= %d)"
@@ -274,12 +274,12 @@ def _method(element: _elements.Element) -> Any:
         xs, ys = (", ".join(name + "[%d]" % k for name in pairs) for k in (0, 1))
         lines.append("_pairs = (_I3(%s), _I3(%s))" % (xs, ys))
         call[call.index("_pairs")] = "*_pairs"
-    if element.method == "rectangle":
+    if element.rectangle:
         call = ["*_corners(%s)" % ", ".join(call[:4])] + call[4:]
     lines.append("code = self._writer._f.%s(self._h(%r), %s)" % (element.function, element.function, ", ".join(call)))
     lines.append("if code:\n        raise Error(code, %r)" % element.function)
-    if element.params[0].kind == "text" and element.params[0].name == "sname":
-        lines.append("self._writer.referenced.add(sname)")
+    if element.reference:
+        lines.append("self._writer.referenced.add(%s)" % element.params[0].name)
     fast = _fast_path(element)
     if fast:
         lines = fast + lines
@@ -291,6 +291,7 @@ def _method(element: _elements.Element) -> Any:
     exec(compile(source, "<carvelle %s>" % element.method, "exec"), namespace)
     method = namespace[element.method]
     method.__qualname__ = "StructureBase." + element.method
+    method.__doc__ = _elements.docstring(element)
     return method
 
 

@@ -11,7 +11,7 @@ from typing import TYPE_CHECKING, Any, Dict, List, Optional, Set, Tuple, Type, U
 
 from . import _values
 from ._backend import backend
-from ._batches import BatchWriters
+from ._batch_writers import BatchWriters
 from ._errors import Error, Result, UndefinedStructureWarning, file_name_bytes, why_not_writable
 from ._references import NAME_MOST, References, shown
 from ._units import Units

@@ -25,50 +25,20 @@ import sys
 import threading
 from typing import List, Optional, Tuple
 
-_i16 = ctypes.c_int16
-_i32 = ctypes.c_int32
-_f64 = ctypes.c_double
-_str = ctypes.c_char_p
-_handle = ctypes.c_void_p
-_points = ctypes.POINTER(ctypes.c_int32)
+from ._signatures import ELEMENT_SIGNATURES
 
-# Argument types of the seventeen exported functions, in the order of the C
-# header; every one returns a 32-bit result code.
+# Argument types of the seventeen exported functions: the library's own here,
+# the elements' generated from the element table; every one returns a 32-bit
+# result code.
 SIGNATURES = {
-    "GDS_BeginLib": (_str, _f64, _f64, ctypes.POINTER(ctypes.c_void_p)),
-    "GDS_EndLib": (_handle,),
-    "GDS_BeginStructure": (_handle, _str),
-    "GDS_EndStructure": (_handle,),
-    # handle, xs, ys, count, layer, datatype, elflags, plex
-    "GDS_Boundary": (_handle, _points, _points, _i16, _i16, _i16, _i16, _i32),
-    # handle, x1, y1, x2, y2, layer, boxtype, elflags, plex
-    "GDS_Box": (_handle, _i32, _i32, _i32, _i32, _i16, _i16, _i16, _i32),
-    # handle, x, y, w, h, layer, boxtype, elflags, plex
-    "GDS_BoxWH": (_handle, _i32, _i32, _i32, _i32, _i16, _i16, _i16, _i32),
-    # handle, x, y, side, layer, boxtype, elflags, plex
-    "GDS_Square": (_handle, _i32, _i32, _i32, _i16, _i16, _i16, _i32),
-    # handle, xs, ys, count, width, layer, datatype, pathtype, elflags, plex
-    "GDS_Path": (_handle, _points, _points, _i16, _i32, _i16, _i16, _i16, _i16, _i32),
-    # handle, cx, cy, radius, count, layer, datatype, elflags, plex
-    "GDS_Circle": (_handle, _i32, _i32, _i32, _i16, _i16, _i16, _i16, _i32),
-    # handle, cx, cy, radius, startAngle, endAngle, count, width, layer,
-    # datatype, pathtype, elflags, plex
-    "GDS_Arc": (_handle, _i32, _i32, _i32, _f64, _f64, _i16, _i32, _i16, _i16, _i16, _i16, _i32),
-    # handle, cx, cy, radius, startAngle, endAngle, count, layer, datatype,
-    # elflags, plex
-    "GDS_Sector": (_handle, _i32, _i32, _i32, _f64, _f64, _i16, _i16, _i16, _i16, _i32),
-    # handle, x, y, text, layer, texttype, presentation, pathtype, width,
-    # strans, mag, angle, elflags, plex
-    "GDS_Text": (_handle, _i32, _i32, _str, _i16, _i16, _i16, _i16, _i32, _i16, _f64, _f64, _i16, _i32),
-    # handle, sname, x, y, strans, mag, angle, elflags, plex
-    "GDS_Sref": (_handle, _str, _i32, _i32, _i16, _f64, _f64, _i16, _i32),
-    # handle, sname, xs, ys, cols, rows, strans, mag, angle, elflags, plex
-    "GDS_Aref": (_handle, _str, _points, _points, _i16, _i16, _i16, _f64, _f64, _i16, _i32),
-    # handle, xs, ys, count, layer, nodetype, elflags, plex
-    "GDS_Node": (_handle, _points, _points, _i16, _i16, _i16, _i16, _i32),
+    "GDS_BeginLib": (ctypes.c_char_p, ctypes.c_double, ctypes.c_double, ctypes.POINTER(ctypes.c_void_p)),
+    "GDS_EndLib": (ctypes.c_void_p,),
+    "GDS_BeginStructure": (ctypes.c_void_p, ctypes.c_char_p),
+    "GDS_EndStructure": (ctypes.c_void_p,),
     # code, buffer, bufferSize
-    "GDS_GetError": (_i32, ctypes.c_char_p, _i32),
+    "GDS_GetError": (ctypes.c_int32, ctypes.c_char_p, ctypes.c_int32),
 }
+SIGNATURES.update(ELEMENT_SIGNATURES)
 
 _CONFIG_FOLDERS = ("", "Release", "Debug", "RelWithDebInfo", "MinSizeRel")
 

@@ -7,7 +7,7 @@ by the backend itself (the compiled module in its own loop)."""
 from typing import TYPE_CHECKING
 
 from ._backend import backend
-from ._batches import BatchWriters
+from ._batch_writers import BatchWriters
 from ._references import References
 
 if TYPE_CHECKING:  # the user door's surface has numbers where the other has integers

@@ -1,12 +1,11 @@
 /* SPDX-License-Identifier: MIT */
-/* Arguments by name into C values, by an element's Signature (numpy's
- * npy_argparse does the same). Plain ints, floats, str and lists of pairs
+/* Arguments by name into the named fields of an element's values, by its
+ * Signature (numpy's npy_argparse does the same). Plain ints, floats, str and lists of pairs
  * are converted here; anything else, and every refusal, goes to the Python
  * checks, so both backends accept and refuse the same values. */
 #include "compiled.h"
 
 #include <math.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -118,6 +117,7 @@ static int text(Call *c, PyObject *value, const char *what, const char **out) {
         data = PyBytes_AS_STRING(checked);
         size = PyBytes_GET_SIZE(checked);
     }
+    c->text = data;
     c->text_size = size;
     *out = data;
     return 0;
@@ -267,28 +267,40 @@ static int bind(const Signature *sig, PyObject *const *args, Py_ssize_t nargs, P
     return 0;
 }
 
-static int convert(const Param *param, PyObject *value, PyObject *ys, double scale, Call *c, int k, int *corners) {
-    long long *i = &c->v[k].i;
+static int convert(const Param *param, PyObject *value, PyObject *ys, double scale, Call *c, void *values,
+                   int *corners) {
+    long long n = 0;
+    double d = 0.0;
+    const char *s = NULL;
     switch (param->kind) {
         case COORD:
-            if (scale != 0.0) return user_value(value, scale, param->name, i);
-            return integer(value, INT32_MIN, INT32_MAX, checks.i32, param->name, i);
+            if (scale != 0.0 ? user_value(value, scale, param->name, &n) < 0
+                             : integer(value, INT32_MIN, INT32_MAX, checks.i32, param->name, &n) < 0)
+                return -1;
+            break;
         case I32:
-            return integer(value, INT32_MIN, INT32_MAX, checks.i32, param->name, i);
+            if (integer(value, INT32_MIN, INT32_MAX, checks.i32, param->name, &n) < 0) return -1;
+            break;
         case W16:
-            if (integer(value, -32768, 65535, checks.w16, param->name, i) < 0) return -1;
-            if (*i > 32767) *i -= 65536; /* the bits of an unsigned word */
-            return 0;
+            if (integer(value, -32768, 65535, checks.w16, param->name, &n) < 0) return -1;
+            if (n > 32767) n -= 65536; /* the bits of an unsigned word */
+            break;
         case C16:
-            return integer(value, -32768, 32767, checks.c16, param->name, i);
+            if (integer(value, -32768, 32767, checks.c16, param->name, &n) < 0) return -1;
+            break;
         case DIM:
-            return integer(value, 1, 32767, checks.dim, param->name, i);
+            if (integer(value, 1, 32767, checks.dim, param->name, &n) < 0) return -1;
+            break;
         case REAL:
-            return real(value, checks.real, 0, param->name, &c->v[k].d);
         case MAG:
-            return real(value, checks.mag, 1, param->name, &c->v[k].d);
+            if (real(value, param->kind == MAG ? checks.mag : checks.real, param->kind == MAG, param->name, &d) < 0)
+                return -1;
+            put_real(values, param, d);
+            return 0;
         case TEXT:
-            return text(c, value, param->name, &c->v[k].s);
+            if (text(c, value, param->name, &s) < 0) return -1;
+            put_text(values, param, s);
+            return 0;
         case POINTS:
             return points(c, value, ys == Py_None ? NULL : ys, scale);
         case YS:
@@ -296,15 +308,17 @@ static int convert(const Param *param, PyObject *value, PyObject *ys, double sca
         case PAIR:
             return corner(c, value, param->name, scale, (*corners)++);
     }
+    put_integer(values, param, n);
     return 0;
 }
 
 int parse(const Signature *sig, double scale, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
-          Call *c) {
+          Call *c, void *values) {
     PyObject *given[MOST_PARAMS] = {NULL};
     int k, corners = 0;
     c->kept = c->viewed = 0;
     c->heap = NULL;
+    c->text = NULL;
     c->text_size = 0;
     if (bind(sig, args, nargs, kwnames, given) < 0) return -1;
     for (k = 0; k < sig->count; ++k) {
@@ -315,12 +329,12 @@ int parse(const Signature *sig, double scale, PyObject *const *args, Py_ssize_t 
                 return -1;
             }
             if (param->kind == REAL || param->kind == MAG)
-                c->v[k].d = param->fallback;
-            else
-                c->v[k].i = 0;
+                put_real(values, param, param->fallback);
+            else if (param->kind != YS)
+                put_integer(values, param, 0);
             continue;
         }
-        if (convert(param, given[k], k + 1 < sig->count ? given[k + 1] : NULL, scale, c, k, &corners) < 0)
+        if (convert(param, given[k], k + 1 < sig->count ? given[k + 1] : NULL, scale, c, values, &corners) < 0)
             return -1;
     }
     return 0;
@@ -334,36 +348,4 @@ int intern_names(Signature *sig) {
         if (alias != NULL && (sig->aliases[p] = PyUnicode_InternFromString(alias)) == NULL) return -1;
     }
     return 0;
-}
-
-char *text_signature(const Signature *sig) {
-    char buffer[1024];
-    size_t at = (size_t)snprintf(buffer, sizeof buffer, "%s($self", sig->method);
-    int p;
-    for (p = 0; p < sig->count && at < sizeof buffer; ++p) {
-        const Param *param = &sig->params[p];
-        const char *star = p == sig->positional ? ", *" : "";
-        if (param->fallback != param->fallback)
-            at += (size_t)snprintf(buffer + at, sizeof buffer - at, "%s, %s", star, param->name);
-        else if (param->kind == YS)
-            at += (size_t)snprintf(buffer + at, sizeof buffer - at, "%s, %s=None", star, param->name);
-        else if (param->kind == REAL || param->kind == MAG)
-            at += (size_t)snprintf(buffer + at, sizeof buffer - at, "%s, %s=%.1f", star, param->name, param->fallback);
-        else
-            at += (size_t)snprintf(buffer + at, sizeof buffer - at, "%s, %s=0", star, param->name);
-    }
-    for (p = 0; p < sig->count && at < sizeof buffer; ++p)
-        if (sig->params[p].alias != NULL)
-            at += (size_t)snprintf(buffer + at, sizeof buffer - at, ", %s=None", sig->params[p].alias);
-    if (at < sizeof buffer) at += (size_t)snprintf(buffer + at, sizeof buffer - at, ")\n--\n\n%s", sig->doc);
-    if (at >= sizeof buffer) {
-        PyErr_Format(PyExc_SystemError, "the signature of %s is too long", sig->method);
-        return NULL;
-    }
-    {
-        char *copy = PyMem_Malloc(at + 1);
-        if (copy == NULL) return (char *)PyErr_NoMemory();
-        memcpy(copy, buffer, at + 1);
-        return copy;
-    }
 }

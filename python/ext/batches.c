@@ -186,14 +186,15 @@ static int open_batch(Batch *b, const Signature *sig, PyObject *const *args, Py_
     return 0;
 }
 
-/* Element i's values into c; 0, or a to_database failure (-1, -2). */
-static int fill(const Batch *b, Call *c, Py_ssize_t i, double scale, const char **what) {
+/* Element i's values into values and c; 0, or a to_database failure (-1, -2). */
+static int fill(const Batch *b, const Signature *sig, Call *c, void *values, Py_ssize_t i, double scale,
+                const char **what) {
     int a, j;
     for (a = 0; a < b->count; ++a) {
         const Array *array = &b->arrays[a];
         Py_ssize_t at = i * array->step;
         if (at == 0 && i > 0 && (array->form == COLUMN || array->form == TEXTS))
-            continue; /* one value for all: c holds it since element 0 */
+            continue; /* one value for all: values holds it since element 0 */
         *what = array->name;
         switch (array->form) {
             case MATRIX:
@@ -205,11 +206,11 @@ static int fill(const Batch *b, Call *c, Py_ssize_t i, double scale, const char 
                         int failure = to_database(((const double *)array->view.buf)[at * array->width + j], scale, &value);
                         if (failure < 0) return failure;
                     }
-                    c->v[array->k + j].i = value;
+                    put_integer(values, &sig->params[array->k + j], value);
                 }
                 break;
             case TEXTS:
-                c->v[array->k].s = array->strings[at];
+                put_text(values, &sig->params[array->k], array->strings[at]);
                 break;
             case RAGGED: {
                 const int64_t *offsets = array->offsets.buf;
@@ -231,63 +232,69 @@ static int fill(const Batch *b, Call *c, Py_ssize_t i, double scale, const char 
                 c->count = end - start;
                 break;
             }
-            case COLUMN:
+            case COLUMN: {
+                const Param *param = &sig->params[array->k];
                 switch (array->kind) {
                     case W16:
-                        c->v[array->k].i = ((const int16_t *)array->view.buf)[at];
+                        put_integer(values, param, ((const int16_t *)array->view.buf)[at]);
                         break;
                     case REAL:
                     case MAG:
-                        c->v[array->k].d = ((const double *)array->view.buf)[at];
+                        put_real(values, param, ((const double *)array->view.buf)[at]);
                         break;
                     case COORD:
                         if (scale != 0.0) {
                             int32_t value;
                             int failure = to_database(((const double *)array->view.buf)[at], scale, &value);
                             if (failure < 0) return failure;
-                            c->v[array->k].i = value;
+                            put_integer(values, param, value);
                             break;
                         }
-                        c->v[array->k].i = ((const int32_t *)array->view.buf)[at];
+                        put_integer(values, param, ((const int32_t *)array->view.buf)[at]);
                         break;
                     default:
-                        c->v[array->k].i = ((const int32_t *)array->view.buf)[at];
+                        put_integer(values, param, ((const int32_t *)array->view.buf)[at]);
                         break;
                 }
                 break;
+            }
         }
     }
     return 0;
 }
 
-PyObject *write_batch(Structure *self, PyObject *const *args, Py_ssize_t nargs) {
+PyObject *write_batch(Structure *self, Signature *const *table, int count, PyObject *const *args, Py_ssize_t nargs) {
     const Signature *sig = NULL;
     Batch b;
     Call c;
+    void *values;
     Py_ssize_t i, failed = -1;
     int32_t code = GDS_OK;
     int s, failure = 0;
     const char *what = "";
     PyThreadState *state;
     if (nargs < 1 || !PyUnicode_Check(args[0])) return PyErr_Format(PyExc_TypeError, "_write_batch takes a method name");
-    for (s = 0; s < signature_count && sig == NULL; ++s)
-        if (PyUnicode_CompareWithASCIIString(args[0], signatures[s]->method) == 0) sig = signatures[s];
+    for (s = 0; s < count && sig == NULL; ++s)
+        if (PyUnicode_CompareWithASCIIString(args[0], table[s]->method) == 0) sig = table[s];
     if (sig == NULL) return PyErr_Format(PyExc_TypeError, "no element %R", args[0]);
     if (structure_ready(self, sig->function, &c.handle) < 0) return NULL;
+    values = PyMem_Malloc(sig->size); /* the element's struct of named values */
+    if (values == NULL) return PyErr_NoMemory();
     if (open_batch(&b, sig, args + 1, nargs - 1, self->scale) < 0) {
         close_batch(&b);
+        PyMem_Free(values);
         return NULL;
     }
-    c.text_size = 0;
     state = writer_hold(self->writer);
     for (i = 0; i < b.n; ++i) {
-        failure = fill(&b, &c, i, self->scale, &what);
+        failure = fill(&b, sig, &c, values, i, self->scale, &what);
         if (failure < 0) break;
-        code = sig->call(&c);
+        code = sig->call(&c, values);
         if (code != GDS_OK) break;
     }
     writer_release(self->writer, state);
     failed = i < b.n ? i : -1;
+    PyMem_Free(values);
     if (sig->reference && b.n > 0 && PySet_Add(self->writer->referenced, args[1]) < 0) {
         close_batch(&b);
         return NULL;

@@ -1,7 +1,11 @@
 /* SPDX-License-Identifier: MIT */
-/* carvelle._compiled, shared by its files: writer.c (the Writer type and
- * the GIL), args.c (arguments by name into C values), elements.c (the
- * element table and methods), batches.c (the array writers) and module.c. */
+/* carvelle._compiled, shared by its files, from the bottom up: checks.c
+ * (the Python checks and the error), platform.c (the library's file),
+ * args.c (arguments by name into an element's values), writer.c (the
+ * Writer type and the GIL), elements.c (one element call), batches.c (the
+ * array writers), elements_generated.c (the element table and methods, from
+ * scripts/generate-bindings), structure.c (the StructureBase type) and
+ * module.c. */
 #ifndef CARVELLE_PYTHON_COMPILED_H
 #define CARVELLE_PYTHON_COMPILED_H
 
@@ -9,10 +13,11 @@
 #include <Python.h>
 #include <math.h>
 #include <stdint.h>
+#include <string.h>
 
 #include "gds_api.h"
 
-/* ------------------------------------------------------------ module.c */
+/* ------------------------------------------------------------ checks.c */
 
 /* carvelle._errors.Error, and the Python checks that slow paths fall back
  * on, so that both backends refuse the same values the same way. */
@@ -24,6 +29,13 @@ typedef struct {
 extern Checks checks;
 
 PyObject *raise_error(int32_t code, const char *function, Py_ssize_t index);
+/* Takes the checks from carvelle's Python modules, once, at import. */
+int import_checks(void);
+
+/* ------------------------------------------------------------ platform.c */
+
+/* library_path(): the file of the library this module calls. */
+PyObject *library_path(PyObject *module, PyObject *unused);
 
 /* ------------------------------------------------------------ writer.c */
 
@@ -43,7 +55,7 @@ int refuse_busy(Writer *writer);
 PyThreadState *writer_hold(Writer *writer);
 void writer_release(Writer *writer, PyThreadState *state);
 
-/* ------------------------------------------------------------ elements.c */
+/* ------------------------------------------------------------ structure.c */
 
 typedef struct {
     PyObject_HEAD
@@ -54,10 +66,8 @@ typedef struct {
 
 extern PyTypeObject structure_type;
 
-/* Interns the table's names and gives each method its text signature. */
+/* Interns the table's names and readies the type. */
 int structure_prepare(void);
-/* The handle of the open structure, when it is this one and no batch holds it. */
-int structure_ready(Structure *self, const char *function, GdsHandle *handle);
 
 /* ------------------------------------------------------------ args.c */
 
@@ -81,30 +91,31 @@ typedef struct {
     enum Kind kind;
     double fallback;   /* when not given */
     const char *alias; /* a second keyword name, or NULL */
+    size_t offset;     /* of its field in the element's values; 0 for points, ys and pairs */
 } Param;
 
 struct Call;
 
 /* One element: its parameters in the order of the C function. The first
- * `positional` may be given by position, the rest only by keyword. */
+ * `positional` may be given by position, the rest only by keyword. Each
+ * element has a struct of its own with one field per parameter, `size`
+ * bytes, which `call` passes to the C function by name. */
 typedef struct {
-    const char *method, *function, *doc;
+    const char *method, *function;
     int positional, count;
     int reference; /* notes its first parameter, a structure's name */
+    size_t size;
+    int32_t (*call)(const struct Call *c, const void *values);
     Param params[MOST_PARAMS];
-    int32_t (*call)(const struct Call *c);
     PyObject *names[MOST_PARAMS], *aliases[MOST_PARAMS]; /* interned at import */
 } Signature;
 
-/* The converted arguments of one call, and what must be released after. */
+/* What one call needs beside the element's values: the handle, the point
+ * columns, the three corners, and what must be released after. */
 typedef struct Call {
     GdsHandle handle;
-    union {
-        long long i;
-        double d;
-        const char *s;
-    } v[MOST_PARAMS];
-    Py_ssize_t text_size; /* of the last TEXT */
+    const char *text;     /* the last TEXT, */
+    Py_ssize_t text_size; /* and its length */
     PyObject *keep[4];
     int kept;
     const int32_t *xs, *ys;
@@ -116,20 +127,32 @@ typedef struct Call {
     int viewed;
 } Call;
 
-static inline int32_t arg_i32(const Call *c, int k) { return (int32_t)c->v[k].i; }
-static inline int16_t arg_w16(const Call *c, int k) { return (int16_t)c->v[k].i; }
-static inline double arg_real(const Call *c, int k) { return c->v[k].d; }
-static inline const char *arg_text(const Call *c, int k) { return c->v[k].s; }
-static inline int16_t arg_count(const Call *c) { return (int16_t)c->count; }
+/* A converted value into its named field of an element's values. By memcpy
+ * at the field's offset: the field keeps the type its struct declares. */
+static inline void put_integer(void *values, const Param *param, long long n) {
+    char *field = (char *)values + param->offset;
+    if (param->kind == COORD || param->kind == I32) {
+        int32_t value = (int32_t)n;
+        memcpy(field, &value, sizeof value);
+    } else {
+        int16_t value = (int16_t)n;
+        memcpy(field, &value, sizeof value);
+    }
+}
+static inline void put_real(void *values, const Param *param, double value) {
+    memcpy((char *)values + param->offset, &value, sizeof value);
+}
+static inline void put_text(void *values, const Param *param, const char *value) {
+    memcpy((char *)values + param->offset, &value, sizeof value);
+}
 
 /* Binds the arguments to the parameters by position and name, converts
- * them (scaled by `scale` in the user door) and leaves them in c. */
+ * them (scaled by `scale` in the user door) into the fields of `values`
+ * and the columns and corners of c. */
 int parse(const Signature *sig, double scale, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames,
-          Call *c);
+          Call *c, void *values);
 void release(Call *c);
 int intern_names(Signature *sig);
-/* "name($self, a, b, *, c=0)\n--\n\ndoc", CPython's __text_signature__ form. */
-char *text_signature(const Signature *sig);
 /* A user-unit value in database units: value * scale rounded to the nearest
  * integer, halves away from zero; 0 when it is finite and fits 32 bits,
  * else -1 (not finite) or -2 (out of range). Inline: the batch loops call it
@@ -151,13 +174,26 @@ static inline int to_database(double value, double scale, int32_t *out) {
 /* Sets the exception for a to_database failure of `what` in element `index` (or -1). */
 void refuse_scaled(int failure, const char *what, Py_ssize_t index);
 
+/* ------------------------------------------------------------ elements.c */
+
+/* The handle of the open structure, when it is this one and no batch holds it. */
+int structure_ready(Structure *self, const char *function, GdsHandle *handle);
+/* Every element method: parse into values by its signature, make the one C call, report. */
+PyObject *element(Structure *self, const Signature *sig, void *values, PyObject *const *args, Py_ssize_t nargs,
+                  PyObject *kwnames);
+
 /* ------------------------------------------------------------ batches.c */
 
-/* _write_batch(method, *arrays): the batch writer of one element. */
-PyObject *write_batch(Structure *self, PyObject *const *args, Py_ssize_t nargs);
+/* _write_batch(method, *arrays): the batch writer of the element of that
+ * name in `table`. */
+PyObject *write_batch(Structure *self, Signature *const *table, int count, PyObject *const *args, Py_ssize_t nargs);
 
-/* elements.c: the element table, in the order of StructureBase's methods. */
+/* ------------------------------------------------------------ elements_generated.c */
+
+/* The element table, in the order of carvelle._elements, and the methods of
+ * StructureBase (the elements and _write_batch). */
 extern Signature *const signatures[];
 extern const int signature_count;
+extern PyMethodDef element_methods[];
 
 #endif

@@ -122,7 +122,8 @@ def main(argv):
 
     problems = 0
     for reader in ("klayout", "gdspy"):
-        run = subprocess.run([os.path.join(HERE, "run_reader"), reader, work], env=dict(os.environ, PYTHON=sys.executable),
+        run = subprocess.run([os.path.join(HERE, "run_reader"), reader, work],
+                             env=dict(os.environ, PYTHON=sys.executable),
                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         fails = [line for line in run.stdout.splitlines() if line.startswith("FAIL")]
         if run.returncode == 0:
