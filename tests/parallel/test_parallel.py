@@ -155,13 +155,13 @@ def executor(request):
 def test_a_failure_cancels_a_thousand_tasks_at_once(tmp_path, executor):
     running = tmp_path / "running"
     running.mkdir()
-    work = [carvelle.Task(fail)] + [carvelle.Task(nap, 0.1, str(running))] * 999
+    work = [carvelle.Task(fail)] + [carvelle.Task(nap, 0.5, str(running))] * 999
     cancels = lambda: [m for _, m in executor.get_events(executor.id) if m["action"] == "cancel"]  # noqa: E731
     before = cancels() if hasattr(executor, "get_events") else []
     began = time.monotonic()
     with pytest.raises(carvelle.TaskError, match=r"fail\(\) \(1 of 1000\)"):
         carvelle.write_parallel(str(tmp_path / "chip.gds"), work, executor=executor, parts_dir=str(tmp_path))
-    assert time.monotonic() - began < 30  # the tasks take 50 s on two workers
+    assert time.monotonic() - began < 120  # the tasks take 250 s on two workers: a busy machine still tells
     assert sorted(os.listdir(tmp_path)) == ["running"]
     if hasattr(executor, "get_events"):  # one message to the scheduler, where each costs a round trip or more
         assert len(cancels()) == len(before) + 1 and cancels()[-1]["count"] >= 100  # of the hundreds waiting
@@ -224,7 +224,7 @@ def test_a_worker_that_cannot_see_the_parts_folder_is_refused_at_the_start(tmp_p
 CALLER = """
 import sys, carvelle
 from layout_tasks import nap
-carvelle.write_parallel(sys.argv[1] + "/chip.gds", [carvelle.Task(nap, 20, sys.argv[2])] * 4, workers=2,
+carvelle.write_parallel(sys.argv[1] + "/chip.gds", [carvelle.Task(nap, 300, sys.argv[2])] * 4, workers=2,
                         parts_dir=sys.argv[3])
 """
 
@@ -237,14 +237,14 @@ def test_a_signal_to_the_caller_removes_the_parts_and_stops_the_workers(tmp_path
     # Started in the background, a process inherits SIGINT ignored; a caller gets it at its default.
     caller = subprocess.Popen([sys.executable, "-c", CALLER, str(tmp_path), str(running), str(parts)],
                               preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
-    deadline = time.monotonic() + 30
+    deadline = time.monotonic() + 120
     while len(os.listdir(running)) < 2 and time.monotonic() < deadline:
         time.sleep(0.05)
     workers = [int(name.split("-")[0]) for name in os.listdir(running)]
     assert len(workers) == 2
     try:
         caller.send_signal(signum)
-        assert caller.wait(10) == -signum  # not after the tasks, which take 20 s
+        assert caller.wait(120) == -signum  # not after the tasks, which take 300 s
         assert os.listdir(parts) == [] and not [pid for pid in workers if os.path.exists("/proc/%d" % pid)]
     finally:  # nothing left behind when the test fails
         caller.kill()
