@@ -31,7 +31,8 @@ Bytes packed(const std::string& path, const Bytes& data, unsigned threads) {
     {
         carvelle::OutputFile file;
         EXPECT_TRUE(file.open(path.c_str()));
-        carvelle::GzipWriter gzip(file, threads);
+        carvelle::GzipWriter gzip(file);
+        EXPECT_TRUE(gzip.prepare(threads));
         gzip.start();
         EXPECT_TRUE(gzip.write(data.data(), data.size() / 3));
         EXPECT_TRUE(gzip.write(data.data() + data.size() / 3, data.size() - data.size() / 3));
