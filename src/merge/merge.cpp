@@ -350,7 +350,6 @@ public:
             if (!inspect(index)) return result();
         }
         Output out;
-        std::string error;
         if (!out.openBeside(output_)) {
             outcome_.fail(MergeFailure::Open, out.failure());
             return result();
