@@ -100,4 +100,21 @@ TEST(GzipRoundTrip, ADamagedCrcOrACutFileIsNotWhole) {
     EXPECT_FALSE(unpack(Bytes{}, 1, 1, out));
 }
 
+// A file that takes no bytes: the writer says so from write on, and finish
+// says it again, whoever compresses.
+TEST(GzipWriter, AFileThatFailsIsReportedByFinish) {
+    if (!carvelle::gzipAvailable()) GTEST_SKIP() << "built without a deflate library";
+    const Bytes data = sample((std::size_t{5} << 19) + 7, 4);
+    for (const unsigned threads : {1u, 2u}) {
+        SCOPED_TRACE(threads);
+        carvelle::OutputFile closed;
+        carvelle::GzipWriter gzip(closed);
+        ASSERT_TRUE(gzip.prepare(threads));
+        gzip.start();
+        EXPECT_FALSE(gzip.write(data.data(), data.size()));
+        EXPECT_FALSE(gzip.finish());
+        EXPECT_FALSE(gzip.finish());
+    }
+}
+
 }  // namespace
