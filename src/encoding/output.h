@@ -17,8 +17,9 @@ namespace carvelle {
 // buffer by filled buffer (ByteSink), and so does the merge; another
 // encoding of the stream is one more kind here, chosen once a buffer.
 //
-// Nothing is thrown: the first failure is kept, every later write fails, and
-// finish reports it.
+// Nothing is thrown: the first failure is kept and finish reports it (and
+// does not give a file written beside its name that name); the writer above
+// stops at its own first failure.
 class Output {
 public:
     Output() = default;
@@ -38,7 +39,6 @@ public:
 
     // The one test between the kinds, once a buffer (not once a value).
     bool write(const void* data, std::size_t size) {
-        if (failed_) return false;
         const bool written = gzip_ != nullptr ? gzip_->write(data, size) : file_.write(data, size);
         if (!written) failed_ = true;
         return written;

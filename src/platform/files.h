@@ -71,8 +71,9 @@ private:
 // - openBeside: created under a temporary name beside path, and given path
 //   by close (the merge's output, which must not exist under its real name
 //   before it is complete); one never closed is removed.
-// The first failure is kept, with the system's reason: every later write
-// fails too, and failure() says why.
+// The first failure is kept, with the system's reason: close reports it and
+// failure() says why. A later write is still tried: whoever writes (ByteSink,
+// GzipWriter, the merge) stops at its own first failure.
 class OutputFile {
 public:
     OutputFile() = default;

@@ -189,7 +189,7 @@ bool OutputFile::openBeside(const std::string& path) {
 }
 
 bool OutputFile::write(const void* data, std::size_t size) {
-    if (!isOpen() || failed()) return false;
+    if (!isOpen()) return false;
     const int fd = static_cast<int>(handle_);
     auto* bytes = static_cast<const unsigned char*>(data);
     while (size > 0) {

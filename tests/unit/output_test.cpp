@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: MIT
 // The output file written beside its name, as the merge writes it: the name
 // appears only once the file is closed, bytes are counted, and a file that
-// cannot be made says which temporary name it tried.
+// cannot be made says which temporary name it tried. The library's buffer
+// reports a failed write itself.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
+#include "encoding/byte_sink.h"
 #include "gds_test_support.h"
 #include "platform/files.h"
 
@@ -39,6 +41,20 @@ TEST(OutputFile, AFileThatCannotBeMadeSaysWhichNameItTried) {
     EXPECT_EQ(file.failure().rfind("cannot create " + path + ".merging-", 0), 0u) << file.failure();
     EXPECT_FALSE(file.write("a", 1));
     EXPECT_FALSE(file.close());
+}
+
+// The library's buffer over an output that takes nothing: the failure is the
+// sink's to report, from the flush on.
+TEST(ByteSink, AFailedWriteIsReportedByFlush) {
+    carvelle::Output output;
+    carvelle::ByteSink sink(output);
+    carvelle::RecordWriter records = sink.reserve(4);
+    records.emptyRecord(carvelle::Record::EndLib);
+    sink.commit(records);
+    EXPECT_FALSE(sink.failed());
+    EXPECT_FALSE(sink.flush());
+    EXPECT_TRUE(sink.failed());
+    EXPECT_FALSE(sink.flush());
 }
 
 }  // namespace
