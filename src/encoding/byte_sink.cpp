@@ -3,10 +3,10 @@
 
 namespace carvelle {
 
-// The one test between the plain and the gzip path, once a megabyte.
+// Once a megabyte: the output then picks its kind.
 void ByteSink::drain() {
     if (used_ > 0 && !failed_) {
-        const bool written = gzip_ != nullptr ? gzip_->write(buffer_, used_) : file_.write(buffer_, used_);
+        const bool written = output_.write(buffer_, used_);
         if (!written) failed_ = true;
     }
     used_ = 0;

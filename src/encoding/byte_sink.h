@@ -4,17 +4,16 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "encoding/gzip_writer.h"
+#include "encoding/output.h"
 #include "encoding/record_writer.h"
-#include "platform/platform.h"
 
 namespace carvelle {
 
 // The output buffer of one library. Writers reserve room for a whole element,
 // store its records through a RecordWriter without a test per value, and
-// commit; a full buffer goes to the file in one write, or to the compressor
-// of a gzip file. The first failed write is kept: from then on bytes are
-// dropped and failed() stays true.
+// commit; a full buffer goes to the output in one write, and only there do
+// the plain and the compressed kinds part. The first failed write is kept:
+// from then on bytes are dropped and failed() stays true.
 class ByteSink {
 public:
     // Large enough for the largest element (an 8189-vertex BOUNDARY, or an
@@ -24,7 +23,7 @@ public:
     // A megabyte is not cleared for every library: bytes are read only after
     // they have been stored.
     // cppcheck-suppress uninitMemberVar
-    explicit ByteSink(OutputFile& file) : file_(file) {}
+    explicit ByteSink(Output& output) : output_(output) {}
     ByteSink(const ByteSink&) = delete;
     ByteSink& operator=(const ByteSink&) = delete;
 
@@ -35,9 +34,6 @@ public:
     }
     void commit(const RecordWriter& out) { used_ = static_cast<std::size_t>(out.position() - buffer_); }
 
-    // From now on full buffers go to gzip (which outlives the sink's use).
-    void compressWith(GzipWriter* gzip) { gzip_ = gzip; }
-
     // Hands the buffered bytes to the file; false once any write has failed.
     bool flush();
     bool failed() const { return failed_; }
@@ -45,8 +41,7 @@ public:
 private:
     void drain();
 
-    OutputFile& file_;
-    GzipWriter* gzip_ = nullptr;
+    Output& output_;
     std::size_t used_ = 0;
     bool failed_ = false;
     std::uint8_t buffer_[kCapacity];

@@ -4,16 +4,20 @@
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 
-#include <limits>
 #include <new>
 
-#include "encoding/deflate_piece.h"
-#include "encoding/gzip_reader.h"
-#include "encoding/gzip_writer.h"
+#include "encoding/deflate_backend.h"
 
 namespace carvelle {
 
+// Every step fits ISA-L's counters.
+static_assert(kMaxStep <= 0xFFFFFFFFu, "a step must fit 32 bits");
+
 bool gzipAvailable() { return true; }
+
+std::uint32_t crc32Step(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
+    return crc32_gzip_refl(crc, data, size);
+}
 
 namespace {
 
@@ -22,19 +26,20 @@ constexpr std::size_t kLevelBufferSize = ISAL_DEF_LVL1_LARGE;
 
 }  // namespace
 
-PieceCompressor::PieceCompressor() : state_(new std::uint8_t[kLevelBufferSize]) {}
+PieceCompressor::PieceCompressor() : state_(new (std::nothrow) std::uint8_t[kLevelBufferSize]) {}
 
 PieceCompressor::~PieceCompressor() { delete[] static_cast<std::uint8_t*>(state_); }
 
 std::size_t PieceCompressor::compress(const std::uint8_t* in, std::size_t size, std::uint8_t* out,
                                       std::size_t room) {
-    constexpr std::size_t kLimit = std::numeric_limits<std::uint32_t>::max();
-    if (size > kLimit || room > kLimit) return kFailed;
-    isal_zstream stream;
+    // Every field set: zeroed first, then the library's defaults, then ours.
+    isal_zstream stream{};
     isal_deflate_stateless_init(&stream);
     stream.level = 1;
     stream.level_buf = static_cast<std::uint8_t*>(state_);
     stream.level_buf_size = kLevelBufferSize;
+    // The whole 32 KiB window, as a reader of any gzip expects to allow.
+    stream.hist_bits = ISAL_DEF_MAX_HIST_BITS;
     stream.next_in = const_cast<std::uint8_t*>(in);
     stream.avail_in = static_cast<std::uint32_t>(size);
     stream.next_out = out;
@@ -49,58 +54,39 @@ std::size_t PieceCompressor::compress(const std::uint8_t* in, std::size_t size, 
     return room - stream.avail_out;
 }
 
-std::uint32_t crc32Of(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
-    while (size > 0) {
-        const std::size_t step = size < (std::size_t{1} << 30) ? size : (std::size_t{1} << 30);
-        crc = crc32_gzip_refl(crc, data, step);
-        data += step;
-        size -= step;
-    }
-    return crc;
+namespace {
+
+inflate_state& streamOf(void* state) { return *static_cast<inflate_state*>(state); }
+
+}  // namespace
+
+InflateStep::InflateStep() : state_(new (std::nothrow) inflate_state{}) {
+    if (state_ == nullptr) return;
+    isal_inflate_init(&streamOf(state_));
+    streamOf(state_).crc_flag = ISAL_GZIP;
 }
 
-struct InflateState {
-    inflate_state stream;
-};
+InflateStep::~InflateStep() { delete static_cast<inflate_state*>(state_); }
 
-GzipInflater::GzipInflater() : state_(new InflateState) {
-    inflate_state& stream = static_cast<InflateState*>(state_)->stream;
-    isal_inflate_init(&stream);
-    stream.crc_flag = ISAL_GZIP;
+bool InflateStep::reset() {
+    isal_inflate_reset(&streamOf(state_));
+    streamOf(state_).crc_flag = ISAL_GZIP;
+    return true;
 }
 
-GzipInflater::~GzipInflater() { delete static_cast<InflateState*>(state_); }
-
-GzipInflater::Result GzipInflater::inflate(const std::uint8_t*& in, std::size_t& inSize, std::uint8_t*& out,
-                                           std::size_t& room) {
-    constexpr std::size_t kStep = std::numeric_limits<std::uint32_t>::max();
-    inflate_state& stream = static_cast<InflateState*>(state_)->stream;
-    while (inSize > 0 || (started_ && !atMemberEnd_ && room > 0)) {
-        if (atMemberEnd_) {
-            // Another member follows.
-            isal_inflate_reset(&stream);
-            stream.crc_flag = ISAL_GZIP;
-            atMemberEnd_ = false;
-        }
-        started_ = true;
-        stream.next_in = const_cast<std::uint8_t*>(in);
-        stream.avail_in = static_cast<std::uint32_t>(inSize < kStep ? inSize : kStep);
-        stream.next_out = out;
-        stream.avail_out = static_cast<std::uint32_t>(room < kStep ? room : kStep);
-        const std::uint32_t inBefore = stream.avail_in, outBefore = stream.avail_out;
-        const int status = isal_inflate(&stream);
-        in += inBefore - stream.avail_in;
-        inSize -= inBefore - stream.avail_in;
-        out += outBefore - stream.avail_out;
-        room -= outBefore - stream.avail_out;
-        if (status < 0) return Result::Corrupt;
-        if (stream.block_state == ISAL_BLOCK_FINISH) {
-            atMemberEnd_ = true;
-            continue;
-        }
-        if (inBefore == stream.avail_in && outBefore == stream.avail_out) break;  // needs input or room
-    }
-    return Result::Progress;
+InflateStep::Status InflateStep::run(const std::uint8_t* in, std::size_t inSize, std::size_t& used,
+                                     std::uint8_t* out, std::size_t room, std::size_t& made) {
+    inflate_state& stream = streamOf(state_);
+    stream.next_in = const_cast<std::uint8_t*>(in);
+    stream.avail_in = static_cast<std::uint32_t>(inSize);
+    stream.next_out = out;
+    stream.avail_out = static_cast<std::uint32_t>(room);
+    const int status = isal_inflate(&stream);
+    used = inSize - stream.avail_in;
+    made = room - stream.avail_out;
+    if (status < 0) return Status::Corrupt;
+    if (stream.block_state == ISAL_BLOCK_FINISH) return Status::MemberEnd;
+    return Status::Ok;
 }
 
 }  // namespace carvelle

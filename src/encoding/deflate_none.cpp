@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
 // A build without a deflate library: a name ending in .gz is refused before
-// anything is compressed, so none of this runs.
-#include "encoding/deflate_piece.h"
-#include "encoding/gzip_reader.h"
-#include "encoding/gzip_writer.h"
+// anything is compressed or inflated, so none of this runs.
+#include "encoding/deflate_backend.h"
 
 namespace carvelle {
 
 bool gzipAvailable() { return false; }
+
+std::uint32_t crc32Step(std::uint32_t crc, const std::uint8_t*, std::size_t) { return crc; }
 
 PieceCompressor::PieceCompressor() : state_(nullptr) {}
 
@@ -17,14 +17,16 @@ std::size_t PieceCompressor::compress(const std::uint8_t*, std::size_t, std::uin
     return kFailed;
 }
 
-std::uint32_t crc32Of(std::uint32_t crc, const std::uint8_t*, std::size_t) { return crc; }
+InflateStep::InflateStep() : state_(nullptr) {}
 
-GzipInflater::GzipInflater() : state_(nullptr) {}
+InflateStep::~InflateStep() = default;
 
-GzipInflater::~GzipInflater() = default;
+bool InflateStep::reset() { return false; }
 
-GzipInflater::Result GzipInflater::inflate(const std::uint8_t*&, std::size_t&, std::uint8_t*&, std::size_t&) {
-    return Result::Corrupt;
+InflateStep::Status InflateStep::run(const std::uint8_t*, std::size_t, std::size_t& used, std::uint8_t*, std::size_t,
+                                     std::size_t& made) {
+    used = made = 0;
+    return Status::Corrupt;
 }
 
 }  // namespace carvelle

@@ -3,40 +3,52 @@
 // gzip -1.
 #include <zlib.h>
 
-#include <limits>
 #include <new>
 
-#include "encoding/deflate_piece.h"
-#include "encoding/gzip_reader.h"
-#include "encoding/gzip_writer.h"
+#include "encoding/deflate_backend.h"
 
 namespace carvelle {
 
+// Every step fits zlib's counters.
+static_assert(kMaxStep <= 0xFFFFFFFFu, "a step must fit uInt");
+
 bool gzipAvailable() { return true; }
+
+std::uint32_t crc32Step(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
+    return static_cast<std::uint32_t>(::crc32(crc, data, static_cast<uInt>(size)));
+}
 
 namespace {
 
 z_stream* streamOf(void* state) { return static_cast<z_stream*>(state); }
 
-}  // namespace
-
-PieceCompressor::PieceCompressor() : state_(new z_stream{}) {
-    // Raw deflate (negative window bits): the gzip framing is ours.
-    if (deflateInit2(streamOf(state_), 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-        delete streamOf(state_);
-        throw std::bad_alloc();
+// A z_stream initialised by start, or null (and nothing held) when zlib refuses.
+template <typename Start>
+void* newStream(Start start) {
+    auto* stream = new (std::nothrow) z_stream{};
+    if (stream != nullptr && start(stream) != Z_OK) {
+        delete stream;
+        return nullptr;
     }
+    return stream;
 }
 
+}  // namespace
+
+PieceCompressor::PieceCompressor()
+    : state_(newStream([](z_stream* stream) {
+          // Raw deflate (negative window bits): the gzip framing is ours.
+          return deflateInit2(stream, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+      })) {}
+
 PieceCompressor::~PieceCompressor() {
+    if (state_ == nullptr) return;
     deflateEnd(streamOf(state_));
     delete streamOf(state_);
 }
 
 std::size_t PieceCompressor::compress(const std::uint8_t* in, std::size_t size, std::uint8_t* out,
                                       std::size_t room) {
-    constexpr std::size_t kLimit = std::numeric_limits<uInt>::max();
-    if (size > kLimit || room > kLimit) return kFailed;
     z_stream* stream = streamOf(state_);
     // A reset forgets the previous piece; a full flush ends on a byte
     // boundary without a final block.
@@ -52,59 +64,34 @@ std::size_t PieceCompressor::compress(const std::uint8_t* in, std::size_t size, 
     return room - stream->avail_out;
 }
 
-std::uint32_t crc32Of(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
-    constexpr std::size_t kStep = std::size_t{1} << 30;
-    while (size > 0) {
-        const std::size_t step = size < kStep ? size : kStep;
-        crc = static_cast<std::uint32_t>(::crc32(crc, data, static_cast<uInt>(step)));
-        data += step;
-        size -= step;
-    }
-    return crc;
-}
+InflateStep::InflateStep()
+    : state_(newStream([](z_stream* stream) {
+          // 16 + 15: a gzip header and trailer around a 32 KiB window.
+          return inflateInit2(stream, 16 + 15);
+      })) {}
 
-GzipInflater::GzipInflater() : state_(new z_stream{}) {
-    // 16 + 15: a gzip header and trailer around a 32 KiB window.
-    if (inflateInit2(streamOf(state_), 16 + 15) != Z_OK) {
-        delete streamOf(state_);
-        throw std::bad_alloc();
-    }
-}
-
-GzipInflater::~GzipInflater() {
+InflateStep::~InflateStep() {
+    if (state_ == nullptr) return;
     inflateEnd(streamOf(state_));
     delete streamOf(state_);
 }
 
-GzipInflater::Result GzipInflater::inflate(const std::uint8_t*& in, std::size_t& inSize, std::uint8_t*& out,
-                                           std::size_t& room) {
-    constexpr std::size_t kStep = std::numeric_limits<uInt>::max();
+bool InflateStep::reset() { return inflateReset(streamOf(state_)) == Z_OK; }
+
+InflateStep::Status InflateStep::run(const std::uint8_t* in, std::size_t inSize, std::size_t& used,
+                                     std::uint8_t* out, std::size_t room, std::size_t& made) {
     z_stream* stream = streamOf(state_);
-    while (inSize > 0 || (started_ && !atMemberEnd_ && room > 0)) {
-        if (atMemberEnd_) {
-            // Another member follows.
-            if (inflateReset(stream) != Z_OK) return Result::Corrupt;
-            atMemberEnd_ = false;
-        }
-        started_ = true;
-        stream->next_in = const_cast<Bytef*>(in);
-        stream->avail_in = static_cast<uInt>(inSize < kStep ? inSize : kStep);
-        stream->next_out = out;
-        stream->avail_out = static_cast<uInt>(room < kStep ? room : kStep);
-        const uInt inBefore = stream->avail_in, outBefore = stream->avail_out;
-        const int status = ::inflate(stream, Z_NO_FLUSH);
-        in += inBefore - stream->avail_in;
-        inSize -= inBefore - stream->avail_in;
-        out += outBefore - stream->avail_out;
-        room -= outBefore - stream->avail_out;
-        if (status == Z_STREAM_END) {
-            atMemberEnd_ = true;
-            continue;
-        }
-        if (status == Z_BUF_ERROR) break;  // needs input or room
-        if (status != Z_OK) return Result::Corrupt;
-    }
-    return Result::Progress;
+    stream->next_in = const_cast<Bytef*>(in);
+    stream->avail_in = static_cast<uInt>(inSize);
+    stream->next_out = out;
+    stream->avail_out = static_cast<uInt>(room);
+    const int status = ::inflate(stream, Z_NO_FLUSH);
+    used = inSize - stream->avail_in;
+    made = room - stream->avail_out;
+    if (status == Z_STREAM_END) return Status::MemberEnd;
+    // Z_BUF_ERROR: no progress without more input or room.
+    if (status == Z_OK || status == Z_BUF_ERROR) return Status::Ok;
+    return Status::Corrupt;
 }
 
 }  // namespace carvelle

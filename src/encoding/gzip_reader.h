@@ -4,12 +4,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "encoding/deflate_backend.h"
+
 namespace carvelle {
 
 // Decompresses gzip data handed over in pieces of any size: one member, or
 // several one after another (as gzip -d reads them, and as concatenated .gz
 // files are), each checked against its CRC and size. The library chosen at
-// build time does the work; a build without one cannot be asked (see
+// build time does each step; a build without one cannot be asked (see
 // gzipAvailable()).
 class GzipInflater {
 public:
@@ -18,11 +20,8 @@ public:
         Corrupt,   // not gzip, or a member that fails its checks
     };
 
-    // Throws std::bad_alloc when the state cannot be had.
-    GzipInflater();
-    ~GzipInflater();
-    GzipInflater(const GzipInflater&) = delete;
-    GzipInflater& operator=(const GzipInflater&) = delete;
+    // False when the state could not be had: nothing else may be called.
+    bool ready() const { return step_.ready(); }
 
     // Decompresses from in (inSize bytes) into out (room bytes), moving in
     // and out past what it used and made and lowering inSize and room.
@@ -32,7 +31,7 @@ public:
     bool atMemberEnd() const { return atMemberEnd_; }
 
 private:
-    void* state_;
+    InflateStep step_;
     bool atMemberEnd_ = false;
     bool started_ = false;  // some input seen
 };

@@ -4,9 +4,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <system_error>
-
-#include "encoding/deflate_piece.h"
 
 namespace carvelle {
 
@@ -68,6 +67,17 @@ std::uint32_t combineCrc(std::uint32_t first, std::uint32_t second, std::uint64_
     return multiplyModP(byteShiftModP(secondSize), first) ^ second;
 }
 
+// CRC-32 of any length, in steps that every deflate library takes.
+std::uint32_t crc32Of(std::uint32_t crc, const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        const std::size_t step = size < kMaxStep ? size : kMaxStep;
+        crc = crc32Step(crc, data, step);
+        data += step;
+        size -= step;
+    }
+    return crc;
+}
+
 void storeLittleEndian32(std::uint8_t* at, std::uint32_t value) {
     for (int k = 0; k < 4; ++k) at[k] = static_cast<std::uint8_t>(value >> (8 * k));
 }
@@ -94,8 +104,8 @@ unsigned gzipThreadsFromEnvironment() {
 }
 
 struct GzipWriter::Piece {
-    std::unique_ptr<std::uint8_t[]> input{new std::uint8_t[kPieceSize]};
-    std::unique_ptr<std::uint8_t[]> output{new std::uint8_t[kOutputRoom]};
+    std::unique_ptr<std::uint8_t[]> input;
+    std::unique_ptr<std::uint8_t[]> output;
     std::size_t inputSize = 0;
     std::size_t outputSize = 0;
     std::uint32_t crc = 0;
@@ -105,33 +115,45 @@ struct GzipWriter::Piece {
 
 class GzipWriter::Compressor : public PieceCompressor {};
 
-GzipWriter::GzipWriter(OutputFile& file, unsigned threads)
-    : GzipWriter(Sink{[](void* context, const void* data, std::size_t size) {
-                          return static_cast<OutputFile*>(context)->write(data, size);
-                      },
-                      &file},
-                 threads) {}
+GzipWriter::GzipWriter(OutputFile& file) : file_(file) {}
 
-GzipWriter::GzipWriter(Sink sink, unsigned threads) : sink_(sink) {
+bool GzipWriter::prepare(unsigned threads) {
     if (threads < 1) threads = 1;
     if (threads > kMaxGzipThreads) threads = kMaxGzipThreads;
-    ring_.resize(ringSize(threads));
+    // The one place the writer's containers grow.
+    try {
+        ring_.resize(ringSize(threads));
+        workers_.reserve(threads);
+    } catch (const std::bad_alloc&) {
+        failed_ = true;
+        return false;
+    }
+    for (Piece& piece : ring_) {
+        piece.input.reset(new (std::nothrow) std::uint8_t[kPieceSize]);
+        piece.output.reset(new (std::nothrow) std::uint8_t[kOutputRoom]);
+        if (!piece.input || !piece.output) failed_ = true;
+    }
+    if (failed_) return false;
     if (threads > 1) startWorkers(threads);
     if (workers_.empty()) {
         ring_.resize(1);
-        inlineCompressor_ = std::make_unique<Compressor>();
+        inlineCompressor_.reset(new (std::nothrow) Compressor);
+        if (!inlineCompressor_ || !inlineCompressor_->ready()) failed_ = true;
+        return !failed_;
     }
+    return true;  // a worker without a compressor reports through write
 }
 
 GzipWriter::~GzipWriter() { finish(); }
 
 void GzipWriter::start() {
     started_ = true;
-    if (!put(kHeader, sizeof kHeader)) failed_ = true;
+    if (put(kHeader, sizeof kHeader)) return;
+    std::lock_guard<std::mutex> lock(mutex_);  // a worker may be failing too
+    failed_ = true;
 }
 
 void GzipWriter::startWorkers(unsigned threads) {
-    workers_.reserve(threads);  // a bad_alloc here comes before any thread
     for (unsigned k = 0; k < threads; ++k) {
         try {
             workers_.emplace_back([this] { workerLoop(); });
@@ -215,10 +237,8 @@ void GzipWriter::submitFilled() {
 void GzipWriter::workerLoop() {
     // A worker without a compressor does no harm: it never takes a piece,
     // and the others (or finish) do the work.
-    std::unique_ptr<Compressor> compressor;
-    try {
-        compressor = std::make_unique<Compressor>();
-    } catch (const std::bad_alloc&) {
+    std::unique_ptr<Compressor> compressor(new (std::nothrow) Compressor);
+    if (!compressor || !compressor->ready()) {
         std::lock_guard<std::mutex> lock(mutex_);
         failed_ = true;
         pieceFree_.notify_all();
@@ -276,10 +296,16 @@ void GzipWriter::stopWorkers() {
     workers_.clear();
 }
 
+bool GzipWriter::hasFailed() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return failed_;
+}
+
 bool GzipWriter::finish() {
+    // Once finished, no worker is left to set failed_.
     if (finished_) return !failed_;
     finished_ = true;
-    if (filling_ > 0 && !failed_) submitFilled();
+    if (filling_ > 0 && !hasFailed()) submitFilled();
     filling_ = 0;
     if (!workers_.empty()) {
         {

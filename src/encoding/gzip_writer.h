@@ -9,15 +9,13 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform.h"
+#include "encoding/deflate_backend.h"
+#include "platform/files.h"
 
 namespace carvelle {
 
 // True when name ends in ".gz", in any case.
 bool hasGzipSuffix(const char* name);
-
-// Whether this build has a deflate library (one of deflate_*.cpp).
-bool gzipAvailable();
 
 // The worker threads for one gzip file: CARVELLE_GZIP_THREADS when it holds
 // a number from 1 to kMaxGzipThreads, else the cores available; 1 means the
@@ -32,31 +30,24 @@ inline constexpr unsigned kMaxGzipThreads = 16;
 // At most 20 pieces are in flight: memory stays under 50 MiB whatever the
 // file's size.
 //
-// Errors are kept, never thrown past write and finish: the first failed
-// compression or write makes write return false and finish return false;
-// no thread ever waits on a failed one. finish joins every thread and frees
-// every piece.
+// Nothing is thrown: the first failed allocation, compression or write is
+// kept, and makes write and finish return false; no thread ever waits on a
+// failed one. finish joins every thread and frees every piece.
 class GzipWriter {
 public:
     static constexpr std::size_t kPieceSize = std::size_t{1} << 20;
 
-    // Where the compressed bytes go, for files other than OutputFile (the
-    // merge's output): called by one thread at a time, in order.
-    struct Sink {
-        bool (*write)(void* context, const void* data, std::size_t size);
-        void* context;
-    };
-
-    // Takes every buffer and starts the workers, before file is opened:
-    // threads is clamped to 1 to kMaxGzipThreads. Throws std::bad_alloc when
-    // the memory cannot be had; runs with fewer threads when the system
-    // refuses one.
-    GzipWriter(OutputFile& file, unsigned threads);
-    GzipWriter(Sink sink, unsigned threads);
+    // The compressed bytes go to file, from one thread at a time, in order.
+    explicit GzipWriter(OutputFile& file);
     ~GzipWriter();
     GzipWriter(const GzipWriter&) = delete;
     GzipWriter& operator=(const GzipWriter&) = delete;
 
+    // Takes every buffer and starts the workers, before the file is opened:
+    // threads is clamped to 1 to kMaxGzipThreads. False when the memory
+    // cannot be had (then only finish may follow); runs with fewer threads
+    // when the system refuses one.
+    bool prepare(unsigned threads);
     // Writes the gzip header, once the file is open.
     void start();
     // Adds size bytes; false once anything has failed (the bytes are then
@@ -84,9 +75,11 @@ private:
     void startWorkers(unsigned threads);
     void stopWorkers();
 
-    bool put(const void* data, std::size_t size) { return sink_.write(sink_.context, data, size); }
+    bool put(const void* data, std::size_t size) { return file_.write(data, size); }
+    // failed_, read under the lock while workers may set it.
+    bool hasFailed();
 
-    Sink sink_;
+    OutputFile& file_;
     std::vector<Piece> ring_;
     std::unique_ptr<Compressor> inlineCompressor_;
     std::vector<std::thread> workers_;

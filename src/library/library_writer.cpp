@@ -10,13 +10,13 @@ namespace carvelle {
 
 // The curve arrays are scratch space, filled before each read.
 // cppcheck-suppress uninitMemberVar
-LibraryWriter::LibraryWriter() : sink(fileStream) {}
+LibraryWriter::LibraryWriter() : sink(output) {}
 
 LibraryWriter::~LibraryWriter() { finish(); }
 
 bool LibraryWriter::finish() {
     const bool flushed = sink.flush();
-    const bool closed = closeFile();
+    const bool closed = output.finish();
     return flushed && closed;
 }
 
@@ -26,8 +26,7 @@ ResultCode LibraryWriter::beginLibrary(const char* fileName, double userUnit, do
     std::size_t nameLength = 0;
     if (measureText(fileName, kMaxTextLength, nameLength) != GDS_OK) return GDS_ERR_OPEN;
     if (!fitsReal8(userUnit) || !fitsReal8(meterUnit)) return GDS_ERR_RANGE;
-    if (!openFile(fileName)) return GDS_ERR_OPEN;
-    sink.compressWith(gzip.get());
+    if (!output.open(fileName)) return GDS_ERR_OPEN;
     libraryOpen = true;
 
     return emit(libraryHeadSize(nameLength), [&](RecordWriter& out) {

@@ -14,11 +14,10 @@
 #include <thread>
 #include <unordered_map>
 
-#include "encoding/gzip_writer.h"
 #include "encoding/library_head.h"
+#include "encoding/output.h"
 #include "encoding/real8.h"
 #include "encoding/record_writer.h"
-#include "merge/merge_files.h"
 #include "merge/part_reader.h"
 #include "merge/part_scanner.h"
 #include "platform/platform.h"
@@ -29,12 +28,8 @@ void (*merge::afterHead)() = nullptr;
 
 namespace {
 
-using merge::FileIdentity;
-using merge::OutputFile;
-using merge::PartFile;
 using merge::PartReader;
 using merge::PartScanner;
-using merge::SignalGuard;
 
 // The buffer of the head and end reads.
 constexpr std::size_t kPieceSize = std::size_t{1} << 20;
@@ -337,55 +332,6 @@ private:
     std::unique_ptr<std::uint8_t[]> buffers_;
 };
 
-// The output file, or, when its name ends in .gz, a gzip file compressed on worker threads as the bytes come.
-class Output {
-public:
-    bool create(const std::string& path, std::string& error) {
-        const bool compressed = hasGzipSuffix(path.c_str());
-        if (compressed && !gzipAvailable()) {
-            error = "cannot create " + path + ": this build writes no gzip files";
-            return false;
-        }
-        if (!file_.create(path, error)) return false;
-        if (compressed) {
-            path_ = path;
-            gzip_ = std::make_unique<GzipWriter>(GzipWriter::Sink{&Output::put, this}, gzipThreadsFromEnvironment());
-            gzip_->start();
-        }
-        return true;
-    }
-    bool gzip() const { return gzip_ != nullptr; }
-    // The compressed bytes written, once complete.
-    std::uint64_t compressedSize() const { return written_; }
-    OutputFile& file() { return file_; }
-    bool write(const std::uint8_t* bytes, std::size_t size, std::string& error) {
-        if (!gzip_) return file_.write(bytes, size, error);
-        return gzip_->write(bytes, size) || failed(error);
-    }
-    bool complete(std::string& error) {
-        if (gzip_ && !gzip_->finish()) return failed(error);
-        return file_.complete(error);
-    }
-
-private:
-    // Called by one of the compressor's threads at a time.
-    static bool put(void* context, const void* data, std::size_t size) {
-        auto& self = *static_cast<Output*>(context);
-        self.written_ += size;
-        return self.file_.write(static_cast<const std::uint8_t*>(data), size, self.writeError_);
-    }
-    bool failed(std::string& error) {
-        gzip_->finish();  // joins the threads: the error is ours to read
-        error = writeError_.empty() ? "cannot compress " + path_ : writeError_;
-        return false;
-    }
-
-    OutputFile file_;
-    std::string path_, writeError_;
-    std::uint64_t written_ = 0;
-    std::unique_ptr<GzipWriter> gzip_;  // gone, with its threads, before the file
-};
-
 class Merger {
 public:
     Merger(const std::string& output, const std::vector<std::string>& paths) : output_(output) {
@@ -404,9 +350,8 @@ public:
             if (!inspect(index)) return result();
         }
         Output out;
-        std::string error;
-        if (!out.create(output_, error)) {
-            outcome_.fail(MergeFailure::Open, error);
+        if (!out.openBeside(output_)) {
+            outcome_.fail(MergeFailure::Open, out.failure());
             return result();
         }
         if (!writeHead(out)) return result();
@@ -437,11 +382,11 @@ public:
 
         std::uint8_t end[kEmptyRecordSize];
         RecordWriter(end).emptyRecord(Record::EndLib);
-        if (!out.write(end, sizeof end, error) || !out.complete(error)) {
-            outcome_.fail(MergeFailure::Write, error);
+        if (!out.write(end, sizeof end) || !out.finish()) {
+            outcome_.fail(MergeFailure::Write, out.failure());
             return result();
         }
-        bytes_ = out.gzip() ? out.compressedSize() : bytes_ + sizeof end;
+        bytes_ = out.compressed() ? out.fileBytes() : bytes_ + sizeof end;
         structures_ = checker.structures();
         return result();
     }
@@ -574,8 +519,7 @@ private:
                        realAt(units_, 1), reinterpret_cast<const std::uint8_t*>(headRecords_.data()),
                        headRecords_.size());
         const auto size = static_cast<std::size_t>(records.position() - head);
-        std::string error;
-        if (!out.write(head, size, error)) return outcome_.fail(MergeFailure::Write, error);
+        if (!out.write(head, size)) return outcome_.fail(MergeFailure::Write, out.failure());
         bytes_ = size;
         return true;
     }
@@ -592,7 +536,7 @@ private:
                 return outcome_.fail(MergeFailure::PartChanged, "part " + *part.path + " changed while it was merged");
             }
             // The kernel copies between plain files; bytes to decompress or compress pass through a buffer.
-            const bool plain = !file.gzip() && !out.gzip();
+            const bool plain = !file.gzip() && !out.compressed();
             std::uint64_t end = part.bodyEnd;
             std::size_t skipped = 0;
             for (std::uint64_t at = part.bodyStart; at < end;) {
@@ -623,7 +567,11 @@ private:
     bool copyThroughBuffer(PartReader& file, Output& out, std::uint64_t at, std::uint64_t size, std::string& error) {
         while (size > 0) {
             const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(size, kPieceSize));
-            if (!file.readAt(at, buffer_.get(), piece, error) || !out.write(buffer_.get(), piece, error)) return false;
+            if (!file.readAt(at, buffer_.get(), piece, error)) return false;
+            if (!out.write(buffer_.get(), piece)) {
+                error = out.failure();
+                return false;
+            }
             at += piece;
             size -= piece;
         }
@@ -644,7 +592,7 @@ private:
 MergeResult merge_libraries(const std::string& output, const std::vector<std::string>& parts) noexcept {
     try {
         // Outlives the merge, whose temporary file is gone before a signal that came is delivered.
-        const merge::SignalGuard guard;
+        const SignalGuard guard;
         return Merger(output, parts).run();
     } catch (...) {
         Outcome outcome;

@@ -2,6 +2,7 @@
 #include "merge/part_reader.h"
 
 #include <algorithm>
+#include <new>
 
 #include "encoding/gzip_writer.h"
 
@@ -22,16 +23,21 @@ bool PartReader::open(const std::string& path, std::string& error) {
     if (!file_.open(path, error)) return false;
     if (hasGzipSuffix(path.c_str())) {
         if (!input_) {
-            input_.reset(new std::uint8_t[kInputSize]);
-            piece_.reset(new std::uint8_t[PartFile::kViewSize]);
+            input_.reset(new (std::nothrow) std::uint8_t[kInputSize]);
+            piece_.reset(new (std::nothrow) std::uint8_t[PartFile::kViewSize]);
         }
-        return restart();
+        return restart(error);
     }
     return true;
 }
 
-bool PartReader::restart() {
-    inflater_ = std::make_unique<GzipInflater>();
+bool PartReader::restart(std::string& error) {
+    // A new inflater: the member starts again from the part's first byte.
+    inflater_.reset(new (std::nothrow) GzipInflater);
+    if (!inflater_ || !inflater_->ready() || !input_ || !piece_) {
+        error = "out of memory";
+        return false;
+    }
     position_ = 0;
     inputAt_ = 0;
     pendingSize_ = 0;
@@ -84,7 +90,7 @@ const std::uint8_t* PartReader::next(std::size_t& size, std::string& error) {
 
 bool PartReader::readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size, std::string& error) {
     if (!inflater_) return file_.readAt(offset, buffer, size, error);
-    if (offset < position_) restart();
+    if (offset < position_ && !restart(error)) return false;
     while (position_ < offset) {
         const auto skip = static_cast<std::size_t>(std::min<std::uint64_t>(offset - position_, PartFile::kViewSize));
         if (inflate(piece_.get(), skip, error) != skip) break;

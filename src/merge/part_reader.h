@@ -7,7 +7,7 @@
 #include <string>
 
 #include "encoding/gzip_reader.h"
-#include "merge/merge_files.h"
+#include "platform/files.h"
 
 namespace carvelle::merge {
 
@@ -40,7 +40,7 @@ public:
 private:
     // Decompresses up to room bytes at position_; 0 at the end of the data or on failure (error set).
     std::size_t inflate(std::uint8_t* out, std::size_t room, std::string& error);
-    bool restart();
+    bool restart(std::string& error);
 
     PartFile file_;
     std::string path_;
@@ -53,5 +53,9 @@ private:
     std::size_t pendingSize_ = 0;
     bool damaged_ = false;
 };
+
+// Called, when set, once the parts' heads are read and the output's head is written: a test changes a part, or
+// sends a signal, there.
+extern void (*afterHead)();
 
 }  // namespace carvelle::merge

@@ -2,11 +2,24 @@
 #pragma once
 
 // The few services the library takes from the operating system, one
-// implementation per platform, chosen at build time.
+// implementation per platform, chosen at build time (platform_posix.cpp,
+// platform_windows.cpp); the files are declared in files.h.
+//
+// How the C++ code reports failure, everywhere: no function of ours throws.
+// A failure is a returned value (a ResultCode in the library, a bool in the
+// encoders, the files and the merge), and the object that owns the
+// operation keeps the first one (ByteSink, GzipWriter, OutputFile and
+// Output keep a flag or the system's code; the merge keeps its message), so
+// that later calls fail alike and the end of the operation reports it once.
+// Exceptions would have to be caught at the C boundary anyway, and a thread
+// of the compressor has no caller to throw to. Memory comes from nothrow new;
+// where a standard container grows, its std::bad_alloc is caught at that one
+// place (the merge, whose strings and tables grow throughout, catches it once
+// at its entry point).
 
-#include <cstddef>
-#include <cstdint>
 #include <filesystem>
+
+#include "platform/files.h"
 
 namespace carvelle {
 
@@ -28,30 +41,5 @@ LocalTime readLocalTime();
 // its bytes as they are. For the tools beside the library: it may throw
 // std::bad_alloc, which the library's own calls never do.
 std::filesystem::path nativePath(const char* name);
-
-// A file opened for binary output: created or cut to length 0, write only,
-// without denying other processes read or write access. POSIX takes the
-// name's bytes as they are; Windows reads a name that is valid UTF-8 as
-// UTF-8 and any other in the ANSI code page, and reaches paths beyond 259
-// characters through the \\?\ prefix.
-class OutputFile {
-public:
-    OutputFile() = default;
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-    ~OutputFile() { close(); }
-
-    bool open(const char* name);
-    bool isOpen() const { return handle_ != kClosed; }
-    // Writes all size bytes or reports false.
-    bool write(const void* data, std::size_t size);
-    // Closes the file if one is open; false when the platform reports a
-    // failure (for example a deferred write error).
-    bool close();
-
-private:
-    static constexpr std::intptr_t kClosed = -1;
-    std::intptr_t handle_ = kClosed;
-};
 
 }  // namespace carvelle

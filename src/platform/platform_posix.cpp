@@ -1,10 +1,24 @@
 // SPDX-License-Identifier: MIT
-#include "platform/platform.h"
-
+// The operating system's services on POSIX systems: the clock, names, the
+// output and part files, and the signals of a merge.
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <linux/magic.h>
+#include <sys/sendfile.h>
+#include <sys/vfs.h>
+#endif
+
+#include "platform/files.h"
+#include "platform/platform.h"
 
 namespace carvelle {
 
@@ -18,15 +32,160 @@ LocalTime readLocalTime() {
 
 std::filesystem::path nativePath(const char* name) { return std::filesystem::path(name); }
 
-bool OutputFile::open(const char* name) {
+namespace {
+
+// OutputFile::copier_: the kernel's copy between files, then sendfile, then the buffer.
+constexpr std::uint8_t kCopyFileRange = 0, kBuffer = 2;
+
+std::string partFailure(const std::string& what, const std::string& path) {
+    return std::string(what) + " " + path + ": " + std::strerror(errno);
+}
+
+#if defined(__linux__)
+// File systems whose copy_file_range copies on the server, without the bytes
+// crossing the network twice.
+bool copiesOnServer(int fd) {
+    constexpr long kCifs = 0xFF534D42, kSmb2 = 0xFE534D42, kCeph = 0x00C36400;
+    struct statfs system {};
+    if (::fstatfs(fd, &system) != 0) return false;
+    const long type = static_cast<long>(system.f_type);
+    return type == NFS_SUPER_MAGIC || type == SMB_SUPER_MAGIC || type == kCifs || type == kSmb2 || type == kCeph;
+}
+#endif
+
+}  // namespace
+
+bool PartFile::open(const std::string& path, std::string& error) {
     close();
+    path_ = path;
+    // O_NONBLOCK: the open of a FIFO with no writer would wait for one, and the type is known only once open.
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        error = partFailure("cannot open part", path);
+        return false;
+    }
+    handle_ = fd;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        error = partFailure("cannot open part", path);
+        close();
+        return false;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        close();
+        error = "cannot open part " + path + ": not a regular file";
+        return false;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!identify(identity_, error)) {
+        close();
+        return false;
+    }
+#if defined(POSIX_FADV_SEQUENTIAL)
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+    return true;
+}
+
+bool PartFile::identify(FileIdentity& identity, std::string& error) {
+    struct stat status {};
+    if (::fstat(static_cast<int>(handle_), &status) != 0) {
+        error = partFailure("cannot read part", path_);
+        return false;
+    }
+    constexpr std::int64_t kBillion = 1000000000;
+#if defined(__APPLE__)
+    const struct timespec modified = status.st_mtimespec, changed = status.st_ctimespec;
+#else
+    const struct timespec modified = status.st_mtim, changed = status.st_ctim;
+#endif
+    identity.device = static_cast<std::uint64_t>(status.st_dev);
+    identity.file = static_cast<std::uint64_t>(status.st_ino);
+    identity.size = static_cast<std::uint64_t>(status.st_size);
+    identity.modified = static_cast<std::int64_t>(modified.tv_sec) * kBillion + modified.tv_nsec;
+    identity.changed = static_cast<std::int64_t>(changed.tv_sec) * kBillion + changed.tv_nsec;
+    return true;
+}
+
+std::size_t PartFile::read(std::uint8_t* buffer, std::size_t capacity, std::string& error) {
+    for (;;) {
+        const ssize_t got = ::read(static_cast<int>(handle_), buffer, capacity);
+        if (got >= 0) return static_cast<std::size_t>(got);
+        if (errno != EINTR) {
+            error = partFailure("cannot read part", path_);
+            return 0;
+        }
+    }
+}
+
+bool PartFile::readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size, std::string& error) {
+    while (size > 0) {
+        const ssize_t got = ::pread(static_cast<int>(handle_), buffer, size, static_cast<off_t>(offset));
+        if (got <= 0) {
+            if (got < 0 && errno == EINTR) continue;
+            if (got == 0) errno = EIO;  // the part shrank while it was merged
+            error = partFailure("cannot read part", path_);
+            return false;
+        }
+        buffer += got;
+        size -= static_cast<std::size_t>(got);
+        offset += static_cast<std::uint64_t>(got);
+    }
+    return true;
+}
+
+void PartFile::close() {
+    if (handle_ >= 0) ::close(static_cast<int>(handle_));
+    handle_ = -1;
+}
+
+bool OutputFile::fail(Step step) {
+    if (step_ == Step::None) {
+        step_ = step;
+        code_ = static_cast<unsigned long>(errno);
+    }
+    return false;
+}
+
+std::string OutputFile::reason(unsigned long code) { return std::strerror(static_cast<int>(code)); }
+
+bool OutputFile::open(const char* name) {
+    discard();
+    step_ = Step::None;
+    written_ = 0;
     int fd;
     do {
         fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return false;
+    if (fd < 0) return fail(Step::Create);
     handle_ = fd;
     return true;
+}
+
+bool OutputFile::openBeside(const std::string& path) {
+    discard();
+    step_ = Step::None;
+    written_ = 0;
+    // A name of our own beside the real one, so that the rename stays within one file system.
+    for (unsigned attempt = 0;; ++attempt) {
+        temporary_ = path + ".merging-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        const int fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            handle_ = fd;
+            path_ = path;
+            beside_ = true;
+            copier_ = kCopyFileRange;
+#if defined(__linux__)
+            serverCopies_ = copiesOnServer(fd);
+#endif
+            return true;
+        }
+        if (errno != EEXIST && errno != EINTR) break;
+    }
+    return fail(Step::Create);
 }
 
 bool OutputFile::write(const void* data, std::size_t size) {
@@ -35,24 +194,118 @@ bool OutputFile::write(const void* data, std::size_t size) {
     auto* bytes = static_cast<const unsigned char*>(data);
     while (size > 0) {
         const ssize_t written = ::write(fd, bytes, size);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
+        if (written <= 0) {
+            if (written < 0 && errno == EINTR) continue;
+            if (written == 0) errno = ENOSPC;
+            return fail(Step::Write);
         }
-        if (written == 0) return false;
         bytes += written;
         size -= static_cast<std::size_t>(written);
+        written_ += static_cast<std::uint64_t>(written);
     }
     return true;
 }
 
-bool OutputFile::close() {
-    if (!isOpen()) return true;
+bool OutputFile::copy(PartFile& part, std::uint64_t offset, std::uint64_t size, std::string& error) {
+#if defined(__linux__)
+    // copy_file_range keeps the bytes in the kernel (and lets a network file system copy on the server);
+    // sendfile where the kernel refuses it between these two files; the buffer where neither works. On a
+    // local disk the kernel's copy is quick only where part and output lie alike within a page: elsewhere
+    // it writes every page in two halves, and a large buffer is faster (0.05 s against 0.10 s for 64
+    // parts of 2.4 MB here).
+    static const auto kPage = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    const off_t out = ::lseek(static_cast<int>(handle_), 0, SEEK_CUR);
+    const bool alike = out >= 0 && kPage > 0 && (static_cast<std::uint64_t>(out) - offset) % kPage == 0;
+    auto in = static_cast<off_t>(offset);
+    while (size > 0 && copier_ != kBuffer && (alike || serverCopies_) && !failed()) {
+        const int from = static_cast<int>(part.handle_), to = static_cast<int>(handle_);
+        const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(size, std::size_t{1} << 30));
+        const ssize_t copied = copier_ == kCopyFileRange ? ::copy_file_range(from, &in, to, nullptr, piece, 0)
+                                                         : ::sendfile(to, from, &in, piece);
+        if (copied > 0) {
+            size -= static_cast<std::uint64_t>(copied);
+            written_ += static_cast<std::uint64_t>(copied);
+        } else if (copied == 0 || errno != EINTR) {
+            // Not possible between these files, or the disk failed: the next way says which.
+            ++copier_;
+        }
+    }
+    offset = static_cast<std::uint64_t>(in);
+#endif
+    return copyThroughBuffer(part, offset, size, error);
+}
+
+bool OutputFile::closeHandle() {
     const int fd = static_cast<int>(handle_);
     handle_ = kClosed;
     // POSIX leaves the descriptor closed even when close reports EINTR:
     // never retry, but do report it.
     return ::close(fd) == 0;
 }
+
+bool OutputFile::close() {
+    if (!isOpen()) return !failed();
+    // A network file system may report a failed write only here.
+    if (!closeHandle()) fail(Step::Write);
+    if (!beside_ || failed()) return !failed();
+    if (std::rename(temporary_.c_str(), path_.c_str()) != 0) return fail(Step::Rename);
+    beside_ = false;
+    return true;
+}
+
+void OutputFile::discard() {
+    if (isOpen()) ::close(static_cast<int>(handle_));
+    handle_ = kClosed;
+    if (beside_) ::unlink(temporary_.c_str());
+    beside_ = false;
+}
+
+namespace {
+
+std::mutex guardMutex;
+int guards = 0;
+volatile std::sig_atomic_t pendingSignal = 0;
+constexpr int kInterrupts[] = {SIGINT, SIGTERM};
+struct sigaction previousInterrupt[2], previousFileSize;
+bool installed[2] = {}, fileSizeIgnored = false;
+
+extern "C" void markInterrupted(int signal) { pendingSignal = signal; }
+
+}  // namespace
+
+SignalGuard::SignalGuard() {
+    const std::lock_guard<std::mutex> lock(guardMutex);
+    if (guards++ > 0) return;
+    pendingSignal = 0;
+    struct sigaction mark {};
+    mark.sa_handler = markInterrupted;
+    mark.sa_flags = SA_RESTART;
+    sigemptyset(&mark.sa_mask);
+    for (std::size_t i = 0; i < 2; ++i) {
+        // A signal the host ignores stays ignored.
+        installed[i] = ::sigaction(kInterrupts[i], nullptr, &previousInterrupt[i]) == 0 &&
+                       previousInterrupt[i].sa_handler != SIG_IGN &&
+                       ::sigaction(kInterrupts[i], &mark, nullptr) == 0;
+    }
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    fileSizeIgnored = ::sigaction(SIGXFSZ, &ignore, &previousFileSize) == 0;
+}
+
+SignalGuard::~SignalGuard() {
+    const std::lock_guard<std::mutex> lock(guardMutex);
+    if (--guards > 0) return;
+    if (fileSizeIgnored) ::sigaction(SIGXFSZ, &previousFileSize, nullptr);
+    for (std::size_t i = 0; i < 2; ++i) {
+        if (installed[i]) ::sigaction(kInterrupts[i], &previousInterrupt[i], nullptr);
+    }
+    if (const int signal = pendingSignal) {
+        pendingSignal = 0;
+        std::raise(signal);
+    }
+}
+
+bool SignalGuard::interrupted() { return pendingSignal != 0; }
 
 }  // namespace carvelle

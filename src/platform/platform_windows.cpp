@@ -1,14 +1,19 @@
 // SPDX-License-Identifier: MIT
-#include "platform/platform.h"
-
+// The operating system's services on Windows: the clock, names, the output
+// and part files, and the console events of a merge.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cwchar>
 #include <memory>
 #include <new>
+
+#include "platform/files.h"
+#include "platform/platform.h"
 
 namespace carvelle {
 
@@ -99,22 +104,6 @@ WideName longPathName(const wchar_t* name) {
 
 }  // namespace
 
-// A UTF-8 name opens through the wide call; any other name goes to
-// CreateFileA as it is. A name whose full path is too long for either goes
-// behind \\?\, read in the same code page that the plain open would use.
-bool OutputFile::open(const char* name) {
-    close();
-    const bool utf8 = isUtf8BeyondAscii(name);
-    const WideName wide = widen(name, utf8 ? CP_UTF8 : narrowFileCodePage());
-    if (!wide && utf8) return false;
-    const WideName verbatim = wide ? longPathName(wide.get()) : nullptr;
-    const HANDLE file = verbatim ? createFile(verbatim.get()) : utf8 ? createFile(wide.get())
-                                                                     : createFile(name);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    handle_ = reinterpret_cast<std::intptr_t>(file);
-    return true;
-}
-
 std::filesystem::path nativePath(const char* name) {
     const bool utf8 = isUtf8BeyondAscii(name);
     const WideName wide = widen(name, utf8 ? CP_UTF8 : narrowFileCodePage());
@@ -123,25 +112,244 @@ std::filesystem::path nativePath(const char* name) {
     return std::filesystem::path(verbatim ? verbatim.get() : wide.get());
 }
 
-bool OutputFile::write(const void* data, std::size_t size) {
-    if (!isOpen()) return false;
-    const HANDLE file = reinterpret_cast<HANDLE>(handle_);
-    auto* bytes = static_cast<const unsigned char*>(data);
-    while (size > 0) {
-        const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
-        DWORD written = 0;
-        if (!WriteFile(file, bytes, chunk, &written, nullptr) || written == 0) return false;
-        bytes += written;
-        size -= written;
+namespace {
+
+std::string partFailure(const std::string& what, const std::string& path) {
+    const DWORD code = GetLastError();
+    char text[256] = {0};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                   sizeof text, nullptr);
+    std::string reason(text);
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ')) {
+        reason.pop_back();
+    }
+    return std::string(what) + " " + path + ": " + (reason.empty() ? "error " + std::to_string(code) : reason);
+}
+
+// A name as the library opens it: UTF-8 beyond ASCII through the wide calls, any other name read in the code
+// page of the narrow calls, a long one behind \\?\.
+std::wstring wide(const std::string& name) { return nativePath(name.c_str()).wstring(); }
+
+std::int64_t ticks(const FILETIME& time) {
+    return static_cast<std::int64_t>(static_cast<std::uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime);
+}
+
+HANDLE handleOf(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+// ReadFile and WriteFile take at most a DWORD at a time.
+DWORD chunkOf(std::size_t size) { return size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size); }
+
+}  // namespace
+
+bool PartFile::open(const std::string& path, std::string& error) {
+    close();
+    path_ = path;
+    const HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = partFailure("cannot open part", path);
+        return false;
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(file);
+    // A pipe or a console reads as a stream that may never end.
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        close();
+        error = "cannot open part " + path + ": not a regular file";
+        return false;
+    }
+    if (!identify(identity_, error)) {
+        close();
+        return false;
     }
     return true;
 }
 
-bool OutputFile::close() {
-    if (!isOpen()) return true;
-    const HANDLE file = reinterpret_cast<HANDLE>(handle_);
+bool PartFile::identify(FileIdentity& identity, std::string& error) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    FILE_BASIC_INFO basic{};
+    const HANDLE file = handleOf(handle_);
+    if (!GetFileInformationByHandle(file, &information) ||
+        !GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) {
+        error = partFailure("cannot read part", path_);
+        return false;
+    }
+    identity.device = information.dwVolumeSerialNumber;
+    identity.file = static_cast<std::uint64_t>(information.nFileIndexHigh) << 32 | information.nFileIndexLow;
+    identity.size = static_cast<std::uint64_t>(information.nFileSizeHigh) << 32 | information.nFileSizeLow;
+    identity.modified = ticks(information.ftLastWriteTime);
+    identity.changed = basic.ChangeTime.QuadPart;
+    return true;
+}
+
+std::size_t PartFile::read(std::uint8_t* buffer, std::size_t capacity, std::string& error) {
+    DWORD got = 0;
+    if (!ReadFile(handleOf(handle_), buffer, chunkOf(capacity), &got, nullptr)) {
+        error = partFailure("cannot read part", path_);
+        return 0;
+    }
+    return got;
+}
+
+bool PartFile::readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size, std::string& error) {
+    while (size > 0) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD got = 0;
+        if (!ReadFile(handleOf(handle_), buffer, chunkOf(size), &got, &at) || got == 0) {
+            error = partFailure("cannot read part", path_);
+            return false;
+        }
+        buffer += got;
+        size -= got;
+        offset += got;
+    }
+    return true;
+}
+
+void PartFile::close() {
+    if (handle_ != -1) CloseHandle(handleOf(handle_));
+    handle_ = -1;
+}
+
+bool OutputFile::fail(Step step) {
+    if (step_ == Step::None) {
+        step_ = step;
+        code_ = GetLastError();
+    }
+    return false;
+}
+
+std::string OutputFile::reason(unsigned long code) {
+    char text[256] = {0};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, static_cast<DWORD>(code), 0,
+                   text, sizeof text, nullptr);
+    std::string words(text);
+    while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == ' ')) words.pop_back();
+    return words.empty() ? "error " + std::to_string(code) : words;
+}
+
+// A UTF-8 name opens through the wide call; any other name goes to
+// CreateFileA as it is. A name whose full path is too long for either goes
+// behind \\?\, read in the same code page that the plain open would use.
+bool OutputFile::open(const char* name) {
+    discard();
+    step_ = Step::None;
+    written_ = 0;
+    const bool utf8 = isUtf8BeyondAscii(name);
+    const WideName wide = widen(name, utf8 ? CP_UTF8 : narrowFileCodePage());
+    if (!wide && utf8) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return fail(Step::Create);
+    }
+    const WideName verbatim = wide ? longPathName(wide.get()) : nullptr;
+    const HANDLE file = verbatim ? createFile(verbatim.get()) : utf8 ? createFile(wide.get())
+                                                                     : createFile(name);
+    if (file == INVALID_HANDLE_VALUE) return fail(Step::Create);
+    handle_ = reinterpret_cast<std::intptr_t>(file);
+    return true;
+}
+
+bool OutputFile::openBeside(const std::string& path) {
+    discard();
+    step_ = Step::None;
+    written_ = 0;
+    // A name of our own beside the real one, so that the rename stays within one volume.
+    for (unsigned attempt = 0;; ++attempt) {
+        temporary_ = path + ".merging-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt);
+        const HANDLE file = CreateFileW(wide(temporary_).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            handle_ = reinterpret_cast<std::intptr_t>(file);
+            path_ = path;
+            beside_ = true;
+            return true;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    return fail(Step::Create);
+}
+
+bool OutputFile::write(const void* data, std::size_t size) {
+    if (!isOpen()) return false;
+    const HANDLE file = handleOf(handle_);
+    auto* bytes = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        DWORD written = 0;
+        if (!WriteFile(file, bytes, chunkOf(size), &written, nullptr) || written == 0) return fail(Step::Write);
+        bytes += written;
+        size -= written;
+        written_ += written;
+    }
+    return true;
+}
+
+// Windows has no copy between two open files at offsets.
+bool OutputFile::copy(PartFile& part, std::uint64_t offset, std::uint64_t size, std::string& error) {
+    return copyThroughBuffer(part, offset, size, error);
+}
+
+bool OutputFile::closeHandle() {
+    const HANDLE file = handleOf(handle_);
     handle_ = kClosed;
     return CloseHandle(file) != 0;
 }
+
+bool OutputFile::close() {
+    if (!isOpen()) return !failed();
+    if (!closeHandle()) fail(Step::Write);
+    if (!beside_ || failed()) return !failed();
+    if (!MoveFileExW(wide(temporary_).c_str(), wide(path_).c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        return fail(Step::Rename);
+    }
+    beside_ = false;
+    return true;
+}
+
+void OutputFile::discard() {
+    if (isOpen()) CloseHandle(handleOf(handle_));
+    handle_ = kClosed;
+    if (beside_) DeleteFileW(wide(temporary_).c_str());
+    beside_ = false;
+}
+
+namespace {
+
+volatile LONG pendingSignal = 0;
+LONG guards = 0;
+CRITICAL_SECTION* guardLock() {
+    static CRITICAL_SECTION lock;
+    static const bool ready = (InitializeCriticalSection(&lock), true);
+    (void)ready;
+    return &lock;
+}
+
+BOOL WINAPI markInterrupted(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+    InterlockedExchange(&pendingSignal, event == CTRL_BREAK_EVENT ? SIGBREAK : SIGINT);
+    return TRUE;
+}
+
+}  // namespace
+
+SignalGuard::SignalGuard() {
+    EnterCriticalSection(guardLock());
+    if (guards++ == 0) {
+        pendingSignal = 0;
+        SetConsoleCtrlHandler(markInterrupted, TRUE);
+    }
+    LeaveCriticalSection(guardLock());
+}
+
+SignalGuard::~SignalGuard() {
+    EnterCriticalSection(guardLock());
+    if (--guards == 0) {
+        SetConsoleCtrlHandler(markInterrupted, FALSE);
+        if (const LONG signal = InterlockedExchange(&pendingSignal, 0)) std::raise(static_cast<int>(signal));
+    }
+    LeaveCriticalSection(guardLock());
+}
+
+bool SignalGuard::interrupted() { return pendingSignal != 0; }
 
 }  // namespace carvelle

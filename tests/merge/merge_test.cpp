@@ -20,7 +20,7 @@
 #include "encoding/real8.h"
 #include "gds_api.h"
 #include "gds_test_support.h"
-#include "merge/merge_files.h"
+#include "merge/part_reader.h"
 #include "merge/part_scanner.h"
 #if !defined(_WIN32)
 #include <csignal>

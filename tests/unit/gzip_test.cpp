@@ -31,7 +31,8 @@ Bytes packed(const std::string& path, const Bytes& data, unsigned threads) {
     {
         carvelle::OutputFile file;
         EXPECT_TRUE(file.open(path.c_str()));
-        carvelle::GzipWriter gzip(file, threads);
+        carvelle::GzipWriter gzip(file);
+        EXPECT_TRUE(gzip.prepare(threads));
         gzip.start();
         EXPECT_TRUE(gzip.write(data.data(), data.size() / 3));
         EXPECT_TRUE(gzip.write(data.data() + data.size() / 3, data.size() - data.size() / 3));
@@ -97,6 +98,23 @@ TEST(GzipRoundTrip, ADamagedCrcOrACutFileIsNotWhole) {
     file.resize(file.size() - 1);
     EXPECT_FALSE(unpack(file, 65536, 65536, out));
     EXPECT_FALSE(unpack(Bytes{}, 1, 1, out));
+}
+
+// A file that takes no bytes: the writer says so from write on, and finish
+// says it again, whoever compresses.
+TEST(GzipWriter, AFileThatFailsIsReportedByFinish) {
+    if (!carvelle::gzipAvailable()) GTEST_SKIP() << "built without a deflate library";
+    const Bytes data = sample((std::size_t{5} << 19) + 7, 4);
+    for (const unsigned threads : {1u, 2u}) {
+        SCOPED_TRACE(threads);
+        carvelle::OutputFile closed;
+        carvelle::GzipWriter gzip(closed);
+        ASSERT_TRUE(gzip.prepare(threads));
+        gzip.start();
+        EXPECT_FALSE(gzip.write(data.data(), data.size()));
+        EXPECT_FALSE(gzip.finish());
+        EXPECT_FALSE(gzip.finish());
+    }
 }
 
 }  // namespace

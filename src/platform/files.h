@@ -1,16 +1,17 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// The file services of the merge, one implementation per platform: parts
-// read in order, and an output that exists under its real name only once
-// it is complete.
+// The files of the library and of the merge, one implementation per
+// platform (platform_posix.cpp, platform_windows.cpp) and the parts that are
+// the same everywhere (files.cpp): an output written under its own name or
+// beside it, and the parts that a merge reads.
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 
-namespace carvelle::merge {
+namespace carvelle {
 
 // What tells a file from another and a file from itself rewritten: compared when a part is opened again and
 // when its reading ends, so that a part replaced or rewritten while it is merged is refused.
@@ -61,6 +62,72 @@ private:
     std::unique_ptr<std::uint8_t[]> viewBuffer_;
 };
 
+// A file opened for binary output, write only, without denying other
+// processes read access, in one of two ways:
+// - open: created or cut to length 0 under its own name (the library's
+//   files). POSIX takes the name's bytes as they are; Windows reads a name
+//   that is valid UTF-8 as UTF-8 and any other in the ANSI code page, and
+//   reaches paths beyond 259 characters through the \\?\ prefix.
+// - openBeside: created under a temporary name beside path, and given path
+//   by close (the merge's output, which must not exist under its real name
+//   before it is complete); one never closed is removed.
+// The first failure is kept, with the system's reason: close reports it and
+// failure() says why. A later write is still tried: whoever writes (ByteSink,
+// GzipWriter, the merge) stops at its own first failure.
+class OutputFile {
+public:
+    OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile() { discard(); }
+
+    bool open(const char* name);
+    bool openBeside(const std::string& path);
+    bool isOpen() const { return handle_ != kClosed; }
+    // Writes all size bytes or reports false.
+    bool write(const void* data, std::size_t size);
+    // Appends size bytes of part from offset: copied by the kernel where it can, through a buffer elsewhere.
+    // False with why in error (the part's reason, or failure()).
+    bool copy(PartFile& part, std::uint64_t offset, std::uint64_t size, std::string& error);
+    // Closes the file if one is open, and gives a file opened beside its name that name; false when the
+    // platform reports a failure (for example a deferred write error) or an earlier call failed.
+    bool close();
+    // Closes without renaming, and removes a temporary file.
+    void discard();
+    bool failed() const { return step_ != Step::None; }
+    // Bytes written since the open.
+    std::uint64_t written() const { return written_; }
+    // "cannot write NAME: REASON", as the merge reports it; empty when nothing failed.
+    std::string failure() const;
+
+private:
+    static constexpr std::intptr_t kClosed = -1;
+    enum class Step : std::uint8_t { None,
+                                     Create,
+                                     Write,
+                                     Rename };
+
+    // Keeps the first failure and the system's code for it; returns false.
+    bool fail(Step step);
+    // The system's words for code.
+    static std::string reason(unsigned long code);
+    bool copyThroughBuffer(PartFile& part, std::uint64_t offset, std::uint64_t size, std::string& error);
+    bool closeHandle();
+
+    std::intptr_t handle_ = kClosed;
+    std::uint64_t written_ = 0;
+    Step step_ = Step::None;
+    unsigned long code_ = 0;  // errno or GetLastError() of the first failure
+    bool beside_ = false;     // temporary_ is ours, to rename or remove
+    std::string path_, temporary_;
+
+    // Which of the platform's ways to copy between two files still works here, best first (0); the ways are the
+    // platform file's own.
+    std::uint8_t copier_ = 0;
+    bool serverCopies_ = false;  // a network file system that copies on the server
+    std::unique_ptr<std::uint8_t[]> buffer_;
+};
+
 // While one lives, SIGINT and SIGTERM (Ctrl-C and Ctrl-Break on Windows) only mark the merge interrupted, and a
 // write past the file-size limit fails with an error instead of killing the process. The last one to go puts
 // the previous handlers back and then delivers the signal that came meanwhile, so the host still sees it.
@@ -73,39 +140,4 @@ public:
     static bool interrupted();
 };
 
-// The output, written under a temporary name beside its real one.
-class OutputFile {
-public:
-    OutputFile() = default;
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-    // An output never completed is removed.
-    ~OutputFile() { discard(); }
-
-    bool create(const std::string& path, std::string& error);
-    bool write(const std::uint8_t* bytes, std::size_t size, std::string& error);
-    // Appends size bytes of part from offset: copied by the kernel where it can, through a buffer elsewhere.
-    bool copy(PartFile& part, std::uint64_t offset, std::uint64_t size, std::string& error);
-    // Closes the file and gives it its real name.
-    bool complete(std::string& error);
-    void discard();
-
-private:
-    bool close(std::string& error);
-
-    std::intptr_t handle_ = -1;
-    std::string path_, temporary_;
-    bool copyThroughBuffer(PartFile& part, std::uint64_t offset, std::uint64_t size, std::string& error);
-
-    // Which of the platform's ways to copy between two files still works here, best first (0); the ways are the
-    // platform file's own.
-    std::uint8_t copier_ = 0;
-    bool serverCopies_ = false;  // a network file system that copies on the server
-    std::unique_ptr<std::uint8_t[]> buffer_;
-};
-
-// Called, when set, once the parts' heads are read and the output's head is written: a test changes a part, or
-// sends a signal, there.
-extern void (*afterHead)();
-
-}  // namespace carvelle::merge
+}  // namespace carvelle

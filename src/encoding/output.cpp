@@ -1,0 +1,78 @@
+// SPDX-License-Identifier: MIT
+#include "encoding/output.h"
+
+#include <new>
+
+namespace carvelle {
+
+bool Output::prepare(const char* name) {
+    discard();
+    failed_ = false;
+    refusal_ = Refusal::None;
+    if (!hasGzipSuffix(name)) return true;
+    if (!gzipAvailable()) {
+        refusal_ = Refusal::NoDeflate;
+    } else {
+        gzip_.reset(new (std::nothrow) GzipWriter(file_));
+        if (gzip_ && gzip_->prepare(gzipThreadsFromEnvironment())) return true;
+        gzip_.reset();
+        refusal_ = Refusal::NoMemory;
+    }
+    failed_ = true;
+    return false;
+}
+
+bool Output::open(const char* name) {
+    if (!prepare(name)) return false;
+    if (!file_.open(name)) {
+        gzip_.reset();
+        failed_ = true;
+        return false;
+    }
+    if (gzip_) gzip_->start();
+    return true;
+}
+
+bool Output::openBeside(const std::string& path) {
+    path_ = path;
+    if (!prepare(path.c_str())) return false;
+    if (!file_.openBeside(path)) {
+        gzip_.reset();
+        failed_ = true;
+        return false;
+    }
+    if (gzip_) gzip_->start();
+    return true;
+}
+
+bool Output::finish() {
+    // The workers are joined and the buffers freed before the close; a file
+    // whose compression failed is not given its name.
+    if (gzip_ && !gzip_->finish()) failed_ = true;
+    if (failed_) {
+        file_.discard();
+        return false;
+    }
+    if (!file_.close()) failed_ = true;
+    return !failed_;
+}
+
+void Output::discard() {
+    gzip_.reset();
+    file_.discard();
+}
+
+std::string Output::failure() const {
+    switch (refusal_) {
+        case Refusal::NoDeflate:
+            return "cannot create " + path_ + ": this build writes no gzip files";
+        case Refusal::NoMemory:
+            return "out of memory";
+        case Refusal::None:
+            break;
+    }
+    if (file_.failed()) return file_.failure();
+    return failed_ ? "cannot compress " + path_ : std::string();
+}
+
+}  // namespace carvelle

@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "encoding/gzip_writer.h"
+#include "platform/files.h"
+
+namespace carvelle {
+
+// Where the bytes of one library go, whatever their form on disk: a plain
+// file, or, for a name ending in .gz (any case), a gzip member compressed on
+// worker threads as the bytes come. The library writes through one, filled
+// buffer by filled buffer (ByteSink), and so does the merge; another
+// encoding of the stream is one more kind here, chosen once a buffer.
+//
+// Nothing is thrown: the first failure is kept and finish reports it (and
+// does not give a file written beside its name that name); the writer above
+// stops at its own first failure.
+class Output {
+public:
+    Output() = default;
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+    ~Output() { discard(); }
+
+    // Created (or cut) under name itself: the library's files. A .gz name
+    // without a deflate library, or without memory for the compressor, is
+    // refused before the file is touched.
+    bool open(const char* name);
+    // Written under a temporary name beside path, and given path by finish:
+    // the merge's output, which never exists incomplete under its name.
+    bool openBeside(const std::string& path);
+    bool isOpen() const { return file_.isOpen(); }
+    bool compressed() const { return gzip_ != nullptr; }
+
+    // The one test between the kinds, once a buffer (not once a value).
+    bool write(const void* data, std::size_t size) {
+        const bool written = gzip_ != nullptr ? gzip_->write(data, size) : file_.write(data, size);
+        if (!written) failed_ = true;
+        return written;
+    }
+    // Compresses what is left and writes the trailer, joins the workers,
+    // closes the file and (beside) renames it. False when anything failed
+    // since the open. Safe to call again.
+    bool finish();
+    // Gives the output up: a file written beside its name is removed.
+    void discard();
+
+    // The plain file, for the merge's copies between files.
+    OutputFile& file() { return file_; }
+    // Bytes that reached the file: compressed ones for a .gz name.
+    std::uint64_t fileBytes() const { return file_.written(); }
+    // Why the first failure, as the merge reports it: "cannot write NAME: why".
+    std::string failure() const;
+
+private:
+    // Starts gzip for a .gz name, before the file is opened; false when this
+    // build or the memory cannot.
+    bool prepare(const char* name);
+
+    enum class Refusal : std::uint8_t { None,
+                                        NoDeflate,
+                                        NoMemory };
+
+    OutputFile file_;
+    // After file_: destroyed first, as it writes to the file.
+    std::unique_ptr<GzipWriter> gzip_;
+    std::string path_;  // beside: the name, for failure()
+    Refusal refusal_ = Refusal::None;
+    bool failed_ = false;
+};
+
+}  // namespace carvelle
