@@ -66,6 +66,7 @@ bool PartScanner::fail(std::uint64_t at, std::string reason) {
     return false;
 }
 
+template <bool kVisit>
 std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t size) {
     // The elements that repeat the record headers of one that the element checker passed are just as good:
     // only the elements that differ go through the checker.
@@ -76,7 +77,7 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
     while (size - at >= kRecordHeaderSize) {
         if (like.ready()) {
             const std::size_t run = like.count(bytes + at, size - at);
-            if (run > 0 && visitor_ != nullptr) visitor_->likeElements(bytes + at, run, like);
+            if (kVisit && run > 0) visitor_->likeElements(bytes + at, run, like);
             at += run * like.size();
             like.restart();
             elementStart = at;
@@ -87,7 +88,7 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
             !elements_.record(length, bytes[at + 2], bytes[at + 3])) {
             break;
         }
-        if (visitor_ != nullptr) visitor_->record(bytes + at, length, offset_ + at);
+        if (kVisit) visitor_->record(bytes + at, length, offset_ + at);
         like.add(bytes + at, at - elementStart);
         const bool endsElement = bytes[at + 2] == endEl;
         at += length;
@@ -118,7 +119,7 @@ bool PartScanner::feed(const std::uint8_t* bytes, std::size_t size) {
             return true;
         }
         if (headerHave_ == 0 && expect_ == Expect::Element) {
-            const std::size_t skipped = skipElements(bytes, size);
+            const std::size_t skipped = visitor_ ? skipElements<true>(bytes, size) : skipElements<false>(bytes, size);
             bytes += skipped;
             size -= skipped;
             offset_ += skipped;

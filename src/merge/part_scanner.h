@@ -82,7 +82,9 @@ private:
     bool fail(std::uint64_t at, std::string reason);
     bool beginRecord();
     bool endRecord();
-    // Skips the whole element records at the front of a piece.
+    // Skips the whole element records at the front of a piece; handed on to visitor_ when kVisit (a loop of its
+    // own, so that the merge's walk pays nothing for the visitor).
+    template <bool kVisit>
     std::size_t skipElements(const std::uint8_t* bytes, std::size_t size);
     // Hands the record just ended to the visitor: [from, to) is its part in this piece.
     void visitWhole(const std::uint8_t* from, const std::uint8_t* to);
