@@ -42,11 +42,13 @@ public:
     std::size_t records() const { return records_; }
     std::size_t start(std::size_t index) const { return starts_[index]; }
 
-    // How many elements in a row, from `bytes`, have the headers learned (whole elements within size bytes).
-    std::size_t count(const std::uint8_t* bytes, std::size_t size) const {
-        std::size_t elements = 0;
-        for (; size >= size_ && matches(bytes); bytes += size_, size -= size_) ++elements;
-        return elements;
+    // The element at bytes (of which size are at hand) has the headers learned.
+    bool matches(const std::uint8_t* bytes, std::size_t size) const {
+        if (size < size_) return false;
+        for (std::size_t i = 0; i < records_; ++i) {
+            if (headerAt(bytes + starts_[i]) != headers_[i]) return false;
+        }
+        return true;
     }
 
 private:
@@ -54,11 +56,6 @@ private:
         std::uint32_t header;
         std::memcpy(&header, record, sizeof header);
         return header;
-    }
-    bool matches(const std::uint8_t* element) const {
-        bool same = true;
-        for (std::size_t i = 0; same && i < records_; ++i) same = headerAt(element + starts_[i]) == headers_[i];
-        return same;
     }
 
     std::uint32_t headers_[kMostRecords];  // as they lie in memory: compared, never read as numbers

@@ -73,15 +73,19 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
     const std::uint8_t endEl = tagOf(Record::EndEl).recordType;
     LikeElements like;
     std::size_t elementStart = 0, at = 0;
+    std::size_t run = 0;                    // like elements in a row up to at, for the visitor
     bool whole = elements_.afterElement();  // an element begun in an earlier piece makes no template
     while (size - at >= kRecordHeaderSize) {
         if (like.ready()) {
-            const std::size_t run = like.count(bytes + at, size - at);
-            if (kVisit && run > 0) visitor_->likeElements(bytes + at, run, like);
-            at += run * like.size();
+            if (like.matches(bytes + at, size - at)) {
+                at += like.size();
+                ++run;
+                continue;
+            }
+            if (kVisit && run > 0) visitor_->likeElements(bytes + at - run * like.size(), run, like);
+            run = 0;
             like.restart();
             elementStart = at;
-            continue;
         }
         const std::size_t length = std::size_t{bytes[at]} << 8 | bytes[at + 1];
         if (length < kRecordHeaderSize || (length & 1) || length > size - at || bytes[at + 2] <= kLastBracket ||
@@ -102,6 +106,7 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
             elementStart = at;
         }
     }
+    if (kVisit && run > 0) visitor_->likeElements(bytes + at - run * like.size(), run, like);
     return at;
 }
 
