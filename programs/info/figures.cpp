@@ -85,8 +85,8 @@ void Figures::likeElements(const std::uint8_t* first, std::size_t count, const c
         // References: their names may differ from one element to the next.
         for (; count > 0; --count, first += like.size()) {
             for (std::size_t r = 0; r < like.records(); ++r) {
-                const std::uint8_t* record = first + like.start(r);
-                take(record, lengthOf(record));
+                const std::uint8_t* at = first + like.start(r);
+                take(at, lengthOf(at));
             }
         }
         return;
@@ -95,13 +95,13 @@ void Figures::likeElements(const std::uint8_t* first, std::size_t count, const c
     // for the run.
     std::size_t layer = 0, type = 0, xy = 0, points = 0;
     for (std::size_t r = 0; r < like.records(); ++r) {
-        const std::uint8_t* record = first + like.start(r);
-        const Role role = kTables.roleOf[record[2]];
+        const std::uint8_t* at = first + like.start(r);
+        const Role role = kTables.roleOf[at[2]];
         if (role == Role::Layer) layer = like.start(r) + 4;
         if (role == Role::Type) type = like.start(r) + 4;
         if (role == Role::Xy) {
             xy = like.start(r) + 4;
-            points = (lengthOf(record) - 4) / 8;
+            points = (lengthOf(at) - 4) / 8;
         }
     }
     kind_ = kind;

@@ -58,8 +58,8 @@ private:
         return header;
     }
 
-    std::uint32_t headers_[kMostRecords];  // as they lie in memory: compared, never read as numbers
-    std::uint32_t starts_[kMostRecords];
+    std::uint32_t headers_[kMostRecords] = {};  // as they lie in memory: compared, never read as numbers
+    std::uint32_t starts_[kMostRecords] = {};
     std::size_t records_ = 0, size_ = 0;
 };
 
