@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <iterator>
 
 #include "encoding/record_writer.h"
@@ -61,37 +60,31 @@ std::string found(const std::uint8_t* header, Record wanted) {
 
 }  // namespace
 
-bool PartScanner::fail(std::string reason) {
+bool PartScanner::fail(std::uint64_t at, std::string reason) {
     error_ = std::move(reason);
+    errorOffset_ = at;
     return false;
 }
 
+template <bool kVisit>
 std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t size) {
-    // Walking record by record is a chain of loads, each waiting for the length before it. But a layout is
-    // mostly one kind of element over and over: the record lengths of the last element (up to its ENDEL) make
-    // a template, and an element that matches it at every record is checked with loads that need not wait.
-    // The template holds whole headers: an element whose records have the lengths and tags of one that the
-    // element checker passed is just as good, so only the elements that differ go through the checker.
-    constexpr std::size_t kMostTemplateRecords = 16;
+    // The elements that repeat the record headers of one that the element checker passed are just as good:
+    // only the elements that differ go through the checker.
     const std::uint8_t endEl = tagOf(Record::EndEl).recordType;
-    const auto headerAt = [](const std::uint8_t* record) {
-        std::uint32_t header;
-        std::memcpy(&header, record, sizeof header);
-        return header;
-    };
-    std::uint32_t headers[kMostTemplateRecords];
-    std::uint32_t starts[kMostTemplateRecords];
-    std::size_t records = 0, templateSize = 0, elementStart = 0, at = 0;
+    LikeElements like;
+    std::size_t elementStart = 0, at = 0;
+    std::size_t run = 0;                    // like elements in a row up to at, for the visitor
     bool whole = elements_.afterElement();  // an element begun in an earlier piece makes no template
     while (size - at >= kRecordHeaderSize) {
-        if (templateSize > 0) {
-            bool same = size - at >= templateSize;
-            for (std::size_t i = 0; same && i < records; ++i) same = headerAt(bytes + at + starts[i]) == headers[i];
-            if (same) {
-                at += templateSize;
+        if (like.ready()) {
+            if (like.matches(bytes + at, size - at)) {
+                at += like.size();
+                ++run;
                 continue;
             }
-            templateSize = records = 0;
+            if (kVisit && run > 0) visitor_->likeElements(bytes + at - run * like.size(), run, like);
+            run = 0;
+            like.restart();
             elementStart = at;
         }
         const std::size_t length = std::size_t{bytes[at]} << 8 | bytes[at + 1];
@@ -99,46 +92,49 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
             !elements_.record(length, bytes[at + 2], bytes[at + 3])) {
             break;
         }
-        if (records < kMostTemplateRecords) {
-            headers[records] = headerAt(bytes + at);
-            starts[records] = static_cast<std::uint32_t>(at - elementStart);
-        }
-        ++records;
+        if (kVisit) visitor_->record(bytes + at, length, offset_ + at);
+        like.add(bytes + at, at - elementStart);
         const bool endsElement = bytes[at + 2] == endEl;
         at += length;
         if (endsElement) {
-            if (records <= kMostTemplateRecords && whole) {
-                templateSize = at - elementStart;
+            if (whole) {
+                like.learned(at - elementStart);
             } else {
-                records = 0;
+                like.restart();
             }
             whole = true;
             elementStart = at;
         }
     }
+    if (kVisit && run > 0) visitor_->likeElements(bytes + at - run * like.size(), run, like);
     return at;
 }
 
 bool PartScanner::feed(const std::uint8_t* bytes, std::size_t size) {
     if (!error_.empty()) return false;
+    const std::uint8_t* record = bytes;  // where the record in progress begins in this piece, or this piece's part of it
     while (size > 0) {
         if (expect_ == Expect::Padding) {
             const auto* nonzero = std::find_if(bytes, bytes + size, [](std::uint8_t b) { return b != 0; });
             if (nonzero != bytes + size) {
-                return fail("bytes after ENDLIB at byte " + std::to_string(offset_ + std::size_t(nonzero - bytes)));
+                const std::uint64_t at = offset_ + static_cast<std::size_t>(nonzero - bytes);
+                return fail(at, "bytes after ENDLIB at byte " + std::to_string(at));
             }
             offset_ += size;
             return true;
         }
         if (headerHave_ == 0 && expect_ == Expect::Element) {
-            const std::size_t skipped = skipElements(bytes, size);
+            const std::size_t skipped = visitor_ ? skipElements<true>(bytes, size) : skipElements<false>(bytes, size);
             bytes += skipped;
             size -= skipped;
             offset_ += skipped;
             if (size == 0) break;
         }
         if (headerHave_ < kRecordHeaderSize) {
-            if (headerHave_ == 0) recordStart_ = offset_;
+            if (headerHave_ == 0) {
+                recordStart_ = offset_;
+                record = bytes;
+            }
             const std::size_t take = std::min(kRecordHeaderSize - headerHave_, size);
             std::copy_n(bytes, take, header_ + headerHave_);
             headerHave_ += take;
@@ -155,19 +151,37 @@ bool PartScanner::feed(const std::uint8_t* bytes, std::size_t size) {
             size -= take;
             offset_ += take;
         }
-        if (payloadLeft_ == 0 && !endRecord()) return false;
+        if (payloadLeft_ == 0) {
+            if (!endRecord()) return false;
+            if (visitor_ != nullptr) visitWhole(record, bytes);
+        }
+    }
+    // A record cut by the piece's end: the visitor gets it once whole.
+    if (visitor_ != nullptr && headerHave_ > 0) {
+        cut_.append(reinterpret_cast<const char*>(record), static_cast<std::size_t>(bytes - record));
     }
     return true;
+}
+
+void PartScanner::visitWhole(const std::uint8_t* from, const std::uint8_t* to) {
+    const auto length = static_cast<std::size_t>(offset_ - recordStart_);
+    if (cut_.empty()) {
+        visitor_->record(from, length, recordStart_);
+        return;
+    }
+    cut_.append(reinterpret_cast<const char*>(from), static_cast<std::size_t>(to - from));
+    visitor_->record(reinterpret_cast<const std::uint8_t*>(cut_.data()), length, recordStart_);
+    cut_.clear();
 }
 
 bool PartScanner::beginRecord() {
     const std::size_t length = std::size_t{header_[0]} << 8 | header_[1];
     if (expect_ == Expect::Header && (!is(header_, Record::Header) || length != kInt16RecordSize)) {
-        return fail("not a GDSII library: it does not begin with HEADER");
+        return fail(recordStart_, "not a GDSII library: it does not begin with HEADER");
     }
     const std::string at = " at byte " + std::to_string(recordStart_);
     if (length < kRecordHeaderSize || (length & 1)) {
-        return fail("a record of length " + std::to_string(length) + at + " (records are 4 bytes or more, even)");
+        return fail(recordStart_, "a record of length " + std::to_string(length) + at + " (records are 4 bytes or more, even)");
     }
     payloadLeft_ = length - kRecordHeaderSize;
     kept_ = Kept::Nothing;
@@ -189,13 +203,13 @@ bool PartScanner::beginRecord() {
                                   : expect_ == Expect::LibName ? Record::LibName
                                                                : Record::Units;
             if (!is(header_, wanted)) {
-                return fail("expected " + nameOf(tagOf(wanted).recordType) + at + ", found " +
-                            found(header_, wanted) +
-                            " (a part's head holds HEADER, BGNLIB, LIBNAME, then REFLIBS, FONTS, GENERATIONS, "
-                            "ATTRTABLE, FORMAT, MASK and ENDMASKS at most, then UNITS)");
+                return fail(recordStart_, "expected " + nameOf(tagOf(wanted).recordType) + at + ", found " +
+                                              found(header_, wanted) +
+                                              " (a part's head holds HEADER, BGNLIB, LIBNAME, then REFLIBS, FONTS, GENERATIONS, "
+                                              "ATTRTABLE, FORMAT, MASK and ENDMASKS at most, then UNITS)");
             }
             if (wanted == Record::Units && payloadLeft_ != kUnitsPayload) {
-                return fail("UNITS" + at + " holds " + std::to_string(payloadLeft_) + " bytes, not 16");
+                return fail(recordStart_, "UNITS" + at + " holds " + std::to_string(payloadLeft_) + " bytes, not 16");
             }
             if (wanted == Record::Units) kept_ = Kept::Units;
             expect_ = static_cast<Expect>(static_cast<int>(expect_) + 1);
@@ -210,14 +224,14 @@ bool PartScanner::beginRecord() {
             } else if (is(header_, Record::EndLib) && length == kEmptyRecordSize) {
                 expect_ = Expect::Padding;
             } else if (is(header_, Record::EndLib)) {
-                return fail("ENDLIB" + at + " is " + std::to_string(length) + " bytes long: ENDLIB holds no data");
+                return fail(recordStart_, "ENDLIB" + at + " is " + std::to_string(length) + " bytes long: ENDLIB holds no data");
             } else {
-                return fail("expected BGNSTR or ENDLIB" + at + ", found " + found(header_, Record::BgnStr));
+                return fail(recordStart_, "expected BGNSTR or ENDLIB" + at + ", found " + found(header_, Record::BgnStr));
             }
             return true;
         case Expect::StrName:
-            if (!is(header_, Record::StrName)) return fail("BGNSTR without STRNAME" + at + ", found " +
-                                                           found(header_, Record::StrName));
+            if (!is(header_, Record::StrName)) return fail(recordStart_, "BGNSTR without STRNAME" + at + ", found " +
+                                                                             found(header_, Record::StrName));
             elements_.beginStructure();
             kept_ = Kept::Name;
             expect_ = Expect::Element;
@@ -230,19 +244,19 @@ bool PartScanner::beginRecord() {
                 return true;
             }
             if (is(header_, Record::EndStr) && elements_.betweenElements()) {
-                return fail("ENDSTR" + at + " is " + std::to_string(length) + " bytes long: ENDSTR holds no data");
+                return fail(recordStart_, "ENDSTR" + at + " is " + std::to_string(length) + " bytes long: ENDSTR holds no data");
             }
             if (type <= kLastBracket && elements_.betweenElements()) {
-                return fail(nameOf(type) + at + " inside structure \"" + structure_ + "\", which has no ENDSTR");
+                return fail(recordStart_, nameOf(type) + at + " inside structure \"" + structure_ + "\", which has no ENDSTR");
             }
             if (!elements_.record(length, type, header_[3])) {
-                return fail(elements_.describe(length, type, header_[3]) + "," + at + " in structure \"" + structure_ + "\"");
+                return fail(recordStart_, elements_.describe(length, type, header_[3]) + "," + at + " in structure \"" + structure_ + "\"");
             }
             return true;
         case Expect::Padding:
             break;
     }
-    return fail("bytes after ENDLIB" + at);
+    return fail(recordStart_, "bytes after ENDLIB" + at);
 }
 
 bool PartScanner::endRecord() {
@@ -273,20 +287,20 @@ bool PartScanner::finish() {
     if (headerHave_ > 0) {
         const std::size_t length = headerHave_ < kRecordHeaderSize ? kRecordHeaderSize
                                                                    : (std::size_t{header_[0]} << 8 | header_[1]);
-        return fail("cut short: the record at byte " + std::to_string(recordStart_) + " needs " +
-                    std::to_string(length) + " bytes, the file ends at byte " + std::to_string(offset_));
+        return fail(recordStart_, "cut short: the record at byte " + std::to_string(recordStart_) + " needs " +
+                                      std::to_string(length) + " bytes, the file ends at byte " + std::to_string(offset_));
     }
     switch (expect_) {
         case Expect::Padding:
             return true;
         case Expect::Header:
-            return fail(offset_ == 0 ? "not a GDSII library: the file is empty"
-                                     : "not a GDSII library: it does not begin with HEADER");
+            return fail(0, offset_ == 0 ? "not a GDSII library: the file is empty"
+                                        : "not a GDSII library: it does not begin with HEADER");
         case Expect::Element:
-            return fail("cut short: the file ends inside structure \"" + structure_ + "\" at byte " +
-                        std::to_string(offset_));
+            return fail(offset_, "cut short: the file ends inside structure \"" + structure_ + "\" at byte " +
+                                     std::to_string(offset_));
         default:
-            return fail("cut short: no ENDLIB (the file ends at byte " + std::to_string(offset_) + ")");
+            return fail(offset_, "cut short: no ENDLIB (the file ends at byte " + std::to_string(offset_) + ")");
     }
 }
 

@@ -7,8 +7,23 @@
 #include <vector>
 
 #include "merge/element_checker.h"
+#include "merge/like_elements.h"
 
 namespace carvelle::merge {
+
+// What the scanner hands on of the records it has checked, in file order, as it walks them: a reader that
+// gathers figures does so in the scanner's walk instead of a second one.
+class RecordVisitor {
+public:
+    // One whole record (header and payload), and the offset of its first byte. A record cut by the end of a
+    // piece comes whole once its last byte has arrived.
+    virtual void record(const std::uint8_t* bytes, std::size_t length, std::uint64_t offset) = 0;
+    // `count` elements in a row from `first`, each with the record headers of `like` (like.size() bytes each).
+    virtual void likeElements(const std::uint8_t* first, std::size_t count, const LikeElements& like) = 0;
+
+protected:
+    ~RecordVisitor() = default;
+};
 
 // Walks the records of one part as its bytes arrive, in pieces of any size,
 // and checks that they make one library the merge can join: HEADER, BGNLIB,
@@ -25,7 +40,10 @@ public:
         std::uint64_t begin, end;
     };
 
-    // False at the first fault; error() says what and at which byte.
+    // Hands each record checked to visitor from now on (none by default).
+    void visit(RecordVisitor* visitor) { visitor_ = visitor; }
+    // False at the first fault; error() says what and at which byte, errorOffset() the byte (0 for a file that
+    // is no GDSII library).
     bool feed(const std::uint8_t* bytes, std::size_t size);
     // After the last byte: false unless the library has ended.
     bool finish();
@@ -47,6 +65,7 @@ public:
     // Bytes fed so far.
     std::uint64_t offset() const { return offset_; }
     const std::string& error() const { return error_; }
+    std::uint64_t errorOffset() const { return errorOffset_; }
 
 private:
     enum class Expect : std::uint8_t {
@@ -60,11 +79,15 @@ private:
         Padding
     };
 
-    bool fail(std::string reason);
+    bool fail(std::uint64_t at, std::string reason);
     bool beginRecord();
     bool endRecord();
-    // Skips the whole element records at the front of a piece.
+    // Skips the whole element records at the front of a piece; handed on to visitor_ when kVisit (a loop of its
+    // own, so that the merge's walk pays nothing for the visitor).
+    template <bool kVisit>
     std::size_t skipElements(const std::uint8_t* bytes, std::size_t size);
+    // Hands the record just ended to the visitor: [from, to) is its part in this piece.
+    void visitWhole(const std::uint8_t* from, const std::uint8_t* to);
 
     Expect expect_ = Expect::Header;
     std::uint64_t offset_ = 0;       // of the next byte to arrive
@@ -91,6 +114,9 @@ private:
     std::uint64_t bodyStart_ = 0;
     std::vector<Structure> structures_;
     std::string error_;
+    std::uint64_t errorOffset_ = 0;
+    RecordVisitor* visitor_ = nullptr;
+    std::string cut_;  // for the visitor: the bytes so far of a record that began in an earlier piece
 };
 
 }  // namespace carvelle::merge

@@ -191,6 +191,10 @@ TEST_F(Info, DamagedFilesAreRefusedWithTheirByte) {
         {"LAYER of another type", wrongType, "LAYER in BOX is of data type 4-byte integer", "\"offset\": 98"},
         {"bytes after ENDLIB", good + Bytes{0, 1}, "bytes after ENDLIB at byte 167", "\"offset\": 167"},
         {"not GDSII", gdstest::text("hello\n"), "does not begin with HEADER", "\"offset\": 0"},
+        // 60 bytes of head, then BGNSTR (28), STRNAME (16) and a BOX (64): the name's own "at byte" is no offset.
+        {"cut inside a structure named with a byte",
+         head() + record(BGNSTR, 0x02, Bytes(24, 0)) + record(STRNAME, 0x06, padded("x at byte 5")) + box(1, 0, 0),
+         "ends inside structure \"x at byte 5\" at byte 168", "\"offset\": 168"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -464,6 +464,23 @@ bool walkWhole(const Bytes& file, std::vector<std::string>& names) {
     return phase == Padding;
 }
 
+// The records the scanner hands on, in order: each must begin where the last ended, with the file's own bytes,
+// whether it came whole, cut by a piece, or in a run of like elements.
+struct Tiling final : carvelle::merge::RecordVisitor {
+    explicit Tiling(const Bytes& bytes) : file(bytes) {}
+    void record(const std::uint8_t* bytes, std::size_t length, std::uint64_t offset) override {
+        same = same && offset == next && length <= file.size() - next &&
+               std::equal(bytes, bytes + length, file.begin() + static_cast<long>(next));
+        if (same) next += length;
+    }
+    void likeElements(const std::uint8_t* first, std::size_t count, const carvelle::merge::LikeElements& like) override {
+        record(first, count * like.size(), next);
+    }
+    const Bytes& file;
+    std::uint64_t next = 0;
+    bool same = true;
+};
+
 // Random libraries of like and unlike elements, some damaged, fed to the checker in pieces of random sizes.
 TEST_F(Merge, TheCheckerAgreesWithAPlainWalkWhateverThePieces) {
     std::mt19937 random(2026);
@@ -492,6 +509,8 @@ TEST_F(Merge, TheCheckerAgreesWithAPlainWalkWhateverThePieces) {
         std::vector<std::string> expected, names;
         const bool whole = walkWhole(file, expected);
         carvelle::merge::PartScanner scanner;
+        Tiling tiling(file);
+        scanner.visit(&tiling);
         bool ok = true;
         for (std::size_t at = 0; ok && at < file.size();) {
             const std::size_t piece = std::min<std::size_t>(file.size() - at, 1 + pick(pick(2) ? 8 : 400));
@@ -502,7 +521,14 @@ TEST_F(Merge, TheCheckerAgreesWithAPlainWalkWhateverThePieces) {
         }
         ok = ok && scanner.finish();
         ASSERT_EQ(ok, whole) << "round " << round << ": " << scanner.error();
-        if (ok) EXPECT_EQ(names, expected) << "round " << round;
+        if (ok) {
+            EXPECT_EQ(names, expected) << "round " << round;
+            // Up to ENDLIB, and nothing but its padding after it.
+            EXPECT_TRUE(tiling.same && tiling.next >= 4 && file[tiling.next - 2] == ENDLIB &&
+                        std::all_of(file.begin() + static_cast<long>(tiling.next), file.end(),
+                                    [](std::uint8_t b) { return b == 0; }))
+                << "round " << round;
+        }
         valid += whole;
     }
     EXPECT_GT(valid, 5000);  // the damage leaves enough whole libraries to compare names on

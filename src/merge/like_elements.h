@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace carvelle::merge {
+
+// The record headers of one element (up to its ENDEL), held against the elements that follow it. Walking
+// record by record is a chain of loads, each waiting for the length before it; but a layout is mostly one kind
+// of element over and over, and an element that repeats every record header of the last one is recognised with
+// loads that need not wait. The headers are whole (length, record type, data type): an element that has them
+// has its payloads at the same places and of the same sizes as the element they were learned from.
+class LikeElements {
+public:
+    static constexpr std::size_t kMostRecords = 16;
+
+    // Forgets the element learned, and starts learning the one that begins here.
+    void restart() { records_ = size_ = 0; }
+    // The next record of the element being learned, at offset `from` in it.
+    void add(const std::uint8_t* record, std::size_t from) {
+        if (records_ < kMostRecords) {
+            headers_[records_] = headerAt(record);
+            starts_[records_] = static_cast<std::uint32_t>(from);
+        }
+        ++records_;
+    }
+    // The element learned ends at offset `size`: the elements after it are held against it, unless it has more
+    // records than a template holds.
+    void learned(std::size_t size) {
+        if (records_ <= kMostRecords) {
+            size_ = size;
+        } else {
+            restart();
+        }
+    }
+    bool ready() const { return size_ > 0; }
+
+    // The bytes of one element, its record count, and where its record `index` begins.
+    std::size_t size() const { return size_; }
+    std::size_t records() const { return records_; }
+    std::size_t start(std::size_t index) const { return starts_[index]; }
+
+    // The element at bytes (of which size are at hand) has the headers learned.
+    bool matches(const std::uint8_t* bytes, std::size_t size) const {
+        if (size < size_) return false;
+        for (std::size_t i = 0; i < records_; ++i) {
+            if (headerAt(bytes + starts_[i]) != headers_[i]) return false;
+        }
+        return true;
+    }
+
+private:
+    static std::uint32_t headerAt(const std::uint8_t* record) {
+        std::uint32_t header;
+        std::memcpy(&header, record, sizeof header);
+        return header;
+    }
+
+    std::uint32_t headers_[kMostRecords] = {};  // as they lie in memory: compared, never read as numbers
+    std::uint32_t starts_[kMostRecords] = {};
+    std::size_t records_ = 0, size_ = 0;
+};
+
+}  // namespace carvelle::merge

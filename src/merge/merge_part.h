@@ -1,0 +1,29 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/files.h"
+#include "merge/merge_outcome.h"
+#include "merge/part_reader.h"
+
+namespace carvelle::merge {
+
+// A part as the merge learned it from its head and end, before the output exists.
+struct Part {
+    const std::string* path;
+    FileIdentity identity;                     // as the part was when its head was read
+    std::uint64_t bodyStart = 0, bodyEnd = 0;  // the structures lie between UNITS and ENDLIB
+    // Decompressed on the way: its end is known only once the check has read it all.
+    bool gzip = false;
+};
+
+// Opens part again (for the check, a comparison or the copy): false, with the failure in outcome, when it cannot
+// be opened or is no longer the file whose head was read.
+bool reopen(PartReader& reader, const Part& part, Outcome& outcome);
+// False, with the failure in outcome, when the file that reader opened is not, or no longer, the one whose head
+// was read: asked when a part is opened again and when its reading ends.
+bool unchanged(PartReader& reader, const Part& part, Outcome& outcome);
+
+}  // namespace carvelle::merge

@@ -1,0 +1,24 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "encoding/real8.h"
+
+namespace carvelle::merge {
+
+// What the parts' heads must share for the merge to write one head for them all: UNITS, and the records other
+// writers put between LIBNAME and UNITS.
+
+// Real `index` (0 or 1) of a UNITS payload.
+Real8 unitAt(const std::string& payload, std::size_t index);
+// Two UNITS payloads whose reals are the same within one unit in the last place.
+bool sameUnits(const std::string& a, const std::string& b);
+// A UNITS payload as "user unit 0.0050000000000000001, 5.0000000000000001e-09 m (3E 14 7A ...)": enough digits
+// to tell apart two doubles, and the bytes, which tell apart what the digits cannot.
+std::string describeUnits(const std::string& payload);
+// The first record at which two runs of whole head records differ, by name; empty when they are the same.
+std::string firstDifferentRecord(const std::string& a, const std::string& b);
+
+}  // namespace carvelle::merge
