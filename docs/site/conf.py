@@ -61,6 +61,8 @@ nitpick_ignore_regex = [
     # The plain words of numpy-style type lines ("str, optional", "list of str").
     ("py:class", r"(optional|path|paths|sequence|iterable|callable|list|of|keyword arguments|"
                  r"path, or sequence of paths)"),
+    # numpy's words for an array's type and shape ("array_like, shape (N, 4)", "(x, y) pair").
+    ("py:class", r"(array_like|array|shape|N|M|N \+ 1|\d+|x|y|dx|dy|pair)"),
     # The package's private modules (a backend's base classes).
     ("py:(class|obj)", r"carvelle\._.*"),
 ]

@@ -55,8 +55,50 @@ class References(_Base):
 
     def sref(self, sname: Any, x: Any, y: Any, *, strans: Any = 0, mag: Any = 1.0, angle: Any = 0.0,
              x_reflection: bool = False, elflags: Any = 0, plex: Any = 0) -> None:
-        """An SREF placing sname (a name or a Structure) at (x, y);
-        x_reflection=True mirrors it about the x axis (STRANS bit 0x8000)."""
+        """Write an SREF placing the structure sname at (x, y).
+
+        The name is not looked up: it may name a structure written later.
+        Coordinates are in database units; through Structure.user they are
+        numbers in user units, rounded to database units halves away from
+        zero.
+
+        Parameters
+        ----------
+        sname : str, bytes or Structure
+            The placed structure, or its name (at most 65,530 bytes).
+        x : int
+            x of the placement.
+        y : int
+            y of the placement.
+        strans : int
+            STRANS bit word (0x8000 reflects about the x axis), 16 bits.
+        mag : float
+            MAG, the magnification: finite and greater than 0.
+        angle : float
+            ANGLE, degrees counterclockwise, finite.
+        x_reflection : bool
+            True sets STRANS bit 0x8000 (a mirror about the x axis) on top of
+            strans.
+        elflags : int
+            ELFLAGS bit word, 16 bits.
+        plex : int
+            PLEX number, 32 bits.
+
+        Raises
+        ------
+        Error
+            The library refused the element (see its code); nothing was written.
+        ValueError
+            sname is empty, longer than 65,530 bytes, the open structure itself,
+            or a structure that refers (through the references written so far)
+            to the open one, so that the reference would close a cycle (the
+            message names it); nothing was written.
+        TypeError, OverflowError
+            An argument of the wrong type or outside its range; nothing was
+            written.
+        RuntimeError
+            A call of another thread is writing the same library.
+        """
         try:
             name = self._known[sname]
         except (KeyError, TypeError):
@@ -72,11 +114,63 @@ class References(_Base):
              cols: Optional[int] = None, rows: Optional[int] = None, *, columns: Optional[int] = None,
              spacing: Any = None, strans: Any = 0, mag: Any = 1.0, angle: Any = 0.0, x_reflection: bool = False,
              elflags: Any = 0, plex: Any = 0) -> None:
-        """An AREF of sname (a name or a Structure), cols x rows instances:
-        by its three points as the AREF holds them (origin, the corner cols
-        columns away, the corner rows rows away), or by columns=, rows= and
-        spacing=(dx, dy), instance (i, j) at origin + (i * dx, j * dy) in
-        this structure's coordinates."""
+        """Write an AREF of cols x rows instances of the structure sname.
+
+        Either by its three points as the AREF holds them (origin, the
+        corner cols columns away, the corner rows rows away), or by
+        columns=, rows= and spacing=(dx, dy), instance (i, j) at
+        origin + (i * dx, j * dy) in this structure's coordinates. Through
+        Structure.user the points are in user units, and each step of
+        spacing is rounded once, so that every pitch is a whole number of
+        database units.
+
+        Parameters
+        ----------
+        sname : str, bytes or Structure
+            The placed structure, or its name (at most 65,530 bytes).
+        origin : (x, y) pair
+            The first instance's position.
+        col_corner : (x, y) pair, optional
+            The origin displaced by cols column pitches.
+        row_corner : (x, y) pair, optional
+            The origin displaced by rows row pitches.
+        cols : int, optional
+            Number of columns, 1 to 32767.
+        rows : int, optional
+            Number of rows, 1 to 32767.
+        columns : int, optional
+            Number of columns, beside spacing (gdstk's name).
+        spacing : (dx, dy) pair, optional
+            The column and row pitches, in place of the two corners.
+        strans : int
+            STRANS bit word (0x8000 reflects about the x axis), 16 bits.
+        mag : float
+            MAG, the magnification: finite and greater than 0.
+        angle : float
+            ANGLE, degrees counterclockwise, finite.
+        x_reflection : bool
+            True sets STRANS bit 0x8000 (a mirror about the x axis) on top of
+            strans.
+        elflags : int
+            ELFLAGS bit word, 16 bits.
+        plex : int
+            PLEX number, 32 bits.
+
+        Raises
+        ------
+        Error
+            The library refused the element (see its code); nothing was written.
+        ValueError
+            sname is empty, longer than 65,530 bytes, the open structure itself,
+            or a structure that refers (through the references written so far)
+            to the open one, so that the reference would close a cycle (the
+            message names it); nothing was written.
+        TypeError, OverflowError
+            An argument of the wrong type or outside its range, or both
+            forms (or neither) given; nothing was written.
+        RuntimeError
+            A call of another thread is writing the same library.
+        """
         if columns is not None:
             if cols is not None:
                 raise TypeError("give cols or columns, not both")
@@ -108,8 +202,46 @@ class References(_Base):
 
     def srefs(self, sname: Any, positions: Any, *, strans: Any = 0, mag: Any = 1.0, angle: Any = 0.0,
               x_reflection: bool = False, elflags: Any = 0, plex: Any = 0) -> None:
-        """SREF elements placing sname (a name or a Structure) at each row of
-        an (N, 2) array."""
+        """Write one SREF of the structure sname at each row of positions.
+
+        Parameters
+        ----------
+        sname : str, bytes or Structure
+            The placed structure, or its name (at most 65,530 bytes).
+        positions : array_like, shape (N, 2)
+            The placements, one (x, y) a row; in user units through
+            Structure.user.
+        strans : int or array_like, shape (N,)
+            STRANS bit word (0x8000 reflects about the x axis), 16 bits.
+        mag : float or array_like, shape (N,)
+            MAG, the magnification: finite and greater than 0.
+        angle : float or array_like, shape (N,)
+            ANGLE, degrees counterclockwise, finite.
+        x_reflection : bool
+            True sets STRANS bit 0x8000 (a mirror about the x axis) on top of
+            strans.
+        elflags : int
+            ELFLAGS bit word, 16 bits.
+        plex : int
+            PLEX number, 32 bits.
+
+        Raises
+        ------
+        Error
+            The library refused element i (its index is error.index); the
+            elements before it are written.
+        ValueError
+            sname is empty, longer than 65,530 bytes, the open structure
+            itself, or a structure whose references lead back to the open
+            one (the message names the cycle); nothing was written.
+        TypeError, OverflowError
+            An array of the wrong shape, type or range, found before anything
+            is written; or, in user units, a coordinate of element i that
+            leaves the 32-bit range in database units (the elements before it
+            are written).
+        RuntimeError
+            A call of another thread is writing the same library.
+        """
         name = self._target(sname)
         if x_reflection:
             import numpy as np

@@ -3,6 +3,7 @@
 // gzip -1.
 #include <zlib.h>
 
+#include <memory>
 #include <new>
 
 #include "encoding/deflate_backend.h"
@@ -25,12 +26,9 @@ z_stream* streamOf(void* state) { return static_cast<z_stream*>(state); }
 // A z_stream initialised by start, or null (and nothing held) when zlib refuses.
 template <typename Start>
 void* newStream(Start start) {
-    auto* stream = new (std::nothrow) z_stream{};
-    if (stream != nullptr && start(stream) != Z_OK) {
-        delete stream;
-        return nullptr;
-    }
-    return stream;
+    std::unique_ptr<z_stream> stream(new (std::nothrow) z_stream());
+    if (stream == nullptr || start(stream.get()) != Z_OK) return nullptr;
+    return stream.release();
 }
 
 }  // namespace

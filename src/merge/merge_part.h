@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/files.h"
 #include "merge/merge_outcome.h"
 #include "merge/part_reader.h"
+#include "platform/files.h"
 
 namespace carvelle::merge {
 

@@ -193,15 +193,15 @@ bool OutputFile::write(const void* data, std::size_t size) {
     const int fd = static_cast<int>(handle_);
     auto* bytes = static_cast<const unsigned char*>(data);
     while (size > 0) {
-        const ssize_t written = ::write(fd, bytes, size);
-        if (written <= 0) {
-            if (written < 0 && errno == EINTR) continue;
-            if (written == 0) errno = ENOSPC;
+        const ssize_t wrote = ::write(fd, bytes, size);
+        if (wrote <= 0) {
+            if (wrote < 0 && errno == EINTR) continue;
+            if (wrote == 0) errno = ENOSPC;
             return fail(Step::Write);
         }
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
-        written_ += static_cast<std::uint64_t>(written);
+        bytes += wrote;
+        size -= static_cast<std::size_t>(wrote);
+        written_ += static_cast<std::uint64_t>(wrote);
     }
     return true;
 }

@@ -275,11 +275,11 @@ bool OutputFile::write(const void* data, std::size_t size) {
     const HANDLE file = handleOf(handle_);
     auto* bytes = static_cast<const unsigned char*>(data);
     while (size > 0) {
-        DWORD written = 0;
-        if (!WriteFile(file, bytes, chunkOf(size), &written, nullptr) || written == 0) return fail(Step::Write);
-        bytes += written;
-        size -= written;
-        written_ += written;
+        DWORD wrote = 0;
+        if (!WriteFile(file, bytes, chunkOf(size), &wrote, nullptr) || wrote == 0) return fail(Step::Write);
+        bytes += wrote;
+        size -= wrote;
+        written_ += wrote;
     }
     return true;
 }
