@@ -22,7 +22,7 @@ CONFIGURE = cmake -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE=$(PYT
 TEST_FILE_BLOCKS = 4194304
 
 .PHONY: all build demo render test test-ctest test-sanitizers test-fuzz test-windows test-planted-faults clean
-.PHONY: deps deps-build deps-test deps-docs deps-package bench bench-quick bench-python bench-merge bench-parallel
+.PHONY: deps deps-build deps-test deps-docs deps-package deps-bench bench bench-quick bench-python bench-merge bench-parallel
 .PHONY: lint docs package test-package check
 .PHONY: test-cross test-platforms
 
@@ -38,6 +38,7 @@ DEPS_TEST = libgtest-dev googletest ccache time python3 python3-pytest python3-n
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 libz-mingw-w64-dev \
   qemu-user g++-aarch64-linux-gnu g++-s390x-linux-gnu $(DEPS_PACKAGE)
 DEPS_PACKAGE = doxygen dpkg-dev fakeroot lintian file man-db
+DEPS_BENCH = libbenchmark-dev valgrind time gzip isal pigz klayout python3-gdspy python3-matplotlib python3-numpy
 DEPS_DOCS = doxygen python3-sphinx python3-breathe furo python3-myst-parser chromium fonts-dejavu-core klayout \
   python3-numpy python3-distributed python3-dev python3-sphinx-copybutton python3-pil
 # The cross builds link ISA-L and zlib of these architectures, fetched with
@@ -45,6 +46,8 @@ DEPS_DOCS = doxygen python3-sphinx python3-breathe furo python3-myst-parser chro
 DEPS_FOREIGN_ARCHITECTURES = arm64 s390x
 
 deps: deps-build deps-test deps-docs
+deps-bench:
+	scripts/install-deps $(DEPS_BUILD) $(DEPS_BENCH)
 deps-package:
 	scripts/install-deps $(DEPS_BUILD) $(DEPS_PACKAGE)
 deps-build:
@@ -137,25 +140,25 @@ clean:
 	rm -rf $(BUILD) build-*
 
 # Benchmarks: separate commands, not part of make test.
-bench:
+bench: deps-bench
 	$(PYTHON) bench/compare
 
-bench-quick:
+bench-quick: deps-bench
 	$(PYTHON) bench/compare --quick --callgrind
 
-bench-python: build
+bench-python: deps-bench build
 	$(PYTHON) python/bench_boxes.py --build $(BUILD)
 
 # carvelle-merge beside cp on the same 780 MB of parts.
-bench-merge:
+bench-merge: deps-bench
 	$(PYTHON) bench/merge_vs_cp.py
 
 # Parallel generation from Python with 1 and 2 workers, the merge beside cp, docs/parallel.png.
-bench-parallel: build
+bench-parallel: deps-bench build
 	$(PYTHON) bench/parallel_generation.py --build-dir $(BUILD)
 
 # 5 million random rectangles to .gds.gz beside plain + gzip, igzip and
 # KLayout; table and ratios on stdout, plot in docs/gzip.png.
 .PHONY: bench-gz
-bench-gz: build
+bench-gz: deps-bench build
 	$(PYTHON) bench/gzip_bench.py --build $(BUILD)

@@ -49,9 +49,6 @@ def main():
     parser.add_argument("--out-dir", default=None, help="folder on the real disk (default: a temporary one)")
     parser.add_argument("--plot", default=os.path.join(ROOT, "docs", "gzip.png"))
     args = parser.parse_args()
-    subprocess.run([os.path.join(ROOT, "scripts", "install-deps"), "time", "gzip", "isal", "klayout",
-                    "python3-matplotlib"], check=True)
-
     build = os.path.abspath(args.build)
     writer = os.path.join(build, "carvelle_write_random")
     subprocess.run(["cc", "-O2", "-I", os.path.join(ROOT, "include"), os.path.join(BENCH, "write_random.c"),

@@ -39,8 +39,6 @@ def log(*args):
 
 def build(build_dir):
     """Builds the part writer and the merge tool; their paths."""
-    subprocess.run([os.path.join(ROOT, "scripts", "install-deps"), "cmake", "ninja-build", "g++", "libbenchmark-dev",
-                    "time"], check=True)
     subprocess.run(["cmake", "-S", ROOT, "-B", build_dir, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
                     "-DCARVELLE_BUILD_BENCHMARKS=ON", "-DCARVELLE_BUILD_TESTS=OFF", "-DCARVELLE_BUILD_EXAMPLES=OFF"],
                    check=True, stdout=subprocess.DEVNULL)

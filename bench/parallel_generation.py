@@ -118,8 +118,6 @@ def main():
     args = parser.parse_args()
     build_dir = os.path.abspath(args.build_dir)
     merge_tool = os.path.join(build_dir, "programs", "carvelle-merge")
-    subprocess.run([os.path.join(ROOT, "scripts", "install-deps"), "time"]
-                   + ([] if args.no_plot else ["python3-matplotlib"]), check=True)
 
     out_dir = tempfile.mkdtemp(prefix="carvelle-bench-", dir=args.out_dir or ROOT)
     try:
