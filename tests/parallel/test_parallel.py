@@ -224,7 +224,7 @@ def test_a_worker_that_cannot_see_the_parts_folder_is_refused_at_the_start(tmp_p
 CALLER = """
 import sys, carvelle
 from layout_tasks import nap
-carvelle.write_parallel(sys.argv[1] + "/chip.gds", [carvelle.Task(nap, 300, sys.argv[2])] * 4, workers=2,
+carvelle.write_parallel(sys.argv[1] + "/chip.gds", [carvelle.Task(nap, 60, sys.argv[2])] * 4, workers=2,
                         parts_dir=sys.argv[3])
 """
 
@@ -244,7 +244,7 @@ def test_a_signal_to_the_caller_removes_the_parts_and_stops_the_workers(tmp_path
     assert len(workers) == 2
     try:
         caller.send_signal(signum)
-        assert caller.wait(120) == -signum  # not after the tasks, which take 300 s
+        assert caller.wait(45) == -signum  # not after the tasks, which take 60 s
         assert os.listdir(parts) == [] and not [pid for pid in workers if os.path.exists("/proc/%d" % pid)]
     finally:  # nothing left behind when the test fails
         caller.kill()
