@@ -121,7 +121,10 @@ def test_a_failing_task_or_a_killed_worker_leaves_no_output_and_no_parts(tmp_pat
     with ProcessPoolExecutor(2) as pool:
         with pytest.raises(carvelle.TaskError, match=r"%s\(\) \(2 of 22\)" % broken.__name__) as raised:
             carvelle.write_parallel(str(out), work, executor=pool, parts_dir=str(tmp_path))
-    assert isinstance(raised.value.__cause__, cause) and raised.value.task.function is broken
+    assert isinstance(raised.value.__cause__, cause)
+    # A failing task is the error's task. A killed worker breaks the pool, which cannot tell
+    # which running task killed it: on a busy machine tile(0) may still be running beside die().
+    assert raised.value.task.function is broken if broken is fail else raised.value.task in raised.value.tasks
     # Of the tasks that fail with the pool, those that were running (two workers).
     assert broken in [t.function for t in raised.value.tasks] and len(raised.value.tasks) <= 2
     assert "carvelle-parts" not in str(raised.value)
