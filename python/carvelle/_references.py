@@ -70,30 +70,12 @@ class References(_Base):
             x of the placement.
         y : int
             y of the placement.
-        strans : int
-            STRANS bit word (0x8000 reflects about the x axis), 16 bits.
-        mag : float
-            MAG, the magnification: finite and greater than 0.
-        angle : float
-            ANGLE, degrees counterclockwise, finite.
-        x_reflection : bool
-            True sets STRANS bit 0x8000 (a mirror about the x axis) on top of
-            strans.
-        elflags : int
-            ELFLAGS bit word, 16 bits.
-        plex : int
-            PLEX number, 32 bits.
-
+%(transform)s%(flags)s
         Raises
         ------
         Error
             The library refused the element (see its code); nothing was written.
-        ValueError
-            sname is empty, longer than 65,530 bytes, the open structure itself,
-            or a structure that refers (through the references written so far)
-            to the open one, so that the reference would close a cycle (the
-            message names it); nothing was written.
-        TypeError, OverflowError
+%(refused)s        TypeError, OverflowError
             An argument of the wrong type or outside its range; nothing was
             written.
         RuntimeError
@@ -142,30 +124,12 @@ class References(_Base):
             Number of columns, beside spacing (gdstk's name).
         spacing : (dx, dy) pair, optional
             The column and row pitches, in place of the two corners.
-        strans : int
-            STRANS bit word (0x8000 reflects about the x axis), 16 bits.
-        mag : float
-            MAG, the magnification: finite and greater than 0.
-        angle : float
-            ANGLE, degrees counterclockwise, finite.
-        x_reflection : bool
-            True sets STRANS bit 0x8000 (a mirror about the x axis) on top of
-            strans.
-        elflags : int
-            ELFLAGS bit word, 16 bits.
-        plex : int
-            PLEX number, 32 bits.
-
+%(transform)s%(flags)s
         Raises
         ------
         Error
             The library refused the element (see its code); nothing was written.
-        ValueError
-            sname is empty, longer than 65,530 bytes, the open structure itself,
-            or a structure that refers (through the references written so far)
-            to the open one, so that the reference would close a cycle (the
-            message names it); nothing was written.
-        TypeError, OverflowError
+%(refused)s        TypeError, OverflowError
             An argument of the wrong type or outside its range, or both
             forms (or neither) given; nothing was written.
         RuntimeError
@@ -217,24 +181,13 @@ class References(_Base):
             MAG, the magnification: finite and greater than 0.
         angle : float or array_like, shape (N,)
             ANGLE, degrees counterclockwise, finite.
-        x_reflection : bool
-            True sets STRANS bit 0x8000 (a mirror about the x axis) on top of
-            strans.
-        elflags : int
-            ELFLAGS bit word, 16 bits.
-        plex : int
-            PLEX number, 32 bits.
-
+%(flags)s
         Raises
         ------
         Error
             The library refused element i (its index is error.index); the
             elements before it are written.
-        ValueError
-            sname is empty, longer than 65,530 bytes, the open structure
-            itself, or a structure whose references lead back to the open
-            one (the message names the cycle); nothing was written.
-        TypeError, OverflowError
+%(refused)s        TypeError, OverflowError
             An array of the wrong shape, type or range, found before anything
             is written; or, in user units, a coordinate of element i that
             leaves the 32-bit range in database units (the elements before it
@@ -249,6 +202,34 @@ class References(_Base):
         super().srefs(name, positions, strans=strans, mag=mag, angle=angle,  # type: ignore[misc]
                       elflags=elflags, plex=plex)
         self._referred(name)
+
+
+# The parameters and refusals that sref, aref and srefs share, in their docstrings.
+_SHARED_DOC = {
+    "transform": """        strans : int
+            STRANS bit word (0x8000 reflects about the x axis), 16 bits.
+        mag : float
+            MAG, the magnification: finite and greater than 0.
+        angle : float
+            ANGLE, degrees counterclockwise, finite.
+""",
+    "flags": """        x_reflection : bool
+            True sets STRANS bit 0x8000 (a mirror about the x axis) on top of
+            strans.
+        elflags : int
+            ELFLAGS bit word, 16 bits.
+        plex : int
+            PLEX number, 32 bits.
+""",
+    "refused": """        ValueError
+            sname is empty, longer than 65,530 bytes, the open structure itself,
+            or a structure that refers (through the references written so far)
+            to the open one, so that the reference would close a cycle (the
+            message names it); nothing was written.
+""",
+}
+for _method in (References.sref, References.aref, References.srefs):
+    _method.__doc__ = (_method.__doc__ or "") % _SHARED_DOC
 
 
 def _mirrored(strans: Any) -> int:
