@@ -110,7 +110,7 @@ test-platforms:
 	@echo "== one library written on $(PLATFORMS)"
 	cd $(BUILD)-platforms && native/platforms/carvelle_gds_compare $(PLATFORMS:=.gds)
 
-# Every fault of tests/planted/faults.txt, planted one at a time into a
+# Every fault of tests/planted/faults*.txt, planted one at a time into a
 # scratch copy, must make a core suite fail.
 test-planted-faults:
 	JOBS=$(JOBS) scripts/test-planted-faults --build $(BUILD)-planted
