@@ -29,7 +29,7 @@ def klayout_files(tmp_path_factory):
     run = subprocess.run([KLAYOUT, "-b", "-r", os.path.join(HERE, "klayout_oasis.py"), "-rd", "out=%s" % folder],
                          capture_output=True, text=True, check=True,
                          env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
-    view = json.loads(run.stdout)
+    view = json.loads(run.stdout.splitlines()[-1])   # KLayout prints warnings before it
     return folder, view
 
 
