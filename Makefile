@@ -162,3 +162,9 @@ bench-parallel: deps-bench build
 .PHONY: bench-gz
 bench-gz: deps-bench build
 	$(PYTHON) bench/gzip_bench.py --build $(BUILD)
+
+# The OASIS writer beside our .gds.gz and KLayout's .oas on the three data
+# sets of bench/write_random.c; plots docs/oasis.png (skips while .oas gives GDSII).
+.PHONY: bench-oas
+bench-oas: deps-bench build
+	$(PYTHON) bench/oasis_bench.py --build $(BUILD)
