@@ -188,6 +188,24 @@ def test_texts_placements_and_modal_positions():
     assert (square.x, square.y, square.w, square.h, square.square) == (8, -6, 5, 5, True)
 
 
+def test_other_records_reported():
+    body = (b"\x1b\x3b\x01\x00\x05\x00\x00"                   # CIRCLE, radius 5
+            b"\x17\x7b\x01\x00\x0a\x04\x04\x07\x00\x00"          # TRAPEZOID 10 x 4, deltas 2 and -3
+            b"\x18\x00\x05"                                     # TRAPEZOID, delta-a -2 only, the rest modal
+            b"\x1a\xfb\x01\x00\x18\x06\x08\x00\x00"              # CTRAPEZOID of type 24, 6 x 8
+            b"\x20\x05\x02ab"                                   # XELEMENT
+            b"\x21\x1b\x07\x01\x00\x01z\x00\x00")                # XGEOMETRY
+    xname_at = len(HEAD) + len(CELL_A) + len(body)
+    layout = oasis.read(frame(CELL_A + body + b"\x1e\x03\x02xn", NO_TABLES[:10] + b"\x01" + bytes([xname_at])))
+    circle, trap1, trap2, ctrap, xelement, xgeometry = layout.cells["A"].elements
+    assert layout.xnames == {0: (3, b"xn")}
+    assert (circle.kind, circle.radius) == ("circle", 5)
+    assert (trap1.w, trap1.h, trap1.delta_a, trap1.delta_b) == (10, 4, 2, -3)
+    assert (trap2.w, trap2.h, trap2.delta_a, trap2.delta_b) == (10, 4, -2, 0)
+    assert (ctrap.ctrapezoid_type, ctrap.w, ctrap.h) == (24, 6, 8)
+    assert (xelement.attribute, xelement.string, xgeometry.attribute, xgeometry.string) == (5, b"ab", 7, b"z")
+
+
 def test_tables_cblocks_properties_and_signatures():
     inner = CELL_A[:0] + b"\x0d\x00" + RECT[:1] + b"\x7b" + RECT[2:]    # CELL by reference 0, a rectangle
     block = zlib.compressobj(9, zlib.DEFLATED, -15)
