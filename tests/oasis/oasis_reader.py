@@ -684,22 +684,20 @@ class _Reader:
             scheme = src.uint()
             if scheme & ~0x0F:
                 src.fail("path extension scheme %d" % scheme, at)
+            # the modal extension holds a length: "half-width" is this path's
             for name, code in (("path_start_extension", scheme >> 2), ("path_end_extension", scheme & 3)):
                 if code == 3:
-                    self.modal.set(name, ("explicit", src.sint()))
+                    self.modal.set(name, src.sint())
                 elif code:
-                    self.modal.set(name, ("flush", "half-width")[code - 1])
+                    self.modal.set(name, 0 if code == 1 else half)
                 else:
                     self.modal.get(name, src, at)
         start = self.modal.get("path_start_extension", src, pos)
         end = self.modal.get("path_end_extension", src, pos)
         kind, relative = self.field(src, info, 0x20, "path_point_list", pos, lambda: self.point_list(src, False, pos))
         x, y = self.xy(src, info, 0x10, 0x08, "geometry", pos)
-
-        def length(extension):
-            return extension[1] if isinstance(extension, tuple) else (0 if extension == "flush" else half)
         return SimpleNamespace(kind="path", layer=layer, datatype=datatype, x=x, y=y, halfwidth=half, width=2 * half,
-                               start_extension=length(start), end_extension=length(end), point_list_type=kind,
+                               start_extension=start, end_extension=end, point_list_type=kind,
                                points=[(x + px, y + py) for px, py in relative],
                                rep=self.repetition(src, info, 0x04, pos))
 
