@@ -274,15 +274,16 @@ class _Reader:
         self.target = self.layout.properties   # where the next PROPERTY goes
         self.forms = {}                        # table -> 'implicit' / 'explicit'
         self.implicit_next = dict.fromkeys(TABLES, 0)
-        self.table_records = {name: [] for name in TABLES}   # (sequence number, addressable offset)
+        # per table: (follows the previous record of the table, addressable offset, offset, where)
+        self.table_records = {name: [] for name in TABLES}
         self.sequence = 0                      # count of records other than PAD, PROPERTY, CBLOCK
         self.last_table_sequence = {}
         self.cell_records = {}                 # cell key -> addressable offset of its CELL record
         self.cellname_props = {}               # refnum -> [Property]
         self.all_props = []
-        self.pending = []                      # (element, field, table, number, where) to resolve
+        self.pending = []                      # (element, field, table): a name to resolve after END
         self.first_in_cblock = None            # offset of the CBLOCK whose first record comes next
-        self.cell_keys = {}
+        self.cell_keys = {}                    # ("ref", number) or ("name", bytes) -> Cell
 
     # ------------------------------------------------------------------ file
 
