@@ -12,7 +12,7 @@ rounds after one warm-up. Prints a Markdown table and the ratios against the
 goals, and plots into docs/oasis.png. While the library writes no OASIS
 (a .oas name still gives GDSII) it says so and stops, successfully.
 
-    bench/oasis_bench.py [--n 5000000] [--cells 20000] [--paths 1000] [--runs 3] [--build build]
+    bench/oasis_bench.py [--n 5000000] [--cells 100000] [--paths 4000] [--runs 3] [--build build]
 """
 
 import argparse
@@ -51,8 +51,8 @@ def ratio(a, b, form="%.2f"):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--n", type=int, default=5000000, help="random rectangles")
-    parser.add_argument("--cells", type=int, default=20000, help="cells of the hierarchy")
-    parser.add_argument("--paths", type=int, default=1000, help="paths of 200 to 8000 points")
+    parser.add_argument("--cells", type=int, default=100000, help="cells of the hierarchy")
+    parser.add_argument("--paths", type=int, default=4000, help="paths of 200 to 8000 points")
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
     parser.add_argument("--out-dir", default=None, help="folder on the real disk (default: a temporary one)")
