@@ -10,6 +10,7 @@ only the first time a structure refers to a given name."""
 from typing import TYPE_CHECKING, Any, Dict, List, Optional, Set, Tuple
 
 from . import _units, _values
+from ._errors import Error
 
 NAME_MOST = 65530      # the longest text one record holds
 _X_REFLECTION = 0x8000  # the STRANS bit that mirrors about the x axis
@@ -199,9 +200,18 @@ class References(_Base):
         if x_reflection:
             import numpy as np
             strans = np.asarray(strans).astype(np.int64) | _X_REFLECTION if np.ndim(strans) else _mirrored(strans)
-        super().srefs(name, positions, strans=strans, mag=mag, angle=angle,  # type: ignore[misc]
-                      elflags=elflags, plex=plex)
-        self._referred(name)
+        try:
+            super().srefs(name, positions, strans=strans, mag=mag, angle=angle,  # type: ignore[misc]
+                          elflags=elflags, plex=plex)
+        except BaseException as error:
+            # Element `index` failed, those before it are written; an
+            # interrupted batch may have written some.
+            written = getattr(error, "index", None)
+            if written or (written is None and not isinstance(error, (Error, TypeError, ValueError))):
+                self._referred(name)
+            raise
+        if _values.length(positions, 1):  # an empty batch refers to nothing
+            self._referred(name)
 
 
 # The parameters and refusals that sref, aref and srefs share, in their docstrings.

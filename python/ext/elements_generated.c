@@ -36,8 +36,8 @@ static Signature sig_boundary = {
     .params = {
         {"points", POINTS, REQUIRED, NULL, 0},
         {"ys", YS, 0.0, NULL, 0},
-        {"layer", W16, 0.0, NULL, offsetof(BoundaryValues, layer)},
-        {"datatype", W16, 0.0, NULL, offsetof(BoundaryValues, datatype)},
+        {"layer", U16, 0.0, NULL, offsetof(BoundaryValues, layer)},
+        {"datatype", U16, 0.0, NULL, offsetof(BoundaryValues, datatype)},
         {"elflags", W16, 0.0, NULL, offsetof(BoundaryValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(BoundaryValues, plex)},
     }};
@@ -77,8 +77,8 @@ static Signature sig_box = {
         {"y1", COORD, REQUIRED, NULL, offsetof(BoxValues, y1)},
         {"x2", COORD, REQUIRED, NULL, offsetof(BoxValues, x2)},
         {"y2", COORD, REQUIRED, NULL, offsetof(BoxValues, y2)},
-        {"layer", W16, 0.0, NULL, offsetof(BoxValues, layer)},
-        {"boxtype", W16, 0.0, "datatype", offsetof(BoxValues, boxtype)},
+        {"layer", U16, 0.0, NULL, offsetof(BoxValues, layer)},
+        {"boxtype", U16, 0.0, "datatype", offsetof(BoxValues, boxtype)},
         {"elflags", W16, 0.0, NULL, offsetof(BoxValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(BoxValues, plex)},
     }};
@@ -118,8 +118,8 @@ static Signature sig_box_wh = {
         {"y", COORD, REQUIRED, NULL, offsetof(BoxWhValues, y)},
         {"w", COORD, REQUIRED, NULL, offsetof(BoxWhValues, w)},
         {"h", COORD, REQUIRED, NULL, offsetof(BoxWhValues, h)},
-        {"layer", W16, 0.0, NULL, offsetof(BoxWhValues, layer)},
-        {"boxtype", W16, 0.0, "datatype", offsetof(BoxWhValues, boxtype)},
+        {"layer", U16, 0.0, NULL, offsetof(BoxWhValues, layer)},
+        {"boxtype", U16, 0.0, "datatype", offsetof(BoxWhValues, boxtype)},
         {"elflags", W16, 0.0, NULL, offsetof(BoxWhValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(BoxWhValues, plex)},
     }};
@@ -157,8 +157,8 @@ static Signature sig_square = {
         {"x", COORD, REQUIRED, NULL, offsetof(SquareValues, x)},
         {"y", COORD, REQUIRED, NULL, offsetof(SquareValues, y)},
         {"side", COORD, REQUIRED, NULL, offsetof(SquareValues, side)},
-        {"layer", W16, 0.0, NULL, offsetof(SquareValues, layer)},
-        {"boxtype", W16, 0.0, "datatype", offsetof(SquareValues, boxtype)},
+        {"layer", U16, 0.0, NULL, offsetof(SquareValues, layer)},
+        {"boxtype", U16, 0.0, "datatype", offsetof(SquareValues, boxtype)},
         {"elflags", W16, 0.0, NULL, offsetof(SquareValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(SquareValues, plex)},
     }};
@@ -201,8 +201,8 @@ static Signature sig_rectangle = {
         {"y1", COORD, REQUIRED, NULL, offsetof(RectangleValues, y1)},
         {"x2", COORD, REQUIRED, NULL, offsetof(RectangleValues, x2)},
         {"y2", COORD, REQUIRED, NULL, offsetof(RectangleValues, y2)},
-        {"layer", W16, 0.0, NULL, offsetof(RectangleValues, layer)},
-        {"datatype", W16, 0.0, NULL, offsetof(RectangleValues, datatype)},
+        {"layer", U16, 0.0, NULL, offsetof(RectangleValues, layer)},
+        {"datatype", U16, 0.0, NULL, offsetof(RectangleValues, datatype)},
         {"elflags", W16, 0.0, NULL, offsetof(RectangleValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(RectangleValues, plex)},
     }};
@@ -240,9 +240,9 @@ static Signature sig_path = {
         {"points", POINTS, REQUIRED, NULL, 0},
         {"ys", YS, 0.0, NULL, 0},
         {"width", COORD, 0.0, NULL, offsetof(PathValues, width)},
-        {"layer", W16, 0.0, NULL, offsetof(PathValues, layer)},
-        {"datatype", W16, 0.0, NULL, offsetof(PathValues, datatype)},
-        {"pathtype", W16, 0.0, NULL, offsetof(PathValues, pathtype)},
+        {"layer", U16, 0.0, NULL, offsetof(PathValues, layer)},
+        {"datatype", U16, 0.0, NULL, offsetof(PathValues, datatype)},
+        {"pathtype", U16, 0.0, NULL, offsetof(PathValues, pathtype)},
         {"elflags", W16, 0.0, NULL, offsetof(PathValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(PathValues, plex)},
     }};
@@ -282,8 +282,8 @@ static Signature sig_circle = {
         {"cy", COORD, REQUIRED, NULL, offsetof(CircleValues, cy)},
         {"radius", COORD, REQUIRED, NULL, offsetof(CircleValues, radius)},
         {"count", C16, REQUIRED, NULL, offsetof(CircleValues, count)},
-        {"layer", W16, 0.0, NULL, offsetof(CircleValues, layer)},
-        {"datatype", W16, 0.0, NULL, offsetof(CircleValues, datatype)},
+        {"layer", U16, 0.0, NULL, offsetof(CircleValues, layer)},
+        {"datatype", U16, 0.0, NULL, offsetof(CircleValues, datatype)},
         {"elflags", W16, 0.0, NULL, offsetof(CircleValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(CircleValues, plex)},
     }};
@@ -331,9 +331,9 @@ static Signature sig_arc = {
         {"end_angle", REAL, REQUIRED, NULL, offsetof(ArcValues, end_angle)},
         {"count", C16, REQUIRED, NULL, offsetof(ArcValues, count)},
         {"width", COORD, 0.0, NULL, offsetof(ArcValues, width)},
-        {"layer", W16, 0.0, NULL, offsetof(ArcValues, layer)},
-        {"datatype", W16, 0.0, NULL, offsetof(ArcValues, datatype)},
-        {"pathtype", W16, 0.0, NULL, offsetof(ArcValues, pathtype)},
+        {"layer", U16, 0.0, NULL, offsetof(ArcValues, layer)},
+        {"datatype", U16, 0.0, NULL, offsetof(ArcValues, datatype)},
+        {"pathtype", U16, 0.0, NULL, offsetof(ArcValues, pathtype)},
         {"elflags", W16, 0.0, NULL, offsetof(ArcValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(ArcValues, plex)},
     }};
@@ -378,8 +378,8 @@ static Signature sig_sector = {
         {"start_angle", REAL, REQUIRED, NULL, offsetof(SectorValues, start_angle)},
         {"end_angle", REAL, REQUIRED, NULL, offsetof(SectorValues, end_angle)},
         {"count", C16, REQUIRED, NULL, offsetof(SectorValues, count)},
-        {"layer", W16, 0.0, NULL, offsetof(SectorValues, layer)},
-        {"datatype", W16, 0.0, NULL, offsetof(SectorValues, datatype)},
+        {"layer", U16, 0.0, NULL, offsetof(SectorValues, layer)},
+        {"datatype", U16, 0.0, NULL, offsetof(SectorValues, datatype)},
         {"elflags", W16, 0.0, NULL, offsetof(SectorValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(SectorValues, plex)},
     }};
@@ -424,10 +424,10 @@ static Signature sig_text = {
         {"x", COORD, REQUIRED, NULL, offsetof(TextValues, x)},
         {"y", COORD, REQUIRED, NULL, offsetof(TextValues, y)},
         {"text", TEXT, REQUIRED, NULL, offsetof(TextValues, text)},
-        {"layer", W16, 0.0, NULL, offsetof(TextValues, layer)},
-        {"texttype", W16, 0.0, "datatype", offsetof(TextValues, texttype)},
+        {"layer", U16, 0.0, NULL, offsetof(TextValues, layer)},
+        {"texttype", U16, 0.0, "datatype", offsetof(TextValues, texttype)},
         {"presentation", W16, 0.0, NULL, offsetof(TextValues, presentation)},
-        {"pathtype", W16, 0.0, NULL, offsetof(TextValues, pathtype)},
+        {"pathtype", U16, 0.0, NULL, offsetof(TextValues, pathtype)},
         {"width", COORD, 0.0, NULL, offsetof(TextValues, width)},
         {"strans", W16, 0.0, NULL, offsetof(TextValues, strans)},
         {"mag", MAG, 1.0, NULL, offsetof(TextValues, mag)},
@@ -551,8 +551,8 @@ static Signature sig_node = {
     .params = {
         {"points", POINTS, REQUIRED, NULL, 0},
         {"ys", YS, 0.0, NULL, 0},
-        {"layer", W16, 0.0, NULL, offsetof(NodeValues, layer)},
-        {"nodetype", W16, 0.0, "datatype", offsetof(NodeValues, nodetype)},
+        {"layer", U16, 0.0, NULL, offsetof(NodeValues, layer)},
+        {"nodetype", U16, 0.0, "datatype", offsetof(NodeValues, nodetype)},
         {"elflags", W16, 0.0, NULL, offsetof(NodeValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(NodeValues, plex)},
     }};
@@ -602,9 +602,9 @@ PyMethodDef element_methods[] = {
      "ys : sequence or array, optional\n"
      "    The y values, when points holds the x values.\n"
      "layer : int\n"
-     "    LAYER, 16 bits (0 to 65535, or -32768 to 32767 for the same bits).\n"
+     "    LAYER, 0 to 65535.\n"
      "datatype : int\n"
-     "    DATATYPE, 16 bits.\n"
+     "    DATATYPE, 0 to 65535.\n"
      "elflags : int\n"
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
@@ -640,9 +640,9 @@ PyMethodDef element_methods[] = {
      "y2 : int\n"
      "    y of the opposite corner.\n"
      "layer : int\n"
-     "    LAYER, 16 bits (0 to 65535, or -32768 to 32767 for the same bits).\n"
+     "    LAYER, 0 to 65535.\n"
      "boxtype : int\n"
-     "    BOXTYPE, 16 bits; datatype= is another name for it.\n"
+     "    BOXTYPE, 0 to 65535; datatype= is another name for it.\n"
      "elflags : int\n"
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
@@ -680,9 +680,9 @@ PyMethodDef element_methods[] = {
      "h : int\n"
      "    Height.\n"
      "layer : int\n"
-     "    LAYER, 16 bits (0 to 65535, or -32768 to 32767 for the same bits).\n"
+     "    LAYER, 0 to 65535.\n"
      "boxtype : int\n"
-     "    BOXTYPE, 16 bits; datatype= is another name for it.\n"
+     "    BOXTYPE, 0 to 65535; datatype= is another name for it.\n"
      "elflags : int\n"
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
@@ -718,9 +718,9 @@ PyMethodDef element_methods[] = {
      "side : int\n"
      "    Side length.\n"
      "layer : int\n"
-     "    LAYER, 16 bits (0 to 65535, or -32768 to 32767 for the same bits).\n"
+     "    LAYER, 0 to 65535.\n"
      "boxtype : int\n"
-     "    BOXTYPE, 16 bits; datatype= is another name for it.\n"
+     "    BOXTYPE, 0 to 65535; datatype= is another name for it.\n"
      "elflags : int\n"
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
@@ -759,9 +759,9 @@ PyMethodDef element_methods[] = {
      "y2 : int\n"
      "    y of the opposite corner.\n"
      "layer : int\n"
-     "    LAYER, 16 bits (0 to 65535, or -32768 to 32767 for the same bits).\n"
+     "    LAYER, 0 to 65535.\n"
      "datatype : int\n"
-     "    DATATYPE, 16 bits.\n"
+     "    DATATYPE, 0 to 65535.\n"
      "elflags : int\n"
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
@@ -797,11 +797,11 @@ PyMethodDef element_methods[] = {
      "width : int\n"
      "    WIDTH (negative: an absolute width, not scaled by references).\n"
      "layer : int\n"
-     "    LAYER, 16 bits (0 to 65535, or -32768 to 32767 for the same bits).\n"
+     "    LAYER, 0 to 65535.\n"
      "datatype : int\n"
-     "    DATATYPE, 16 bits.\n"
+     "    DATATYPE, 0 to 65535.\n"
      "pathtype : int\n"
-     "    PATHTYPE, 16 bits: 0 flush, 1 round, 2 half-width extension.\n"
+     "    PATHTYPE, 0 to 65535: 0 flush, 1 round, 2 half-width extension.\n"
      "elflags : int\n"
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
@@ -838,9 +838,9 @@ PyMethodDef element_methods[] = {
      "count : int\n"
      "    Number of points: 3 to 8189.\n"
      "layer : int\n"
-     "    LAYER, 16 bits (0 to 65535, or -32768 to 32767 for the same bits).\n"
+     "    LAYER, 0 to 65535.\n"
      "datatype : int\n"
-     "    DATATYPE, 16 bits.\n"
+     "    DATATYPE, 0 to 65535.\n"
      "elflags : int\n"
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
@@ -884,11 +884,11 @@ PyMethodDef element_methods[] = {
      "width : int\n"
      "    WIDTH (negative: an absolute width, not scaled by references).\n"
      "layer : int\n"
-     "    LAYER, 16 bits (0 to 65535, or -32768 to 32767 for the same bits).\n"
+     "    LAYER, 0 to 65535.\n"
      "datatype : int\n"
-     "    DATATYPE, 16 bits.\n"
+     "    DATATYPE, 0 to 65535.\n"
      "pathtype : int\n"
-     "    PATHTYPE, 16 bits: 0 flush, 1 round, 2 half-width extension.\n"
+     "    PATHTYPE, 0 to 65535: 0 flush, 1 round, 2 half-width extension.\n"
      "elflags : int\n"
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
@@ -929,9 +929,9 @@ PyMethodDef element_methods[] = {
      "count : int\n"
      "    Number of vertices, the centre included: 3 to 8189.\n"
      "layer : int\n"
-     "    LAYER, 16 bits (0 to 65535, or -32768 to 32767 for the same bits).\n"
+     "    LAYER, 0 to 65535.\n"
      "datatype : int\n"
-     "    DATATYPE, 16 bits.\n"
+     "    DATATYPE, 0 to 65535.\n"
      "elflags : int\n"
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
@@ -965,13 +965,13 @@ PyMethodDef element_methods[] = {
      "text : str or bytes\n"
      "    The string, at most 512 bytes.\n"
      "layer : int\n"
-     "    LAYER, 16 bits (0 to 65535, or -32768 to 32767 for the same bits).\n"
+     "    LAYER, 0 to 65535.\n"
      "texttype : int\n"
      "    TEXTTYPE, 0 to 255; datatype= is another name for it.\n"
      "presentation : int\n"
      "    PRESENTATION bit word (font, justification), 16 bits.\n"
      "pathtype : int\n"
-     "    PATHTYPE, 16 bits: 0 flush, 1 round, 2 half-width extension.\n"
+     "    PATHTYPE, 0 to 65535: 0 flush, 1 round, 2 half-width extension.\n"
      "width : int\n"
      "    WIDTH (negative: an absolute width, not scaled by references).\n"
      "strans : int\n"
@@ -1098,9 +1098,9 @@ PyMethodDef element_methods[] = {
      "ys : sequence or array, optional\n"
      "    The y values, when points holds the x values.\n"
      "layer : int\n"
-     "    LAYER, 16 bits (0 to 65535, or -32768 to 32767 for the same bits).\n"
+     "    LAYER, 0 to 65535.\n"
      "nodetype : int\n"
-     "    NODETYPE, 16 bits; datatype= is another name for it.\n"
+     "    NODETYPE, 0 to 65535; datatype= is another name for it.\n"
      "elflags : int\n"
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
