@@ -25,7 +25,7 @@ else:
     StructureBase, Writer = backend.StructureBase, backend.Writer
 
 
-class Structure(References, BatchWriters, StructureBase):  # type: ignore[misc]  # aref takes more forms
+class Structure(References, BatchWriters, StructureBase):
     """The open structure of a Library; its methods write elements into it.
 
     Made by Library.structure(), never directly. Coordinates are integers in

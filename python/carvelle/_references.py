@@ -7,7 +7,7 @@ cycle among the structures written so far, is refused before anything is
 written (KLayout refuses such a file whole); the graph of names is walked
 only the first time a structure refers to a given name."""
 
-from typing import TYPE_CHECKING, Any, Dict, List, Optional, Set, Tuple
+from typing import TYPE_CHECKING, Any, Dict, List, Optional, Set, SupportsIndex, Tuple
 
 from . import _units, _values
 from ._errors import Error
@@ -94,7 +94,8 @@ class References(_Base):
             self._known[sname] = name
 
     def aref(self, sname: Any, origin: Any, col_corner: Any = None, row_corner: Any = None,
-             cols: Optional[int] = None, rows: Optional[int] = None, *, columns: Optional[int] = None,
+             cols: Optional[SupportsIndex] = None, rows: Optional[SupportsIndex] = None, *,
+             columns: Optional[SupportsIndex] = None,
              spacing: Any = None, strans: Any = 0, mag: Any = 1.0, angle: Any = 0.0, x_reflection: bool = False,
              elflags: Any = 0, plex: Any = 0) -> None:
         """Write an AREF of cols x rows instances of the structure sname.
@@ -154,7 +155,7 @@ class References(_Base):
                      plex=plex)
         self._referred(name)
 
-    def _corners(self, origin: Any, spacing: Any, cols: int, rows: int) -> Tuple[Any, Any]:
+    def _corners(self, origin: Any, spacing: Any, cols: SupportsIndex, rows: SupportsIndex) -> Tuple[Any, Any]:
         """The AREF's two corners; in the user door each step is rounded
         once, so that every pitch is a whole number of database units."""
         n, m = _values.index_in(cols, 1, 32767, "columns"), _values.index_in(rows, 1, 32767, "rows")
