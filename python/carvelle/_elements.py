@@ -208,7 +208,8 @@ _RAISES = ("Raises\n------\n"
            "Error\n    The library refused the element (see its code); nothing was written.\n"
            "TypeError, ValueError, OverflowError\n    An argument of the wrong type or outside its range;\n"
            "    nothing was written.\n"
-           "RuntimeError\n    A call of another thread is writing the same library.")
+           "RuntimeError\n    Called by a signal handler in the middle of a batch of the same library\n"
+           "    (a call of another thread is waited for, not refused).")
 
 
 def wrapped(text: str, indent: str) -> str:

@@ -80,7 +80,8 @@ class References(_Base):
             An argument of the wrong type or outside its range; nothing was
             written.
         RuntimeError
-            A call of another thread is writing the same library.
+            Called by a signal handler in the middle of a batch of the same
+            library (a call of another thread is waited for, not refused).
         """
         try:
             name = self._known[sname]
@@ -135,7 +136,8 @@ class References(_Base):
             An argument of the wrong type or outside its range, or both
             forms (or neither) given; nothing was written.
         RuntimeError
-            A call of another thread is writing the same library.
+            Called by a signal handler in the middle of a batch of the same
+            library (a call of another thread is waited for, not refused).
         """
         if columns is not None:
             if cols is not None:
@@ -195,7 +197,8 @@ class References(_Base):
             leaves the 32-bit range in database units (the elements before it
             are written).
         RuntimeError
-            A call of another thread is writing the same library.
+            Called by a signal handler in the middle of a batch of the same
+            library (a call of another thread is waited for, not refused).
         """
         name = self._target(sname)
         if x_reflection:

@@ -618,7 +618,8 @@ PyMethodDef element_methods[] = {
      "    An argument of the wrong type or outside its range;\n"
      "    nothing was written.\n"
      "RuntimeError\n"
-     "    A call of another thread is writing the same library."},
+     "    Called by a signal handler in the middle of a batch of the same library\n"
+     "    (a call of another thread is waited for, not refused)."},
     {"box", (PyCFunction)(void (*)(void))method_box, METH_FASTCALL | METH_KEYWORDS,
      "box($self, x1, y1, x2, y2, *, layer=0, boxtype=0, elflags=0, plex=0, datatype=None)\n"
      "--\n"
@@ -658,7 +659,8 @@ PyMethodDef element_methods[] = {
      "    An argument of the wrong type or outside its range;\n"
      "    nothing was written.\n"
      "RuntimeError\n"
-     "    A call of another thread is writing the same library."},
+     "    Called by a signal handler in the middle of a batch of the same library\n"
+     "    (a call of another thread is waited for, not refused)."},
     {"box_wh", (PyCFunction)(void (*)(void))method_box_wh, METH_FASTCALL | METH_KEYWORDS,
      "box_wh($self, x, y, w, h, *, layer=0, boxtype=0, elflags=0, plex=0, datatype=None)\n"
      "--\n"
@@ -698,7 +700,8 @@ PyMethodDef element_methods[] = {
      "    An argument of the wrong type or outside its range;\n"
      "    nothing was written.\n"
      "RuntimeError\n"
-     "    A call of another thread is writing the same library."},
+     "    Called by a signal handler in the middle of a batch of the same library\n"
+     "    (a call of another thread is waited for, not refused)."},
     {"square", (PyCFunction)(void (*)(void))method_square, METH_FASTCALL | METH_KEYWORDS,
      "square($self, x, y, side, *, layer=0, boxtype=0, elflags=0, plex=0, datatype=None)\n"
      "--\n"
@@ -736,7 +739,8 @@ PyMethodDef element_methods[] = {
      "    An argument of the wrong type or outside its range;\n"
      "    nothing was written.\n"
      "RuntimeError\n"
-     "    A call of another thread is writing the same library."},
+     "    Called by a signal handler in the middle of a batch of the same library\n"
+     "    (a call of another thread is waited for, not refused)."},
     {"rectangle", (PyCFunction)(void (*)(void))method_rectangle, METH_FASTCALL | METH_KEYWORDS,
      "rectangle($self, x1, y1, x2, y2, *, layer=0, datatype=0, elflags=0, plex=0)\n"
      "--\n"
@@ -775,7 +779,8 @@ PyMethodDef element_methods[] = {
      "    An argument of the wrong type or outside its range;\n"
      "    nothing was written.\n"
      "RuntimeError\n"
-     "    A call of another thread is writing the same library."},
+     "    Called by a signal handler in the middle of a batch of the same library\n"
+     "    (a call of another thread is waited for, not refused)."},
     {"path", (PyCFunction)(void (*)(void))method_path, METH_FASTCALL | METH_KEYWORDS,
      "path($self, points, ys=None, *, width=0, layer=0, datatype=0, pathtype=0, elflags=0, plex=0)\n"
      "--\n"
@@ -815,7 +820,8 @@ PyMethodDef element_methods[] = {
      "    An argument of the wrong type or outside its range;\n"
      "    nothing was written.\n"
      "RuntimeError\n"
-     "    A call of another thread is writing the same library."},
+     "    Called by a signal handler in the middle of a batch of the same library\n"
+     "    (a call of another thread is waited for, not refused)."},
     {"circle", (PyCFunction)(void (*)(void))method_circle, METH_FASTCALL | METH_KEYWORDS,
      "circle($self, cx, cy, radius, count, *, layer=0, datatype=0, elflags=0, plex=0)\n"
      "--\n"
@@ -854,7 +860,8 @@ PyMethodDef element_methods[] = {
      "    An argument of the wrong type or outside its range;\n"
      "    nothing was written.\n"
      "RuntimeError\n"
-     "    A call of another thread is writing the same library."},
+     "    Called by a signal handler in the middle of a batch of the same library\n"
+     "    (a call of another thread is waited for, not refused)."},
     {"arc", (PyCFunction)(void (*)(void))method_arc, METH_FASTCALL | METH_KEYWORDS,
      "arc($self, cx, cy, radius, start_angle, end_angle, count, *, width=0, layer=0, datatype=0, pathtype=0, elflags=0, plex=0)\n"
      "--\n"
@@ -902,7 +909,8 @@ PyMethodDef element_methods[] = {
      "    An argument of the wrong type or outside its range;\n"
      "    nothing was written.\n"
      "RuntimeError\n"
-     "    A call of another thread is writing the same library."},
+     "    Called by a signal handler in the middle of a batch of the same library\n"
+     "    (a call of another thread is waited for, not refused)."},
     {"sector", (PyCFunction)(void (*)(void))method_sector, METH_FASTCALL | METH_KEYWORDS,
      "sector($self, cx, cy, radius, start_angle, end_angle, count, *, layer=0, datatype=0, elflags=0, plex=0)\n"
      "--\n"
@@ -945,7 +953,8 @@ PyMethodDef element_methods[] = {
      "    An argument of the wrong type or outside its range;\n"
      "    nothing was written.\n"
      "RuntimeError\n"
-     "    A call of another thread is writing the same library."},
+     "    Called by a signal handler in the middle of a batch of the same library\n"
+     "    (a call of another thread is waited for, not refused)."},
     {"text", (PyCFunction)(void (*)(void))method_text, METH_FASTCALL | METH_KEYWORDS,
      "text($self, x, y, text, *, layer=0, texttype=0, presentation=0, pathtype=0, width=0, strans=0, mag=1.0, angle=0.0, elflags=0, plex=0, datatype=None)\n"
      "--\n"
@@ -995,7 +1004,8 @@ PyMethodDef element_methods[] = {
      "    An argument of the wrong type or outside its range;\n"
      "    nothing was written.\n"
      "RuntimeError\n"
-     "    A call of another thread is writing the same library."},
+     "    Called by a signal handler in the middle of a batch of the same library\n"
+     "    (a call of another thread is waited for, not refused)."},
     {"sref", (PyCFunction)(void (*)(void))method_sref, METH_FASTCALL | METH_KEYWORDS,
      "sref($self, sname, x, y, *, strans=0, mag=1.0, angle=0.0, elflags=0, plex=0)\n"
      "--\n"
@@ -1034,7 +1044,8 @@ PyMethodDef element_methods[] = {
      "    An argument of the wrong type or outside its range;\n"
      "    nothing was written.\n"
      "RuntimeError\n"
-     "    A call of another thread is writing the same library."},
+     "    Called by a signal handler in the middle of a batch of the same library\n"
+     "    (a call of another thread is waited for, not refused)."},
     {"aref", (PyCFunction)(void (*)(void))method_aref, METH_FASTCALL | METH_KEYWORDS,
      "aref($self, sname, origin, col_corner, row_corner, cols, rows, *, strans=0, mag=1.0, angle=0.0, elflags=0, plex=0)\n"
      "--\n"
@@ -1079,7 +1090,8 @@ PyMethodDef element_methods[] = {
      "    An argument of the wrong type or outside its range;\n"
      "    nothing was written.\n"
      "RuntimeError\n"
-     "    A call of another thread is writing the same library."},
+     "    Called by a signal handler in the middle of a batch of the same library\n"
+     "    (a call of another thread is waited for, not refused)."},
     {"node", (PyCFunction)(void (*)(void))method_node, METH_FASTCALL | METH_KEYWORDS,
      "node($self, points, ys=None, *, layer=0, nodetype=0, elflags=0, plex=0, datatype=None)\n"
      "--\n"
@@ -1116,7 +1128,8 @@ PyMethodDef element_methods[] = {
      "    An argument of the wrong type or outside its range;\n"
      "    nothing was written.\n"
      "RuntimeError\n"
-     "    A call of another thread is writing the same library."},
+     "    Called by a signal handler in the middle of a batch of the same library\n"
+     "    (a call of another thread is waited for, not refused)."},
     {"_write_batch", (PyCFunction)(void (*)(void))method_write_batch, METH_FASTCALL,
      "_write_batch($self, method, /, *arrays)\n--\n\n"
      "The batch writer of an element over checked arrays."},
