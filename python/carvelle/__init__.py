@@ -14,7 +14,7 @@ Every call goes straight to the library's C functions; nothing is kept in
 Python but the names of the structures defined and referenced. A call that
 the library refuses raises carvelle.Error with the library's result code,
 its name and its message; a value that does not fit its C parameter raises
-OverflowError or TypeError before the library is called.
+RangeError (a ValueError) or TypeError before the library is called.
 
 The calls go through a compiled module when it is installed, else through
 ctypes (`carvelle.backend` tells which; CARVELLE_BACKEND=ctypes forces it).
@@ -28,7 +28,7 @@ a library holds (structures, elements by kind and layer, references).
 from typing import Optional
 
 from . import _backend
-from ._errors import Error, Result, UndefinedStructureWarning
+from ._errors import Error, RangeError, Result, UndefinedStructureWarning
 from ._info import InfoError, LibraryInfo, Reference, StructureInfo, info
 from ._library import Library, Structure
 from ._merge import MergeError, MergeFailure, MergeResult, merge
@@ -37,7 +37,8 @@ from ._units import Units
 from ._user import UserUnitView
 from ._version import VERSION
 
-__all__ = ["Library", "Structure", "UserUnitView", "Units", "Error", "Result", "UndefinedStructureWarning",
+__all__ = ["Library", "Structure", "UserUnitView", "Units", "Error", "RangeError", "Result",
+           "UndefinedStructureWarning",
            "LoadError", "load", "library_path", "error_message", "backend", "__version__",
            "merge", "MergeError", "MergeFailure", "MergeResult",
            "write_parallel", "Task", "TaskError", "ParallelResult",

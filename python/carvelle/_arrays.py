@@ -12,6 +12,7 @@ length 1, which the writers repeat.
 from typing import Any, Sequence, Tuple
 
 from . import _values
+from ._errors import RangeError
 
 
 def numpy_module() -> Any:
@@ -24,7 +25,7 @@ def numpy_module() -> Any:
 
 def _shaped(value: Any, width: int, what: str, kinds: str, holding: str) -> Any:
     """value as an (N, width) numpy array whose dtype kind is one of kinds."""
-    data = numpy_module().asarray(value)
+    data = numpy_module().asarray(_values.unmasked(value, what))
     if data.ndim != 2 or data.shape[1] != width:
         raise ValueError("%s must have shape (n, %d), not %s" % (what, width, data.shape))
     if data.dtype.kind not in kinds:
@@ -53,7 +54,7 @@ def element_offsets(offsets: Any, vertices: int, most: int, what: str) -> Any:
     """offsets as int64 of N + 1 entries from 0 to vertices, no element with
     more than `most` vertices."""
     np = numpy_module()
-    starts = np.asarray(offsets)
+    starts = np.asarray(_values.unmasked(offsets, "offsets"))
     if starts.ndim != 1 or starts.size == 0 or starts.dtype.kind not in "iu":
         raise ValueError("offsets must be a 1-D integer array of N + 1 entries")
     starts = np.ascontiguousarray(starts, dtype=np.int64)
@@ -64,28 +65,29 @@ def element_offsets(offsets: Any, vertices: int, most: int, what: str) -> Any:
     if counts.size and counts.min() < 0:
         raise ValueError("offsets decrease at element %d" % int(np.argmax(counts < 0)))
     if counts.size and counts.max() > most:
-        raise OverflowError("element %d of %s has %d vertices (at most %d)"
-                            % (int(np.argmax(counts > most)), what, int(counts.max()), most))
+        raise RangeError("element %d of %s has %d vertices (at most %d)"
+                         % (int(np.argmax(counts > most)), what, int(counts.max()), most))
     return starts
 
 
 _KINDS = {
     "w16": ("int16", _values.W16_MIN, _values.W16_MAX),
+    "u16": ("int16", _values.U16_MIN, _values.U16_MAX),
     "i32": ("int32", _values.I32_MIN, _values.I32_MAX),
 }
 
 
 def column(value: Any, count: int, kind: str, what: str) -> Any:
-    """A parameter of N elements: int16 bits ("w16"), int32 ("i32") or
+    """A parameter of N elements: int16 bits ("w16"), a 16-bit number ("u16"), int32 ("i32") or
     float64 ("f64"), of length N or (for a scalar) 1."""
     np = numpy_module()
-    if np.ndim(value) == 0:
+    if np.ndim(_values.unmasked(value, what)) == 0:
         if _values.is_numpy(value):
             value = value.item()
         if kind == "f64":
             return np.array([_values.real(value, what)], dtype=np.float64)
-        if kind == "w16":
-            return np.array([_values.w16(value, what)], dtype=np.int16)
+        if kind in ("w16", "u16"):
+            return np.array([(_values.w16 if kind == "w16" else _values.u16)(value, what)], dtype=np.int16)
         return np.array([_values.i32(value, what)], dtype=np.int32)
     data = np.asarray(value)
     if data.ndim != 1 or len(data) != count:
@@ -98,7 +100,7 @@ def column(value: Any, count: int, kind: str, what: str) -> Any:
         raise TypeError("%s must hold integers, not %s" % (what, data.dtype))
     dtype, low, high = _KINDS[kind]
     if data.size and (int(data.min()) < low or int(data.max()) > high):
-        raise OverflowError("%s holds values outside %d..%d" % (what, low, high))
+        raise RangeError("%s holds values outside %d..%d" % (what, low, high))
     # Unsigned 16-bit words keep their bits: 0x8000 becomes -32768.
     return np.ascontiguousarray(data.astype(np.int64).astype(dtype))
 

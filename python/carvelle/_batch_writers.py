@@ -44,7 +44,8 @@ class BatchWriters(BatchArrays):
             written; or, in user units, a coordinate of element i that leaves the
             32-bit range in database units (the elements before it are written).
         RuntimeError
-            A call of another thread is writing the same library.
+            Called by a signal handler in the middle of a batch of the same library
+            (a call of another thread is waited for, not refused).
         """
         ragged = self._ragged(vertices, offsets, 8189)
         n = len(ragged[1]) - 1
@@ -78,7 +79,8 @@ class BatchWriters(BatchArrays):
             written; or, in user units, a coordinate of element i that leaves the
             32-bit range in database units (the elements before it are written).
         RuntimeError
-            A call of another thread is writing the same library.
+            Called by a signal handler in the middle of a batch of the same library
+            (a call of another thread is waited for, not refused).
         """
         data = self._heads(corners, 4, "corners")
         n = len(data)
@@ -110,7 +112,8 @@ class BatchWriters(BatchArrays):
             written; or, in user units, a coordinate of element i that leaves the
             32-bit range in database units (the elements before it are written).
         RuntimeError
-            A call of another thread is writing the same library.
+            Called by a signal handler in the middle of a batch of the same library
+            (a call of another thread is waited for, not refused).
         """
         data = self._heads(corners, 4, "corners")
         n = len(data)
@@ -144,7 +147,8 @@ class BatchWriters(BatchArrays):
             written; or, in user units, a coordinate of element i that leaves the
             32-bit range in database units (the elements before it are written).
         RuntimeError
-            A call of another thread is writing the same library.
+            Called by a signal handler in the middle of a batch of the same library
+            (a call of another thread is waited for, not refused).
         """
         ragged = self._ragged(vertices, offsets, 32767)
         n = len(ragged[1]) - 1
@@ -182,7 +186,8 @@ class BatchWriters(BatchArrays):
             written; or, in user units, a coordinate of element i that leaves the
             32-bit range in database units (the elements before it are written).
         RuntimeError
-            A call of another thread is writing the same library.
+            Called by a signal handler in the middle of a batch of the same library
+            (a call of another thread is waited for, not refused).
         """
         data = self._heads(positions, 2, "positions")
         n = len(data)
@@ -218,7 +223,8 @@ class BatchWriters(BatchArrays):
             written; or, in user units, a coordinate of element i that leaves the
             32-bit range in database units (the elements before it are written).
         RuntimeError
-            A call of another thread is writing the same library.
+            Called by a signal handler in the middle of a batch of the same library
+            (a call of another thread is waited for, not refused).
         """
         name = self._shared_text(sname, "sname")
         data = self._heads(positions, 2, "positions")

@@ -67,7 +67,7 @@ class BatchArrays:
                     raise TypeError("%s() takes %s or its alias %s, not both" % (method, param.name, param.alias))
                 value = alias
             if param.kind == "coord" and self._scale:
-                if np.ndim(value) == 0:
+                if np.ndim(_values.unmasked(value, param.name)) == 0:
                     value = [_values.real(value, param.name)]
                 data = np.ascontiguousarray(value, dtype=np.float64)
                 if data.ndim != 1 or len(data) not in (1, n):
@@ -76,5 +76,6 @@ class BatchArrays:
             elif param.kind in ("real", "mag"):
                 columns.append(_guarded(_arrays.column(value, n, "f64", param.name), param.kind, param.name))
             else:
-                columns.append(_arrays.column(value, n, "w16" if param.kind == "w16" else "i32", param.name))
+                columns.append(_arrays.column(value, n, param.kind if param.kind in ("w16", "u16") else "i32",
+                                              param.name))
         return columns

@@ -12,8 +12,10 @@ Pair = Union[Sequence[Int], npt.NDArray[Any]]
 UserPair = Union[Sequence[Real], npt.NDArray[Any]]
 Columns = Optional[Union[Sequence[Int], npt.NDArray[Any]]]
 UserColumns = Optional[Union[Sequence[Real], npt.NDArray[Any]]]
-Points = Union[Sequence[Pair], Sequence[Int], npt.NDArray[Any]]
-UserPoints = Union[Sequence[UserPair], Sequence[Real], npt.NDArray[Any]]
+# One Sequence of a union, not a union of Sequences: mypy then checks each
+# item of a list literal against it, so [(0, 0), (np.int64(1), 2)] passes.
+Points = Union[Sequence[Union[Pair, Int]], npt.NDArray[Any]]
+UserPoints = Union[Sequence[Union[UserPair, Real]], npt.NDArray[Any]]
 
 class Writer:
     open_serial: int

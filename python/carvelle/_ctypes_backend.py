@@ -8,16 +8,21 @@ import functools
 import math
 import threading
 from array import array
-from typing import Any, Callable, Dict, List, Optional, Set, Tuple, cast
+from typing import Any, Callable, Dict, List, Optional, Set, Tuple
 
 from . import _elements, _guards, _loader, _units, _values
-from ._errors import Error, Result
-from ._values import C16_MAX, C16_MIN, I32_MAX, I32_MIN, W16_MAX, W16_MIN, c16, i32, text_bytes, w16
+from ._errors import Error, RangeError, Result
+from ._values import (C16_MAX, C16_MIN, I32_MAX, I32_MIN, U16_MAX, U16_MIN, W16_MAX, W16_MIN, c16, i32, text_bytes,
+                      u16, w16)
 
 NAME = "ctypes"
 LoadError = _loader.LoadError
 _ERROR_BUFFER_SIZE = 56  # GDS_ERROR_BUFFER_SIZE
 _P32 = ctypes.POINTER(ctypes.c_int32)
+CLOSED = "the library is closed (close() or its with block ended it)"
+# Rows of a batch converted to Python values at a time: the fallback's
+# memory stays a few MiB whatever the batch's length.
+_CHUNK = 16384
 _EMPTY = (ctypes.c_int32 * 1)()  # a valid pointer for empty lists: the library reports the count
 
 
@@ -63,7 +68,8 @@ class Writer:
         self._serials = 0
         self.referenced: Set[bytes] = set()
         self.defined: Set[bytes] = set()
-        self._lock = threading.RLock()
+        self._lock = threading.Lock()
+        self._owner: Optional[int] = None  # the thread of the call holding _lock
         handle = ctypes.c_void_p()
         code = self._f.GDS_BeginLib(path, user_unit, meter_unit, ctypes.byref(handle))
         if code != 0:
@@ -115,6 +121,8 @@ class StructureBase:
             lambda value, what: _units.to_database(value, self._scale, what))
 
     def _h(self, function: str) -> Optional[int]:
+        if self._writer.handle is None:
+            raise Error(Result.GDS_ERR_STOPPED, function, detail=CLOSED)
         if self._writer.open_serial != self._serial:
             # This structure has ended: do not write into whatever is open now.
             raise Error(Result.GDS_ERR_STRUCT_NOT_OPEN, function)
@@ -139,41 +147,47 @@ class StructureBase:
             width = {"points": 2, "ys": 0, "text": 1}.get(param.kind, 1)
             heads.append((param.kind, arrays[at:at + width]))
             at += width
-        columns = [_repeat(a) for a in arrays[at:]]  # each i -> [value of element i]
         heads = [h for h in heads if h[0] != "ys"]
         count = next(len(g[0]) if k == "coord" else len(g[1]) - 1 for k, g in heads if k in ("coord", "points"))
         user = self._scale
-        getters = [_head(kind, given, user) for kind, given in heads]
-        getters += [column if not (user and param.kind == "coord") else _scaled(column, user, param.name)
-                    for param, column in zip(element.keywords, columns)]
         function = getattr(self._writer._f, element.function)
         handle = self._h(element.function)
-        for index in range(count):
-            values = [value for get in getters for value in get(index)]
-            if element.rectangle:
-                values = _corners(*values[:4]) + values[4:]
-            code = function(handle, *values)
-            if code:
-                raise Error(code, element.function, index=index)
-        if element.reference and count:
-            self._writer.referenced.add(arrays[0])
+        written = 0
+        try:
+            for start in range(0, count, _CHUNK):
+                stop = min(start + _CHUNK, count)
+                getters = [_head(kind, given, user, start, stop) for kind, given in heads]
+                for param, values in zip(element.keywords, arrays[at:]):
+                    column = _repeat(values, start, stop)  # i -> [value of element i]
+                    getters.append(_scaled(column, user, param.name) if user and param.kind == "coord" else column)
+                for index in range(start, stop):
+                    values = [value for get in getters for value in get(index)]
+                    if element.rectangle:
+                        values = _corners(*values[:4]) + values[4:]
+                    code = function(handle, *values)
+                    if code:
+                        raise Error(code, element.function, index=index)
+                    written = index + 1
+        finally:
+            if element.reference and written:  # only a written element refers
+                self._writer.referenced.add(arrays[0])
 
 
-def _head(kind: str, given: Tuple[Any, ...], user: float) -> Callable[[int], List[Any]]:
-    """i -> the C arguments that a batch's head gives element i."""
+def _head(kind: str, given: Tuple[Any, ...], user: float, start: int, stop: int) -> Callable[[int], List[Any]]:
+    """i -> the C arguments that a batch's head gives element i, for i in start..stop - 1."""
     if kind == "text":
         text = given[0]
         return (lambda i: [text[i]]) if isinstance(text, tuple) else (lambda i: [text])
     if kind == "coord":
-        rows = given[0].tolist()
+        rows = given[0][start:stop].tolist()
         if not user:
-            return cast(Callable[[int], List[Any]], rows.__getitem__)
-        return lambda i: [_batch_value(v, user, "coordinates", i) for v in rows[i]]
-    vertices, offsets = given[0], given[1].tolist()
+            return lambda i: rows[i - start]  # type: ignore[no-any-return]
+        return lambda i: [_batch_value(v, user, "coordinates", i) for v in rows[i - start]]
+    vertices, offsets = given[0], given[1][start:stop + 1].tolist()
     keep: List[Any] = []
 
     def ragged(i: int) -> List[Any]:
-        piece = vertices[offsets[i]:offsets[i + 1]]
+        piece = vertices[offsets[i - start]:offsets[i - start + 1]]
         xs, ys = ([_batch_value(v, user, "vertices", i) for v in piece[:, k].tolist()] for k in (0, 1))
         keep[:] = [array(_values.INT32_CODE, xs), array(_values.INT32_CODE, ys)]  # alive until the next element
         return [_pointer(keep[0]), _pointer(keep[1]), len(xs)]
@@ -189,12 +203,16 @@ def _batch_value(value: Any, scale: float, what: str, index: int) -> int:
     if not scale:
         return int(value)
     scaled = value * scale
+    error: Optional[ValueError] = None
     if not math.isfinite(scaled):
-        raise ValueError("%s of element %d is not finite in database units" % (what, index))
-    number = _units.round_half_away(scaled)
-    if not I32_MIN <= number <= I32_MAX:
-        raise OverflowError("%s of element %d is outside the 32-bit range in database units" % (what, index))
-    return number
+        error = ValueError("%s of element %d is not finite in database units" % (what, index))
+    else:
+        number = _units.round_half_away(scaled)
+        if I32_MIN <= number <= I32_MAX:
+            return number
+        error = RangeError("%s of element %d is outside the 32-bit range in database units" % (what, index))
+    error.index = index  # type: ignore[attr-defined]  # the elements before it are written
+    raise error
 
 
 def _corners(x1: int, y1: int, x2: int, y2: int) -> List[Any]:
@@ -202,18 +220,18 @@ def _corners(x1: int, y1: int, x2: int, y2: int) -> List[Any]:
     return [(ctypes.c_int32 * 4)(x1, x2, x2, x1), (ctypes.c_int32 * 4)(y1, y1, y2, y2), 4]
 
 
-def _repeat(values: Any) -> Callable[[int], List[Any]]:
-    """i -> [the value of element i] of a column of length N or 1."""
-    items = [[item] for item in values.tolist()]
-    if len(items) == 1:
-        only = items[0]
-        return lambda i: only
-    return items.__getitem__
+def _repeat(values: Any, start: int, stop: int) -> Callable[[int], List[Any]]:
+    """i -> [the value of element i] of a column of length N or 1, for i in start..stop - 1."""
+    if len(values) == 1:
+        only = values.tolist()
+        return lambda i: only  # type: ignore[no-any-return]
+    items = values[start:stop].tolist()
+    return lambda i: [items[i - start]]
 
 
 # ------------------------------------------------ element methods, from the table
 
-_RANGES = {"coord": (I32_MIN, I32_MAX), "i32": (I32_MIN, I32_MAX), "w16": (W16_MIN, W16_MAX),
+_RANGES = {"coord": (I32_MIN, I32_MAX), "i32": (I32_MIN, I32_MAX), "w16": (W16_MIN, W16_MAX), "u16": (U16_MIN, U16_MAX),
            "c16": (C16_MIN, C16_MAX)}
 
 
@@ -234,7 +252,7 @@ def _fast_path(element: _elements.Element) -> List[str]:
             "    return"]
 
 
-_CONVERT = {"i32": "_i32", "w16": "_w16", "c16": "_c16", "dim": "_dim", "real": "_finite", "mag": "_mag",
+_CONVERT = {"i32": "_i32", "w16": "_w16", "u16": "_u16", "c16": "_c16", "dim": "_dim", "real": "_finite", "mag": "_mag",
             "text": "_text"}
 
 
@@ -286,7 +304,7 @@ def _method(element: _elements.Element) -> Any:
     source = "def %s(self, %s) -> None:\n    %s\n" % (element.method, ", ".join(signature), "\n    ".join(lines))
     namespace: Dict[str, Any] = {"_D%d" % i: p.default for i, p in enumerate(element.params)}
     namespace.update(_ZERO=_elements.ZERO, _I3=ctypes.c_int32 * 3, _corners=_corners, Error=Error, _i32=i32,
-                     _w16=w16, _c16=c16, _dim=_guards.dim, _finite=_guards.finite, _mag=_guards.mag,
+                     _w16=w16, _u16=u16, _c16=c16, _dim=_guards.dim, _finite=_guards.finite, _mag=_guards.mag,
                      _text=text_bytes)
     exec(compile(source, "<carvelle %s>" % element.method, "exec"), namespace)
     method = namespace[element.method]
@@ -301,17 +319,23 @@ for _element in _elements.ELEMENTS:
 
 # ctypes lets go of the GIL in every C call: one call at a time per writer,
 # as the compiled module keeps it; a call meeting another one in flight
-# (an element, a batch, close) is refused, never run beside it.
+# (an element, a batch, close) waits for it, never runs beside it. A call
+# from the thread that holds the writer (a signal handler that ran in the
+# middle of a batch) is refused: waiting would never end.
 def _exclusive(method: Any, writer_of: Any) -> Any:
     @functools.wraps(method)
     def call(self: Any, *args: Any, **kwargs: Any) -> Any:
-        lock = writer_of(self)._lock
-        if not lock.acquire(False):
-            raise RuntimeError("the library is being written by a call in another thread")
-        try:
-            return method(self, *args, **kwargs)
-        finally:
-            lock.release()
+        writer = writer_of(self)
+        me = threading.get_ident()
+        if writer._owner == me:
+            raise RuntimeError("the library is being written by the call that this code interrupted (a signal "
+                               "handler); write from the handler's caller instead")
+        with writer._lock:
+            writer._owner = me
+            try:
+                return method(self, *args, **kwargs)
+            finally:
+                writer._owner = None
     return call
 
 

@@ -14,7 +14,9 @@ A parameter's kind says how a Python value reaches the C type:
 
 - coord: int32_t, a coordinate, width or radius; the user door scales it
 - i32: int32_t that no door scales (plex)
-- w16: int16_t holding 16 bits (-32768..65535: layers, types, bit words)
+- w16: int16_t holding 16 bits (-32768..65535: bit words)
+- u16: int16_t holding a number 0..65535 (layers, types: the C function
+  cannot tell -1 from 65535, so a negative one is refused before it)
 - c16: int16_t count (-32768..32767); dim: 1..32767 (array columns, rows)
 - real: double, finite; mag: double, finite and greater than 0
 - text: const char *, str or bytes (UTF-8)
@@ -86,14 +88,18 @@ def _word(name: str, alias: str = "") -> Param:
     return Param(name, "int16_t", ZERO if alias else 0, "w16", alias)
 
 
+def _number(name: str, alias: str = "") -> Param:
+    return Param(name, "int16_t", ZERO if alias else 0, "u16", alias)
+
+
 def _real(name: str, default: object = REQUIRED) -> Param:
     return Param(name, "double", default, "real")
 
 
 _POINTS = (Param("points", "const int32_t *", REQUIRED, "points"), Param("ys", "const int32_t *", None, "ys"))
 _TAIL = (_word("elflags"), Param("plex", "int32_t", 0, "i32"))
-_LAYERED = (_word("layer"), _word("datatype")) + _TAIL
-_BOXED = (_word("layer"), _word("boxtype", "datatype")) + _TAIL
+_LAYERED = (_number("layer"), _number("datatype")) + _TAIL
+_BOXED = (_number("layer"), _number("boxtype", "datatype")) + _TAIL
 _COUNT = Param("count", "int16_t", REQUIRED, "c16")
 _TRANSFORM = (_word("strans"), Param("mag", "double", 1.0, "mag"), _real("angle", 0.0))
 _SNAME = Param("sname", "const char *", REQUIRED, "text")
@@ -121,15 +127,16 @@ ELEMENTS = (
             "Write the rectangle with corners (x1, y1) and (x2, y2) as a BOUNDARY.",
             "Its four corners go to GDS_Boundary, which repeats the first: five points, closed.",
             batch="rectangles", rectangle=True),
-    Element("path", "GDS_Path", 2, _POINTS + (_WIDTH, _word("layer"), _word("datatype"), _word("pathtype")) + _TAIL,
+    Element("path", "GDS_Path", 2,
+            _POINTS + (_WIDTH, _number("layer"), _number("datatype"), _number("pathtype")) + _TAIL,
             "Write a PATH (wire) through the points.",
             "A path longer than one XY record holds is written as PATH elements of at most 8190 points that "
             "share their joint points.", _points(2, 32767), "paths"),
     Element("circle", "GDS_Circle", 4, _CIRCLE + (_COUNT,) + _LAYERED, "Write a circle of count points as a BOUNDARY.",
             "The points lie in equal angle steps from angle 0, truncated toward zero.",
             (("count", "Number of points: 3 to 8189."),)),
-    Element("arc", "GDS_Arc", 6, _CIRCLE + (_real("start_angle"), _real("end_angle"), _COUNT, _WIDTH, _word("layer"),
-                                            _word("datatype"), _word("pathtype")) + _TAIL,
+    Element("arc", "GDS_Arc", 6, _CIRCLE + (_real("start_angle"), _real("end_angle"), _COUNT, _WIDTH, _number("layer"),
+                                            _number("datatype"), _number("pathtype")) + _TAIL,
             "Write an arc of count points as a PATH.",
             "The points run from start_angle in count equal steps of (end_angle - start_angle) / count, so the "
             "last one lies a step short of end_angle; they are truncated toward zero.",
@@ -139,8 +146,8 @@ ELEMENTS = (
             "The arc points run from start_angle in steps of (end_angle - start_angle) / count, truncated toward "
             "zero.", (("count", "Number of vertices, the centre included: 3 to 8189."),)),
     Element("text", "GDS_Text", 3, (_coord("x"), _coord("y"), Param("text", "const char *", REQUIRED, "text"),
-                                    _word("layer"), _word("texttype", "datatype"), _word("presentation"),
-                                    _word("pathtype"), _WIDTH) + _TRANSFORM + _TAIL,
+                                    _number("layer"), _number("texttype", "datatype"), _word("presentation"),
+                                    _number("pathtype"), _WIDTH) + _TRANSFORM + _TAIL,
             "Write a TEXT (label) element at (x, y).", "Every record is written, also those holding 0 (or 1.0).",
             (("x", "x of the text's origin."), ("y", "y of the text's origin.")), "texts"),
     Element("sref", "GDS_Sref", 3, (_SNAME, _coord("x"), _coord("y")) + _TRANSFORM + _TAIL,
@@ -154,7 +161,7 @@ ELEMENTS = (
                                     Param("rows", "int16_t", REQUIRED, "dim")) + _TRANSFORM + _TAIL,
             "Write an AREF of cols x rows instances of sname.",
             "The name is not looked up: it may name a structure written later.", reference=True),
-    Element("node", "GDS_Node", 2, _POINTS + (_word("layer"), _word("nodetype", "datatype")) + _TAIL,
+    Element("node", "GDS_Node", 2, _POINTS + (_number("layer"), _number("nodetype", "datatype")) + _TAIL,
             "Write a NODE (electrical net) through 1 to 50 points.", docs=_points(1, 50), most=50),
 )
 
@@ -173,12 +180,12 @@ _DOCS: Dict[str, str] = {
     "start_angle": "Angle of the first point, degrees, finite.",
     "end_angle": "Angle the points run towards, degrees, finite.",
     "width": "WIDTH (negative: an absolute width, not scaled by references).",
-    "layer": "LAYER, 16 bits (0 to 65535, or -32768 to 32767 for the same bits).",
-    "datatype": "DATATYPE, 16 bits.",
-    "boxtype": "BOXTYPE, 16 bits; datatype= is another name for it.",
+    "layer": "LAYER, 0 to 65535.",
+    "datatype": "DATATYPE, 0 to 65535.",
+    "boxtype": "BOXTYPE, 0 to 65535; datatype= is another name for it.",
     "texttype": "TEXTTYPE, 0 to 255; datatype= is another name for it.",
-    "nodetype": "NODETYPE, 16 bits; datatype= is another name for it.",
-    "pathtype": "PATHTYPE, 16 bits: 0 flush, 1 round, 2 half-width extension.",
+    "nodetype": "NODETYPE, 0 to 65535; datatype= is another name for it.",
+    "pathtype": "PATHTYPE, 0 to 65535: 0 flush, 1 round, 2 half-width extension.",
     "presentation": "PRESENTATION bit word (font, justification), 16 bits.",
     "text": "The string, at most 512 bytes.",
     "sname": "Name of the placed structure, at most 65,530 bytes.",
@@ -193,7 +200,7 @@ _DOCS: Dict[str, str] = {
     "plex": "PLEX number, 32 bits.",
 }
 
-_TYPES = {"coord": "int", "i32": "int", "w16": "int", "c16": "int", "dim": "int", "real": "float",
+_TYPES = {"coord": "int", "i32": "int", "w16": "int", "u16": "int", "c16": "int", "dim": "int", "real": "float",
           "mag": "float", "text": "str or bytes", "points": "sequence or array", "ys": "sequence or array, optional",
           "pair": "(x, y) pair"}
 
@@ -201,7 +208,8 @@ _RAISES = ("Raises\n------\n"
            "Error\n    The library refused the element (see its code); nothing was written.\n"
            "TypeError, ValueError, OverflowError\n    An argument of the wrong type or outside its range;\n"
            "    nothing was written.\n"
-           "RuntimeError\n    A call of another thread is writing the same library.")
+           "RuntimeError\n    Called by a signal handler in the middle of a batch of the same library\n"
+           "    (a call of another thread is waited for, not refused).")
 
 
 def wrapped(text: str, indent: str) -> str:

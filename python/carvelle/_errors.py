@@ -71,6 +71,15 @@ class Error(Exception):
         return text + ": " + self.detail if self.detail else text
 
 
+class RangeError(ValueError, OverflowError):
+    """A value outside the range its field holds (a coordinate past 32 bits,
+    cols=0, a layer of -1), refused before anything is written.
+
+    Both a ValueError, so that ``except ValueError`` catches every refused
+    value, and an OverflowError, as Python's own integer conversions raise.
+    """
+
+
 class UndefinedStructureWarning(UserWarning):
     """A library ended with references to structures that it never defined."""
 

@@ -7,7 +7,7 @@ import threading
 import warnings
 import weakref
 from types import TracebackType
-from typing import TYPE_CHECKING, Any, Dict, List, Optional, Set, Tuple, Type, Union
+from typing import TYPE_CHECKING, Any, Dict, List, NoReturn, Optional, Set, Tuple, Type, Union
 
 from . import _values
 from ._backend import backend
@@ -25,7 +25,7 @@ else:
     StructureBase, Writer = backend.StructureBase, backend.Writer
 
 
-class Structure(References, BatchWriters, StructureBase):  # type: ignore[misc]  # aref takes more forms
+class Structure(References, BatchWriters, StructureBase):
     """The open structure of a Library; its methods write elements into it.
 
     Made by Library.structure(), never directly. Coordinates are integers in
@@ -106,11 +106,20 @@ class Structure(References, BatchWriters, StructureBase):  # type: ignore[misc] 
             try:
                 self.end()
             except Error:
-                if kind is None:
+                if _finished(kind, value):
                     raise
 
     def __repr__(self) -> str:
         return "<carvelle.Structure %r %s>" % (self.name, "ended" if self.closed else "open")
+
+
+def _finished(kind: Optional[Type[BaseException]], value: Optional[BaseException]) -> bool:
+    """True when a with block ended its work: no exception, or sys.exit()
+    with a success status (a script that exits cleanly from inside the
+    block has finished the file, not failed it)."""
+    if kind is None:
+        return True
+    return issubclass(kind, SystemExit) and getattr(value, "code", 1) in (None, 0)
 
 
 class Library:
@@ -141,11 +150,12 @@ class Library:
     ------
     Error
         GDS_ERR_OPEN when the file cannot be created (`Error.detail` says
-        why); GDS_ERR_RANGE for units the file cannot hold.
+        why).
     TypeError
-        When both forms of units are given.
+        When both forms of units are given, or units are given by position.
     ValueError
-        When a unit is not finite and greater than 0, or the name holds NUL.
+        When a unit is not finite and greater than 0, or lies outside what
+        UNITS holds (2**-260 to 2**252: RangeError), or the name holds NUL.
 
     Examples
     --------
@@ -159,15 +169,27 @@ class Library:
     ending fails), nothing is left under the file's name: the file is
     removed, or with keep_incomplete=True renamed to NAME.incomplete; the
     exception on its way out is never replaced by an error from ending.
+    sys.exit() with status 0 or None is no failure: the file is finished
+    as when the block ends normally (KeyboardInterrupt and every other
+    exception, a failing exit status included, remove it).
+
+    One library may be written from several threads: each call (an
+    element, a batch, a structure's begin or end, close) runs whole while
+    the others wait, in the order they come for the library; elements of
+    calls from different threads are never mixed within one call.
 
     A Library opened on the file that a live Library of this process is
     still writing ends that one first, with a RuntimeWarning: the file then
     holds the new run alone.
     """
 
-    def __init__(self, path: PathName, *, user_unit: Optional[float] = None, meter_unit: Optional[float] = None,
-                 unit: Optional[float] = None, precision: Optional[float] = None,
+    def __init__(self, path: PathName, *positional: NoReturn, user_unit: Optional[float] = None,
+                 meter_unit: Optional[float] = None, unit: Optional[float] = None, precision: Optional[float] = None,
                  keep_incomplete: bool = False) -> None:
+        if positional:
+            raise TypeError("Library() takes the units by keyword only: Library(path, unit=1e-6, precision=1e-9) "
+                            "in metres, or Library(path, user_unit=1e-3, meter_unit=1e-9) as UNITS holds them; "
+                            "%d more positional argument%s given" % (len(positional), "s" * (len(positional) > 1)))
         self.units = Units.from_arguments(user_unit, meter_unit, unit, precision)
         self.path = path
         self.keep_incomplete = keep_incomplete
@@ -333,7 +355,7 @@ class Library:
 
     def __exit__(self, kind: Optional[Type[BaseException]], value: Optional[BaseException],
                  traceback: Optional[TracebackType]) -> None:
-        self._end(complete=kind is None)
+        self._end(complete=_finished(kind, value))
 
     def __del__(self) -> None:
         try:

@@ -7,9 +7,10 @@ cycle among the structures written so far, is refused before anything is
 written (KLayout refuses such a file whole); the graph of names is walked
 only the first time a structure refers to a given name."""
 
-from typing import TYPE_CHECKING, Any, Dict, List, Optional, Set, Tuple
+from typing import TYPE_CHECKING, Any, Dict, List, Optional, Set, SupportsIndex, Tuple
 
 from . import _units, _values
+from ._errors import Error
 
 NAME_MOST = 65530      # the longest text one record holds
 _X_REFLECTION = 0x8000  # the STRANS bit that mirrors about the x axis
@@ -79,7 +80,8 @@ class References(_Base):
             An argument of the wrong type or outside its range; nothing was
             written.
         RuntimeError
-            A call of another thread is writing the same library.
+            Called by a signal handler in the middle of a batch of the same
+            library (a call of another thread is waited for, not refused).
         """
         try:
             name = self._known[sname]
@@ -93,7 +95,8 @@ class References(_Base):
             self._known[sname] = name
 
     def aref(self, sname: Any, origin: Any, col_corner: Any = None, row_corner: Any = None,
-             cols: Optional[int] = None, rows: Optional[int] = None, *, columns: Optional[int] = None,
+             cols: Optional[SupportsIndex] = None, rows: Optional[SupportsIndex] = None, *,
+             columns: Optional[SupportsIndex] = None,
              spacing: Any = None, strans: Any = 0, mag: Any = 1.0, angle: Any = 0.0, x_reflection: bool = False,
              elflags: Any = 0, plex: Any = 0) -> None:
         """Write an AREF of cols x rows instances of the structure sname.
@@ -133,7 +136,8 @@ class References(_Base):
             An argument of the wrong type or outside its range, or both
             forms (or neither) given; nothing was written.
         RuntimeError
-            A call of another thread is writing the same library.
+            Called by a signal handler in the middle of a batch of the same
+            library (a call of another thread is waited for, not refused).
         """
         if columns is not None:
             if cols is not None:
@@ -153,7 +157,7 @@ class References(_Base):
                      plex=plex)
         self._referred(name)
 
-    def _corners(self, origin: Any, spacing: Any, cols: int, rows: int) -> Tuple[Any, Any]:
+    def _corners(self, origin: Any, spacing: Any, cols: SupportsIndex, rows: SupportsIndex) -> Tuple[Any, Any]:
         """The AREF's two corners; in the user door each step is rounded
         once, so that every pitch is a whole number of database units."""
         n, m = _values.index_in(cols, 1, 32767, "columns"), _values.index_in(rows, 1, 32767, "rows")
@@ -193,15 +197,25 @@ class References(_Base):
             leaves the 32-bit range in database units (the elements before it
             are written).
         RuntimeError
-            A call of another thread is writing the same library.
+            Called by a signal handler in the middle of a batch of the same
+            library (a call of another thread is waited for, not refused).
         """
         name = self._target(sname)
         if x_reflection:
             import numpy as np
             strans = np.asarray(strans).astype(np.int64) | _X_REFLECTION if np.ndim(strans) else _mirrored(strans)
-        super().srefs(name, positions, strans=strans, mag=mag, angle=angle,  # type: ignore[misc]
-                      elflags=elflags, plex=plex)
-        self._referred(name)
+        try:
+            super().srefs(name, positions, strans=strans, mag=mag, angle=angle,  # type: ignore[misc]
+                          elflags=elflags, plex=plex)
+        except BaseException as error:
+            # Element `index` failed, those before it are written; an
+            # interrupted batch may have written some.
+            written = getattr(error, "index", None)
+            if written or (written is None and not isinstance(error, (Error, TypeError, ValueError))):
+                self._referred(name)
+            raise
+        if _values.length(positions, 1):  # an empty batch refers to nothing
+            self._referred(name)
 
 
 # The parameters and refusals that sref, aref and srefs share, in their docstrings.

@@ -13,7 +13,8 @@ zero.
 import math
 from typing import Any, Iterable, Optional, Tuple, cast
 
-from . import _values
+from . import _guards, _values
+from ._errors import RangeError
 
 
 class Units:
@@ -102,10 +103,16 @@ class Units:
 
 
 def _positive(value: object, what: str) -> float:
-    """A unit: finite and greater than 0 (checked before the file is made)."""
+    """A unit: finite and greater than 0, and one that UNITS holds as given
+    (checked before the file is made). The eight-byte real's smallest
+    magnitude is 2**-260 (about 5.5e-79); anything smaller would be written
+    as 0, a database unit that readers take as no size at all."""
     number = _values.real(value, what)
     if not (number > 0 and math.isfinite(number)):
         raise ValueError("%s=%r: a unit must be finite and greater than 0" % (what, value))
+    if not _guards.REAL_MIN <= number < _guards.REAL_LIMIT:
+        raise RangeError("%s=%r: UNITS holds magnitudes from 2**-260 (about 5.5e-79) up to 2**252 only"
+                         % (what, value))
     return number
 
 
@@ -123,14 +130,14 @@ def to_database(value: object, scale: float, what: str) -> int:
         raise ValueError("%s=%r is not finite in database units" % (what, value))
     number = round_half_away(scaled)
     if not _values.I32_MIN <= number <= _values.I32_MAX:
-        raise OverflowError("%s=%r is %d database units, outside the 32-bit range" % (what, value, number))
+        raise RangeError("%s=%r is %d database units, outside the 32-bit range" % (what, value, number))
     return number
 
 
 def array_to_database(values: Any, scale: float, what: str) -> Any:
     """A numpy array in user units as int32 database units, same rules."""
     import numpy as np
-    data = np.asarray(values)
+    data = np.asarray(_values.unmasked(values, what))
     if data.dtype.kind not in "iuf":
         raise TypeError("%s must hold numbers, not %s" % (what, data.dtype))
     scaled = data.astype(np.float64) * scale
@@ -139,7 +146,7 @@ def array_to_database(values: Any, scale: float, what: str) -> Any:
     whole = np.trunc(scaled)
     rounded = whole + np.sign(scaled) * (np.abs(scaled - whole) >= 0.5)
     if rounded.size and (rounded.min() < _values.I32_MIN or rounded.max() > _values.I32_MAX):
-        raise OverflowError("%s holds values outside the 32-bit range in database units" % what)
+        raise RangeError("%s holds values outside the 32-bit range in database units" % what)
     return rounded.astype(np.int32)
 
 

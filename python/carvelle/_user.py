@@ -16,7 +16,7 @@ else:
     UserBase = backend.StructureBase
 
 
-class UserUnitView(References, BatchWriters, UserBase):  # type: ignore[misc]  # aref takes more forms
+class UserUnitView(References, BatchWriters, UserBase):
     """The element writers of a Structure in user units: `structure.user`.
 
     The same methods as Structure's, with coordinates, widths and radii in

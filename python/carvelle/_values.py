@@ -2,18 +2,23 @@
 """Checks that turn Python values into the C parameters of the library,
 refusing instead of cutting: shared by both backends and the batch writers.
 
-Coordinates, widths and PLEX numbers lie in the signed 32-bit range; layers,
-types and bit words take -32768 to 65535 (the 16 bits that reach the file,
-read signed or unsigned); counts lie in -32768..32767. bool is not an
-integer here.
+Coordinates, widths and PLEX numbers lie in the signed 32-bit range; layer
+and type numbers take 0 to 65535 (the C API takes int16_t, so the library
+cannot tell -1 from 65535: a negative number is refused here); bit words
+take -32768 to 65535 (the 16 bits that reach the file, read signed or
+unsigned); counts lie in -32768..32767. bool is neither an integer nor a
+real here. A value outside its range raises RangeError, a ValueError.
 """
 
 import operator
 from array import array
 from typing import Any, Iterable, Optional, Sequence, Tuple, cast
 
+from ._errors import RangeError
+
 I32_MIN, I32_MAX = -2147483648, 2147483647
-W16_MIN, W16_MAX = -32768, 65535   # layers, types, bit words, cols, rows
+W16_MIN, W16_MAX = -32768, 65535   # bit words
+U16_MIN, U16_MAX = 0, 65535        # layer and type numbers
 C16_MIN, C16_MAX = -32768, 32767   # counts
 
 INT32_CODE = "i" if array("i").itemsize == 4 else "l"
@@ -23,14 +28,14 @@ Columns = Tuple[Any, Any]
 
 
 def index_in(value: object, low: int, high: int, what: str) -> int:
-    if isinstance(value, bool) or type(value).__name__ == "bool_":
+    if is_bool(value):
         raise TypeError("%s must be an integer, not bool" % what)
     try:
         number = operator.index(value)  # type: ignore[arg-type]
     except TypeError:
         raise TypeError("%s must be an integer, not %s" % (what, type(value).__name__)) from None
     if not low <= number <= high:
-        raise OverflowError("%s=%d is outside %d..%d" % (what, number, low, high))
+        raise RangeError("%s=%d is outside %d..%d" % (what, number, low, high))
     return number
 
 
@@ -44,12 +49,22 @@ def w16(value: object, what: str) -> int:
     return number - 65536 if number > 32767 else number
 
 
+def u16(value: object, what: str) -> int:
+    """A layer or type number (0..65535) as the signed value whose bits reach the file."""
+    number = index_in(value, U16_MIN, U16_MAX, what)
+    return number - 65536 if number > 32767 else number
+
+
 def c16(value: object, what: str) -> int:
     return index_in(value, C16_MIN, C16_MAX, what)
 
 
+def is_bool(value: object) -> bool:
+    return isinstance(value, bool) or type(value).__name__ == "bool_"
+
+
 def real(value: object, what: str) -> float:
-    if isinstance(value, (str, bytes)):
+    if isinstance(value, (str, bytes)) or is_bool(value):
         raise TypeError("%s must be a number, not %s" % (what, type(value).__name__))
     try:
         return float(value)  # type: ignore[arg-type]
@@ -76,6 +91,15 @@ def is_numpy(value: object) -> bool:
     return type(value).__module__.split(".", 1)[0] == "numpy" and hasattr(value, "__array_interface__")
 
 
+def unmasked(value: Any, what: str) -> Any:
+    """value, unless it is a numpy masked array: its mask would be dropped by
+    every conversion below, writing the hidden values as if they were data."""
+    if any(kind.__module__.startswith("numpy.ma") for kind in type(value).__mro__):
+        raise TypeError("%s is a masked array; pass value.compressed() or value.filled(fill_value) "
+                        "to say what the masked entries become" % what)
+    return value
+
+
 def numpy_int32(column: Any, what: str) -> Any:
     """A C-contiguous int32 copy or view of an integer array."""
     import numpy as np
@@ -83,7 +107,7 @@ def numpy_int32(column: Any, what: str) -> Any:
         raise TypeError("%s must hold integers, not %s" % (what, column.dtype))
     if column.dtype != np.int32:
         if column.size and (int(column.min()) < I32_MIN or int(column.max()) > I32_MAX):
-            raise OverflowError("%s holds values outside the 32-bit range" % what)
+            raise RangeError("%s holds values outside the 32-bit range" % what)
         column = column.astype(np.int32)
     return np.ascontiguousarray(column)
 
@@ -95,13 +119,13 @@ def _sequence_column(values: Sequence[object], what: str) -> "array[int]":
     try:
         return array(INT32_CODE, values)  # type: ignore[arg-type]
     except OverflowError:
-        raise OverflowError("%s holds values outside the 32-bit range" % what) from None
+        raise RangeError("%s holds values outside the 32-bit range" % what) from None
     except TypeError:
         raise TypeError("%s must hold integers" % what) from None
 
 
 def _column(values: Any, what: str) -> Any:
-    if is_numpy(values):
+    if is_numpy(unmasked(values, what)):
         import numpy as np
         values = np.asarray(values)
         if values.ndim != 1:
@@ -123,7 +147,7 @@ def int32_columns(points: Any, ys: Any = None, what: str = "points") -> Columns:
         xs_column, ys_column = _column(points, "xs"), _column(ys, "ys")
         if len(xs_column) != len(ys_column):
             raise ValueError("xs has %d values but ys has %d" % (len(xs_column), len(ys_column)))
-    elif is_numpy(points):
+    elif is_numpy(unmasked(points, what)):
         import numpy as np
         points = np.asarray(points)
         if points.ndim != 2 or points.shape[1] != 2:
@@ -141,8 +165,16 @@ def int32_columns(points: Any, ys: Any = None, what: str = "points") -> Columns:
         xs_column = _sequence_column([p[0] for p in pairs], what)  # type: ignore[index]
         ys_column = _sequence_column([p[1] for p in pairs], what)  # type: ignore[index]
     if len(xs_column) > C16_MAX:
-        raise OverflowError("%d points do not fit the 16-bit count (at most %d)" % (len(xs_column), C16_MAX))
+        raise RangeError("%d points do not fit the 16-bit count (at most %d)" % (len(xs_column), C16_MAX))
     return xs_column, ys_column
+
+
+def length(value: Any, otherwise: int) -> int:
+    """len(value), or otherwise for a value without one."""
+    try:
+        return len(value)
+    except TypeError:
+        return otherwise
 
 
 def pair(point: object, what: str) -> Tuple[int, int]:

@@ -20,11 +20,20 @@ void release(Call *c) {
 
 void refuse_scaled(int failure, const char *what, Py_ssize_t index) {
     const char *why = failure == -1 ? "is not finite" : "is outside the 32-bit range";
-    PyObject *kind = failure == -1 ? PyExc_ValueError : PyExc_OverflowError;
-    if (index < 0)
+    PyObject *kind = failure == -1 ? PyExc_ValueError : checks.range_error;
+    PyObject *type, *value, *traceback, *number;
+    if (index < 0) {
         PyErr_Format(kind, "%s %s in database units", what, why);
-    else
-        PyErr_Format(kind, "%s of element %zd %s in database units", what, index, why);
+        return;
+    }
+    PyErr_Format(kind, "%s of element %zd %s in database units", what, index, why);
+    /* error.index: the elements before it are written, as for Error. */
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    number = PyLong_FromSsize_t(index);
+    if (number == NULL || PyObject_SetAttrString(value, "index", number) < 0) PyErr_Clear();
+    Py_XDECREF(number);
+    PyErr_Restore(type, value, traceback);
 }
 
 /* The Python check's answer as a C value; -1 when it raised. */
@@ -284,6 +293,10 @@ static int convert(const Param *param, PyObject *value, PyObject *ys, double sca
         case W16:
             if (integer(value, -32768, 65535, checks.w16, param->name, &n) < 0) return -1;
             if (n > 32767) n -= 65536; /* the bits of an unsigned word */
+            break;
+        case U16: /* a layer or type: int16_t cannot tell -1 from 65535, so no negatives */
+            if (integer(value, 0, 65535, checks.u16, param->name, &n) < 0) return -1;
+            if (n > 32767) n -= 65536;
             break;
         case C16:
             if (integer(value, -32768, 32767, checks.c16, param->name, &n) < 0) return -1;

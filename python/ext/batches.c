@@ -10,6 +10,9 @@
 
 #include <string.h>
 
+/* Elements plus vertices written between two looks for signals. */
+#define SIGNAL_WORK 65536
+
 enum Form { MATRIX,
             TEXTS,
             RAGGED,
@@ -67,6 +70,7 @@ static Py_ssize_t column_bytes(enum Kind kind, double scale) {
         case I32:
             return 4;
         case W16:
+        case U16:
             return 2;
         case REAL:
         case MAG:
@@ -236,6 +240,7 @@ static int fill(const Batch *b, const Signature *sig, Call *c, void *values, Py_
                 const Param *param = &sig->params[array->k];
                 switch (array->kind) {
                     case W16:
+                    case U16:
                         put_integer(values, param, ((const int16_t *)array->view.buf)[at]);
                         break;
                     case REAL:
@@ -268,38 +273,56 @@ PyObject *write_batch(Structure *self, Signature *const *table, int count, PyObj
     Batch b;
     Call c;
     void *values;
-    Py_ssize_t i, failed = -1;
+    Py_ssize_t i, failed = -1, work;
     int32_t code = GDS_OK;
-    int s, failure = 0;
+    int s, failure = 0, interrupted = 0;
     const char *what = "";
     PyThreadState *state;
     if (nargs < 1 || !PyUnicode_Check(args[0])) return PyErr_Format(PyExc_TypeError, "_write_batch takes a method name");
     for (s = 0; s < count && sig == NULL; ++s)
         if (PyUnicode_CompareWithASCIIString(args[0], table[s]->method) == 0) sig = table[s];
     if (sig == NULL) return PyErr_Format(PyExc_TypeError, "no element %R", args[0]);
-    if (structure_ready(self, sig->function, &c.handle) < 0) return NULL;
     values = PyMem_Malloc(sig->size); /* the element's struct of named values */
     if (values == NULL) return PyErr_NoMemory();
-    if (open_batch(&b, sig, args + 1, nargs - 1, self->scale) < 0) {
+    /* Ready last: nothing between it and writer_hold lets the GIL go, so the
+     * structure it found open is still open when the loop starts. */
+    if (open_batch(&b, sig, args + 1, nargs - 1, self->scale) < 0 ||
+        structure_ready(self, sig->function, &c.handle) < 0) {
         close_batch(&b);
         PyMem_Free(values);
         return NULL;
     }
+    c.count = 0; /* set by ragged elements alone */
     state = writer_hold(self->writer);
-    for (i = 0; i < b.n; ++i) {
+    for (i = 0, work = 0; i < b.n; ++i) {
         failure = fill(&b, sig, &c, values, i, self->scale, &what);
         if (failure < 0) break;
         code = sig->call(&c, values);
         if (code != GDS_OK) break;
+        /* Ctrl-C is seen within a few milliseconds, whatever the batch's
+         * length: the GIL is taken back to run the handlers every
+         * SIGNAL_WORK elements and vertices (a check costs about a
+         * microsecond, an element some tens of nanoseconds). */
+        work += 1 + c.count;
+        if (work >= SIGNAL_WORK) {
+            work = 0;
+            if (writer_check_signals(self->writer, &state) < 0) {
+                interrupted = 1;
+                ++i; /* element i is written */
+                break;
+            }
+        }
     }
     writer_release(self->writer, state);
     failed = i < b.n ? i : -1;
     PyMem_Free(values);
-    if (sig->reference && b.n > 0 && PySet_Add(self->writer->referenced, args[1]) < 0) {
+    /* Only a batch that wrote an element refers to its structure. */
+    if (sig->reference && i > 0 && PySet_Add(self->writer->referenced, args[1]) < 0) {
         close_batch(&b);
         return NULL;
     }
     close_batch(&b);
+    if (interrupted) return NULL;
     if (failure < 0) {
         refuse_scaled(failure, what, failed);
         return NULL;

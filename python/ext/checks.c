@@ -15,6 +15,16 @@ PyObject *raise_error(int32_t code, const char *function, Py_ssize_t index) {
     return NULL;
 }
 
+PyObject *raise_closed(const char *function) {
+    PyObject *error = PyObject_CallFunction(checks.error, "isOs", (int)GDS_ERR_STOPPED, function, Py_None,
+                                            "the library is closed (close() or its with block ended it)");
+    if (error != NULL) {
+        PyErr_SetObject((PyObject *)Py_TYPE(error), error);
+        Py_DECREF(error);
+    }
+    return NULL;
+}
+
 static int take(PyObject *module, const char *name, PyObject **out) {
     *out = module == NULL ? NULL : PyObject_GetAttrString(module, name);
     return *out == NULL ? -1 : 0;
@@ -25,8 +35,8 @@ int import_checks(void) {
     PyObject *errors = PyImport_ImportModule("carvelle._errors");
     PyObject *guards = PyImport_ImportModule("carvelle._guards");
     PyObject *units = PyImport_ImportModule("carvelle._units");
-    int failed = take(errors, "Error", &checks.error) | take(values, "i32", &checks.i32) |
-                 take(values, "w16", &checks.w16) | take(values, "c16", &checks.c16) |
+    int failed = take(errors, "Error", &checks.error) | take(errors, "RangeError", &checks.range_error) | take(values, "i32", &checks.i32) |
+                 take(values, "w16", &checks.w16) | take(values, "u16", &checks.u16) | take(values, "c16", &checks.c16) |
                  take(guards, "dim", &checks.dim) | take(guards, "finite", &checks.real) |
                  take(guards, "mag", &checks.mag) | take(values, "text_bytes", &checks.text) |
                  take(values, "pair", &checks.pair) | take(values, "int32_columns", &checks.columns) |

@@ -22,13 +22,15 @@
 /* carvelle._errors.Error, and the Python checks that slow paths fall back
  * on, so that both backends refuse the same values the same way. */
 typedef struct {
-    PyObject *error;
-    PyObject *i32, *w16, *c16, *dim, *real, *mag, *text, *pair, *columns;
+    PyObject *error, *range_error;
+    PyObject *i32, *w16, *u16, *c16, *dim, *real, *mag, *text, *pair, *columns;
     PyObject *user_value, *user_pair, *user_columns; /* carvelle._units */
 } Checks;
 extern Checks checks;
 
 PyObject *raise_error(int32_t code, const char *function, Py_ssize_t index);
+/* The error of a call on a structure whose library has been closed. */
+PyObject *raise_closed(const char *function);
 /* Takes the checks from carvelle's Python modules, once, at import. */
 int import_checks(void);
 
@@ -39,21 +41,33 @@ PyObject *library_path(PyObject *module, PyObject *unused);
 
 /* ------------------------------------------------------------ writer.c */
 
+/* Calls of several threads on one writer run one after another. A call that
+ * keeps the GIL throughout (an element) needs only the GIL; one that lets
+ * it go (a batch, begin, end) also holds `lock` and sets `busy`, and any
+ * call that finds it busy waits for the lock with the GIL released. */
 typedef struct {
     PyObject_HEAD
         GdsHandle handle;
     long open_serial; /* serial of the open structure, 0 for none */
     long serials;
     int busy;                       /* a call is writing with the GIL released */
+    unsigned long owner;            /* the thread of that call */
+    PyThread_type_lock lock;        /* held by that call */
     PyObject *referenced, *defined; /* sets of bytes */
 } Writer;
 
 extern PyTypeObject writer_type;
 
-int refuse_busy(Writer *writer);
-/* Marks the writer busy and releases the GIL; undone by writer_release. */
+/* Waits, the GIL released, until no call of another thread is writing;
+ * -1 (RuntimeError) when the writing call is this thread's own (a signal
+ * handler run in the middle of a batch). */
+int wait_idle(Writer *writer);
+/* Waits for the writer, marks it busy and releases the GIL; undone by writer_release. */
 PyThreadState *writer_hold(Writer *writer);
 void writer_release(Writer *writer, PyThreadState *state);
+/* Reacquires the GIL in the middle of a held call, runs the signal handlers
+ * and lets it go again; -1 when a handler raised (KeyboardInterrupt). */
+int writer_check_signals(Writer *writer, PyThreadState **state);
 
 /* ------------------------------------------------------------ structure.c */
 
@@ -74,6 +88,7 @@ int structure_prepare(void);
 enum Kind { COORD,
             I32,
             W16,
+            U16,
             C16,
             DIM,
             REAL,

@@ -5,12 +5,17 @@
 #include "compiled.h"
 
 int structure_ready(Structure *self, const char *function, GdsHandle *handle) {
-    if (self->writer == NULL || self->writer->open_serial != self->serial) {
+    /* First wait for another thread's call: it may end this structure. */
+    if (self->writer == NULL || wait_idle(self->writer) < 0) return -1;
+    if (self->writer->handle == NULL) {
+        raise_closed(function);
+        return -1;
+    }
+    if (self->writer->open_serial != self->serial) {
         /* This structure has ended: do not write into whatever is open now. */
         raise_error(GDS_ERR_STRUCT_NOT_OPEN, function, -1);
         return -1;
     }
-    if (refuse_busy(self->writer) < 0) return -1;
     *handle = self->writer->handle;
     return 0;
 }

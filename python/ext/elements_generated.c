@@ -36,8 +36,8 @@ static Signature sig_boundary = {
     .params = {
         {"points", POINTS, REQUIRED, NULL, 0},
         {"ys", YS, 0.0, NULL, 0},
-        {"layer", W16, 0.0, NULL, offsetof(BoundaryValues, layer)},
-        {"datatype", W16, 0.0, NULL, offsetof(BoundaryValues, datatype)},
+        {"layer", U16, 0.0, NULL, offsetof(BoundaryValues, layer)},
+        {"datatype", U16, 0.0, NULL, offsetof(BoundaryValues, datatype)},
         {"elflags", W16, 0.0, NULL, offsetof(BoundaryValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(BoundaryValues, plex)},
     }};
@@ -77,8 +77,8 @@ static Signature sig_box = {
         {"y1", COORD, REQUIRED, NULL, offsetof(BoxValues, y1)},
         {"x2", COORD, REQUIRED, NULL, offsetof(BoxValues, x2)},
         {"y2", COORD, REQUIRED, NULL, offsetof(BoxValues, y2)},
-        {"layer", W16, 0.0, NULL, offsetof(BoxValues, layer)},
-        {"boxtype", W16, 0.0, "datatype", offsetof(BoxValues, boxtype)},
+        {"layer", U16, 0.0, NULL, offsetof(BoxValues, layer)},
+        {"boxtype", U16, 0.0, "datatype", offsetof(BoxValues, boxtype)},
         {"elflags", W16, 0.0, NULL, offsetof(BoxValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(BoxValues, plex)},
     }};
@@ -118,8 +118,8 @@ static Signature sig_box_wh = {
         {"y", COORD, REQUIRED, NULL, offsetof(BoxWhValues, y)},
         {"w", COORD, REQUIRED, NULL, offsetof(BoxWhValues, w)},
         {"h", COORD, REQUIRED, NULL, offsetof(BoxWhValues, h)},
-        {"layer", W16, 0.0, NULL, offsetof(BoxWhValues, layer)},
-        {"boxtype", W16, 0.0, "datatype", offsetof(BoxWhValues, boxtype)},
+        {"layer", U16, 0.0, NULL, offsetof(BoxWhValues, layer)},
+        {"boxtype", U16, 0.0, "datatype", offsetof(BoxWhValues, boxtype)},
         {"elflags", W16, 0.0, NULL, offsetof(BoxWhValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(BoxWhValues, plex)},
     }};
@@ -157,8 +157,8 @@ static Signature sig_square = {
         {"x", COORD, REQUIRED, NULL, offsetof(SquareValues, x)},
         {"y", COORD, REQUIRED, NULL, offsetof(SquareValues, y)},
         {"side", COORD, REQUIRED, NULL, offsetof(SquareValues, side)},
-        {"layer", W16, 0.0, NULL, offsetof(SquareValues, layer)},
-        {"boxtype", W16, 0.0, "datatype", offsetof(SquareValues, boxtype)},
+        {"layer", U16, 0.0, NULL, offsetof(SquareValues, layer)},
+        {"boxtype", U16, 0.0, "datatype", offsetof(SquareValues, boxtype)},
         {"elflags", W16, 0.0, NULL, offsetof(SquareValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(SquareValues, plex)},
     }};
@@ -201,8 +201,8 @@ static Signature sig_rectangle = {
         {"y1", COORD, REQUIRED, NULL, offsetof(RectangleValues, y1)},
         {"x2", COORD, REQUIRED, NULL, offsetof(RectangleValues, x2)},
         {"y2", COORD, REQUIRED, NULL, offsetof(RectangleValues, y2)},
-        {"layer", W16, 0.0, NULL, offsetof(RectangleValues, layer)},
-        {"datatype", W16, 0.0, NULL, offsetof(RectangleValues, datatype)},
+        {"layer", U16, 0.0, NULL, offsetof(RectangleValues, layer)},
+        {"datatype", U16, 0.0, NULL, offsetof(RectangleValues, datatype)},
         {"elflags", W16, 0.0, NULL, offsetof(RectangleValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(RectangleValues, plex)},
     }};
@@ -240,9 +240,9 @@ static Signature sig_path = {
         {"points", POINTS, REQUIRED, NULL, 0},
         {"ys", YS, 0.0, NULL, 0},
         {"width", COORD, 0.0, NULL, offsetof(PathValues, width)},
-        {"layer", W16, 0.0, NULL, offsetof(PathValues, layer)},
-        {"datatype", W16, 0.0, NULL, offsetof(PathValues, datatype)},
-        {"pathtype", W16, 0.0, NULL, offsetof(PathValues, pathtype)},
+        {"layer", U16, 0.0, NULL, offsetof(PathValues, layer)},
+        {"datatype", U16, 0.0, NULL, offsetof(PathValues, datatype)},
+        {"pathtype", U16, 0.0, NULL, offsetof(PathValues, pathtype)},
         {"elflags", W16, 0.0, NULL, offsetof(PathValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(PathValues, plex)},
     }};
@@ -282,8 +282,8 @@ static Signature sig_circle = {
         {"cy", COORD, REQUIRED, NULL, offsetof(CircleValues, cy)},
         {"radius", COORD, REQUIRED, NULL, offsetof(CircleValues, radius)},
         {"count", C16, REQUIRED, NULL, offsetof(CircleValues, count)},
-        {"layer", W16, 0.0, NULL, offsetof(CircleValues, layer)},
-        {"datatype", W16, 0.0, NULL, offsetof(CircleValues, datatype)},
+        {"layer", U16, 0.0, NULL, offsetof(CircleValues, layer)},
+        {"datatype", U16, 0.0, NULL, offsetof(CircleValues, datatype)},
         {"elflags", W16, 0.0, NULL, offsetof(CircleValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(CircleValues, plex)},
     }};
@@ -331,9 +331,9 @@ static Signature sig_arc = {
         {"end_angle", REAL, REQUIRED, NULL, offsetof(ArcValues, end_angle)},
         {"count", C16, REQUIRED, NULL, offsetof(ArcValues, count)},
         {"width", COORD, 0.0, NULL, offsetof(ArcValues, width)},
-        {"layer", W16, 0.0, NULL, offsetof(ArcValues, layer)},
-        {"datatype", W16, 0.0, NULL, offsetof(ArcValues, datatype)},
-        {"pathtype", W16, 0.0, NULL, offsetof(ArcValues, pathtype)},
+        {"layer", U16, 0.0, NULL, offsetof(ArcValues, layer)},
+        {"datatype", U16, 0.0, NULL, offsetof(ArcValues, datatype)},
+        {"pathtype", U16, 0.0, NULL, offsetof(ArcValues, pathtype)},
         {"elflags", W16, 0.0, NULL, offsetof(ArcValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(ArcValues, plex)},
     }};
@@ -378,8 +378,8 @@ static Signature sig_sector = {
         {"start_angle", REAL, REQUIRED, NULL, offsetof(SectorValues, start_angle)},
         {"end_angle", REAL, REQUIRED, NULL, offsetof(SectorValues, end_angle)},
         {"count", C16, REQUIRED, NULL, offsetof(SectorValues, count)},
-        {"layer", W16, 0.0, NULL, offsetof(SectorValues, layer)},
-        {"datatype", W16, 0.0, NULL, offsetof(SectorValues, datatype)},
+        {"layer", U16, 0.0, NULL, offsetof(SectorValues, layer)},
+        {"datatype", U16, 0.0, NULL, offsetof(SectorValues, datatype)},
         {"elflags", W16, 0.0, NULL, offsetof(SectorValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(SectorValues, plex)},
     }};
@@ -424,10 +424,10 @@ static Signature sig_text = {
         {"x", COORD, REQUIRED, NULL, offsetof(TextValues, x)},
         {"y", COORD, REQUIRED, NULL, offsetof(TextValues, y)},
         {"text", TEXT, REQUIRED, NULL, offsetof(TextValues, text)},
-        {"layer", W16, 0.0, NULL, offsetof(TextValues, layer)},
-        {"texttype", W16, 0.0, "datatype", offsetof(TextValues, texttype)},
+        {"layer", U16, 0.0, NULL, offsetof(TextValues, layer)},
+        {"texttype", U16, 0.0, "datatype", offsetof(TextValues, texttype)},
         {"presentation", W16, 0.0, NULL, offsetof(TextValues, presentation)},
-        {"pathtype", W16, 0.0, NULL, offsetof(TextValues, pathtype)},
+        {"pathtype", U16, 0.0, NULL, offsetof(TextValues, pathtype)},
         {"width", COORD, 0.0, NULL, offsetof(TextValues, width)},
         {"strans", W16, 0.0, NULL, offsetof(TextValues, strans)},
         {"mag", MAG, 1.0, NULL, offsetof(TextValues, mag)},
@@ -551,8 +551,8 @@ static Signature sig_node = {
     .params = {
         {"points", POINTS, REQUIRED, NULL, 0},
         {"ys", YS, 0.0, NULL, 0},
-        {"layer", W16, 0.0, NULL, offsetof(NodeValues, layer)},
-        {"nodetype", W16, 0.0, "datatype", offsetof(NodeValues, nodetype)},
+        {"layer", U16, 0.0, NULL, offsetof(NodeValues, layer)},
+        {"nodetype", U16, 0.0, "datatype", offsetof(NodeValues, nodetype)},
         {"elflags", W16, 0.0, NULL, offsetof(NodeValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(NodeValues, plex)},
     }};
@@ -602,9 +602,9 @@ PyMethodDef element_methods[] = {
      "ys : sequence or array, optional\n"
      "    The y values, when points holds the x values.\n"
      "layer : int\n"
-     "    LAYER, 16 bits (0 to 65535, or -32768 to 32767 for the same bits).\n"
+     "    LAYER, 0 to 65535.\n"
      "datatype : int\n"
-     "    DATATYPE, 16 bits.\n"
+     "    DATATYPE, 0 to 65535.\n"
      "elflags : int\n"
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
@@ -618,7 +618,8 @@ PyMethodDef element_methods[] = {
      "    An argument of the wrong type or outside its range;\n"
      "    nothing was written.\n"
      "RuntimeError\n"
-     "    A call of another thread is writing the same library."},
+     "    Called by a signal handler in the middle of a batch of the same library\n"
+     "    (a call of another thread is waited for, not refused)."},
     {"box", (PyCFunction)(void (*)(void))method_box, METH_FASTCALL | METH_KEYWORDS,
      "box($self, x1, y1, x2, y2, *, layer=0, boxtype=0, elflags=0, plex=0, datatype=None)\n"
      "--\n"
@@ -640,9 +641,9 @@ PyMethodDef element_methods[] = {
      "y2 : int\n"
      "    y of the opposite corner.\n"
      "layer : int\n"
-     "    LAYER, 16 bits (0 to 65535, or -32768 to 32767 for the same bits).\n"
+     "    LAYER, 0 to 65535.\n"
      "boxtype : int\n"
-     "    BOXTYPE, 16 bits; datatype= is another name for it.\n"
+     "    BOXTYPE, 0 to 65535; datatype= is another name for it.\n"
      "elflags : int\n"
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
@@ -658,7 +659,8 @@ PyMethodDef element_methods[] = {
      "    An argument of the wrong type or outside its range;\n"
      "    nothing was written.\n"
      "RuntimeError\n"
-     "    A call of another thread is writing the same library."},
+     "    Called by a signal handler in the middle of a batch of the same library\n"
+     "    (a call of another thread is waited for, not refused)."},
     {"box_wh", (PyCFunction)(void (*)(void))method_box_wh, METH_FASTCALL | METH_KEYWORDS,
      "box_wh($self, x, y, w, h, *, layer=0, boxtype=0, elflags=0, plex=0, datatype=None)\n"
      "--\n"
@@ -680,9 +682,9 @@ PyMethodDef element_methods[] = {
      "h : int\n"
      "    Height.\n"
      "layer : int\n"
-     "    LAYER, 16 bits (0 to 65535, or -32768 to 32767 for the same bits).\n"
+     "    LAYER, 0 to 65535.\n"
      "boxtype : int\n"
-     "    BOXTYPE, 16 bits; datatype= is another name for it.\n"
+     "    BOXTYPE, 0 to 65535; datatype= is another name for it.\n"
      "elflags : int\n"
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
@@ -698,7 +700,8 @@ PyMethodDef element_methods[] = {
      "    An argument of the wrong type or outside its range;\n"
      "    nothing was written.\n"
      "RuntimeError\n"
-     "    A call of another thread is writing the same library."},
+     "    Called by a signal handler in the middle of a batch of the same library\n"
+     "    (a call of another thread is waited for, not refused)."},
     {"square", (PyCFunction)(void (*)(void))method_square, METH_FASTCALL | METH_KEYWORDS,
      "square($self, x, y, side, *, layer=0, boxtype=0, elflags=0, plex=0, datatype=None)\n"
      "--\n"
@@ -718,9 +721,9 @@ PyMethodDef element_methods[] = {
      "side : int\n"
      "    Side length.\n"
      "layer : int\n"
-     "    LAYER, 16 bits (0 to 65535, or -32768 to 32767 for the same bits).\n"
+     "    LAYER, 0 to 65535.\n"
      "boxtype : int\n"
-     "    BOXTYPE, 16 bits; datatype= is another name for it.\n"
+     "    BOXTYPE, 0 to 65535; datatype= is another name for it.\n"
      "elflags : int\n"
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
@@ -736,7 +739,8 @@ PyMethodDef element_methods[] = {
      "    An argument of the wrong type or outside its range;\n"
      "    nothing was written.\n"
      "RuntimeError\n"
-     "    A call of another thread is writing the same library."},
+     "    Called by a signal handler in the middle of a batch of the same library\n"
+     "    (a call of another thread is waited for, not refused)."},
     {"rectangle", (PyCFunction)(void (*)(void))method_rectangle, METH_FASTCALL | METH_KEYWORDS,
      "rectangle($self, x1, y1, x2, y2, *, layer=0, datatype=0, elflags=0, plex=0)\n"
      "--\n"
@@ -759,9 +763,9 @@ PyMethodDef element_methods[] = {
      "y2 : int\n"
      "    y of the opposite corner.\n"
      "layer : int\n"
-     "    LAYER, 16 bits (0 to 65535, or -32768 to 32767 for the same bits).\n"
+     "    LAYER, 0 to 65535.\n"
      "datatype : int\n"
-     "    DATATYPE, 16 bits.\n"
+     "    DATATYPE, 0 to 65535.\n"
      "elflags : int\n"
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
@@ -775,7 +779,8 @@ PyMethodDef element_methods[] = {
      "    An argument of the wrong type or outside its range;\n"
      "    nothing was written.\n"
      "RuntimeError\n"
-     "    A call of another thread is writing the same library."},
+     "    Called by a signal handler in the middle of a batch of the same library\n"
+     "    (a call of another thread is waited for, not refused)."},
     {"path", (PyCFunction)(void (*)(void))method_path, METH_FASTCALL | METH_KEYWORDS,
      "path($self, points, ys=None, *, width=0, layer=0, datatype=0, pathtype=0, elflags=0, plex=0)\n"
      "--\n"
@@ -797,11 +802,11 @@ PyMethodDef element_methods[] = {
      "width : int\n"
      "    WIDTH (negative: an absolute width, not scaled by references).\n"
      "layer : int\n"
-     "    LAYER, 16 bits (0 to 65535, or -32768 to 32767 for the same bits).\n"
+     "    LAYER, 0 to 65535.\n"
      "datatype : int\n"
-     "    DATATYPE, 16 bits.\n"
+     "    DATATYPE, 0 to 65535.\n"
      "pathtype : int\n"
-     "    PATHTYPE, 16 bits: 0 flush, 1 round, 2 half-width extension.\n"
+     "    PATHTYPE, 0 to 65535: 0 flush, 1 round, 2 half-width extension.\n"
      "elflags : int\n"
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
@@ -815,7 +820,8 @@ PyMethodDef element_methods[] = {
      "    An argument of the wrong type or outside its range;\n"
      "    nothing was written.\n"
      "RuntimeError\n"
-     "    A call of another thread is writing the same library."},
+     "    Called by a signal handler in the middle of a batch of the same library\n"
+     "    (a call of another thread is waited for, not refused)."},
     {"circle", (PyCFunction)(void (*)(void))method_circle, METH_FASTCALL | METH_KEYWORDS,
      "circle($self, cx, cy, radius, count, *, layer=0, datatype=0, elflags=0, plex=0)\n"
      "--\n"
@@ -838,9 +844,9 @@ PyMethodDef element_methods[] = {
      "count : int\n"
      "    Number of points: 3 to 8189.\n"
      "layer : int\n"
-     "    LAYER, 16 bits (0 to 65535, or -32768 to 32767 for the same bits).\n"
+     "    LAYER, 0 to 65535.\n"
      "datatype : int\n"
-     "    DATATYPE, 16 bits.\n"
+     "    DATATYPE, 0 to 65535.\n"
      "elflags : int\n"
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
@@ -854,7 +860,8 @@ PyMethodDef element_methods[] = {
      "    An argument of the wrong type or outside its range;\n"
      "    nothing was written.\n"
      "RuntimeError\n"
-     "    A call of another thread is writing the same library."},
+     "    Called by a signal handler in the middle of a batch of the same library\n"
+     "    (a call of another thread is waited for, not refused)."},
     {"arc", (PyCFunction)(void (*)(void))method_arc, METH_FASTCALL | METH_KEYWORDS,
      "arc($self, cx, cy, radius, start_angle, end_angle, count, *, width=0, layer=0, datatype=0, pathtype=0, elflags=0, plex=0)\n"
      "--\n"
@@ -884,11 +891,11 @@ PyMethodDef element_methods[] = {
      "width : int\n"
      "    WIDTH (negative: an absolute width, not scaled by references).\n"
      "layer : int\n"
-     "    LAYER, 16 bits (0 to 65535, or -32768 to 32767 for the same bits).\n"
+     "    LAYER, 0 to 65535.\n"
      "datatype : int\n"
-     "    DATATYPE, 16 bits.\n"
+     "    DATATYPE, 0 to 65535.\n"
      "pathtype : int\n"
-     "    PATHTYPE, 16 bits: 0 flush, 1 round, 2 half-width extension.\n"
+     "    PATHTYPE, 0 to 65535: 0 flush, 1 round, 2 half-width extension.\n"
      "elflags : int\n"
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
@@ -902,7 +909,8 @@ PyMethodDef element_methods[] = {
      "    An argument of the wrong type or outside its range;\n"
      "    nothing was written.\n"
      "RuntimeError\n"
-     "    A call of another thread is writing the same library."},
+     "    Called by a signal handler in the middle of a batch of the same library\n"
+     "    (a call of another thread is waited for, not refused)."},
     {"sector", (PyCFunction)(void (*)(void))method_sector, METH_FASTCALL | METH_KEYWORDS,
      "sector($self, cx, cy, radius, start_angle, end_angle, count, *, layer=0, datatype=0, elflags=0, plex=0)\n"
      "--\n"
@@ -929,9 +937,9 @@ PyMethodDef element_methods[] = {
      "count : int\n"
      "    Number of vertices, the centre included: 3 to 8189.\n"
      "layer : int\n"
-     "    LAYER, 16 bits (0 to 65535, or -32768 to 32767 for the same bits).\n"
+     "    LAYER, 0 to 65535.\n"
      "datatype : int\n"
-     "    DATATYPE, 16 bits.\n"
+     "    DATATYPE, 0 to 65535.\n"
      "elflags : int\n"
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
@@ -945,7 +953,8 @@ PyMethodDef element_methods[] = {
      "    An argument of the wrong type or outside its range;\n"
      "    nothing was written.\n"
      "RuntimeError\n"
-     "    A call of another thread is writing the same library."},
+     "    Called by a signal handler in the middle of a batch of the same library\n"
+     "    (a call of another thread is waited for, not refused)."},
     {"text", (PyCFunction)(void (*)(void))method_text, METH_FASTCALL | METH_KEYWORDS,
      "text($self, x, y, text, *, layer=0, texttype=0, presentation=0, pathtype=0, width=0, strans=0, mag=1.0, angle=0.0, elflags=0, plex=0, datatype=None)\n"
      "--\n"
@@ -965,13 +974,13 @@ PyMethodDef element_methods[] = {
      "text : str or bytes\n"
      "    The string, at most 512 bytes.\n"
      "layer : int\n"
-     "    LAYER, 16 bits (0 to 65535, or -32768 to 32767 for the same bits).\n"
+     "    LAYER, 0 to 65535.\n"
      "texttype : int\n"
      "    TEXTTYPE, 0 to 255; datatype= is another name for it.\n"
      "presentation : int\n"
      "    PRESENTATION bit word (font, justification), 16 bits.\n"
      "pathtype : int\n"
-     "    PATHTYPE, 16 bits: 0 flush, 1 round, 2 half-width extension.\n"
+     "    PATHTYPE, 0 to 65535: 0 flush, 1 round, 2 half-width extension.\n"
      "width : int\n"
      "    WIDTH (negative: an absolute width, not scaled by references).\n"
      "strans : int\n"
@@ -995,7 +1004,8 @@ PyMethodDef element_methods[] = {
      "    An argument of the wrong type or outside its range;\n"
      "    nothing was written.\n"
      "RuntimeError\n"
-     "    A call of another thread is writing the same library."},
+     "    Called by a signal handler in the middle of a batch of the same library\n"
+     "    (a call of another thread is waited for, not refused)."},
     {"sref", (PyCFunction)(void (*)(void))method_sref, METH_FASTCALL | METH_KEYWORDS,
      "sref($self, sname, x, y, *, strans=0, mag=1.0, angle=0.0, elflags=0, plex=0)\n"
      "--\n"
@@ -1034,7 +1044,8 @@ PyMethodDef element_methods[] = {
      "    An argument of the wrong type or outside its range;\n"
      "    nothing was written.\n"
      "RuntimeError\n"
-     "    A call of another thread is writing the same library."},
+     "    Called by a signal handler in the middle of a batch of the same library\n"
+     "    (a call of another thread is waited for, not refused)."},
     {"aref", (PyCFunction)(void (*)(void))method_aref, METH_FASTCALL | METH_KEYWORDS,
      "aref($self, sname, origin, col_corner, row_corner, cols, rows, *, strans=0, mag=1.0, angle=0.0, elflags=0, plex=0)\n"
      "--\n"
@@ -1079,7 +1090,8 @@ PyMethodDef element_methods[] = {
      "    An argument of the wrong type or outside its range;\n"
      "    nothing was written.\n"
      "RuntimeError\n"
-     "    A call of another thread is writing the same library."},
+     "    Called by a signal handler in the middle of a batch of the same library\n"
+     "    (a call of another thread is waited for, not refused)."},
     {"node", (PyCFunction)(void (*)(void))method_node, METH_FASTCALL | METH_KEYWORDS,
      "node($self, points, ys=None, *, layer=0, nodetype=0, elflags=0, plex=0, datatype=None)\n"
      "--\n"
@@ -1098,9 +1110,9 @@ PyMethodDef element_methods[] = {
      "ys : sequence or array, optional\n"
      "    The y values, when points holds the x values.\n"
      "layer : int\n"
-     "    LAYER, 16 bits (0 to 65535, or -32768 to 32767 for the same bits).\n"
+     "    LAYER, 0 to 65535.\n"
      "nodetype : int\n"
-     "    NODETYPE, 16 bits; datatype= is another name for it.\n"
+     "    NODETYPE, 0 to 65535; datatype= is another name for it.\n"
      "elflags : int\n"
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
@@ -1116,7 +1128,8 @@ PyMethodDef element_methods[] = {
      "    An argument of the wrong type or outside its range;\n"
      "    nothing was written.\n"
      "RuntimeError\n"
-     "    A call of another thread is writing the same library."},
+     "    Called by a signal handler in the middle of a batch of the same library\n"
+     "    (a call of another thread is waited for, not refused)."},
     {"_write_batch", (PyCFunction)(void (*)(void))method_write_batch, METH_FASTCALL,
      "_write_batch($self, method, /, *arrays)\n--\n\n"
      "The batch writer of an element over checked arrays."},

@@ -1,28 +1,54 @@
 /* SPDX-License-Identifier: MIT */
 /* The Writer type: one library's handle, the structure open in it, and the
- * busy flag that keeps other threads out while a call runs without the GIL.
- * Calls that open, flush or close the file release the GIL: a slow disk or
- * a pipe that this process itself reads must not stop the other threads. */
+ * busy flag and lock that make other threads wait while a call runs without
+ * the GIL. Calls that open, flush or close the file release the GIL: a slow
+ * disk or a pipe that this process itself reads must not stop the other
+ * threads.
+ *
+ * `busy` is set and cleared only with the GIL held, so a call that sees it
+ * clear may write at once. A waiter blocks on the lock (which the busy call
+ * holds) with the GIL released, lets the lock go at once and looks again:
+ * the lock only wakes it, so it is never held for long by anyone but the
+ * busy call, and writer_hold may take it without letting the GIL go. */
 #include "compiled.h"
 
 #include <structmember.h>
 
-int refuse_busy(Writer *writer) {
-    if (writer->busy) {
-        PyErr_SetString(PyExc_RuntimeError, "the library is being written by a call in another thread");
-        return -1;
+int wait_idle(Writer *writer) {
+    while (writer->busy) {
+        if (writer->owner == PyThread_get_thread_ident()) {
+            PyErr_SetString(PyExc_RuntimeError,
+                            "the library is being written by the call that this code interrupted (a signal "
+                            "handler); write from the handler's caller instead");
+            return -1;
+        }
+        Py_BEGIN_ALLOW_THREADS PyThread_acquire_lock(writer->lock, WAIT_LOCK);
+        PyThread_release_lock(writer->lock);
+        Py_END_ALLOW_THREADS
     }
     return 0;
 }
 
 PyThreadState *writer_hold(Writer *writer) {
+    PyThread_acquire_lock(writer->lock, WAIT_LOCK); /* at most a waiter's moment */
     writer->busy = 1;
+    writer->owner = PyThread_get_thread_ident();
     return PyEval_SaveThread();
 }
 
 void writer_release(Writer *writer, PyThreadState *state) {
     PyEval_RestoreThread(state);
     writer->busy = 0;
+    PyThread_release_lock(writer->lock);
+}
+
+int writer_check_signals(Writer *writer, PyThreadState **state) {
+    int result;
+    (void)writer; /* stays busy: other threads keep waiting, a handler of this one is refused */
+    PyEval_RestoreThread(*state);
+    result = PyErr_CheckSignals();
+    *state = PyEval_SaveThread();
+    return result;
 }
 
 static int writer_init(Writer *self, PyObject *args, PyObject *kwds) {
@@ -34,6 +60,10 @@ static int writer_init(Writer *self, PyObject *args, PyObject *kwds) {
     (void)kwds;
     if (self->handle != NULL || !PyArg_ParseTuple(args, "ydd", &path, &user_unit, &meter_unit)) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_RuntimeError, "Writer is begun once");
+        return -1;
+    }
+    if (self->lock == NULL && (self->lock = PyThread_allocate_lock()) == NULL) {
+        PyErr_NoMemory();
         return -1;
     }
     Py_XSETREF(self->referenced, PySet_New(NULL));
@@ -59,6 +89,7 @@ static void writer_dealloc(Writer *self) {
         Py_BEGIN_ALLOW_THREADS GDS_EndLib(handle);
         Py_END_ALLOW_THREADS
     }
+    if (self->lock != NULL) PyThread_free_lock(self->lock);
     Py_XDECREF(self->referenced);
     Py_XDECREF(self->defined);
     Py_TYPE(self)->tp_free((PyObject *)self);
@@ -67,7 +98,7 @@ static void writer_dealloc(Writer *self) {
 static PyObject *writer_begin_structure(Writer *self, PyObject *name) {
     int32_t code;
     PyThreadState *state;
-    if (refuse_busy(self) < 0) return NULL;
+    if (wait_idle(self) < 0) return NULL;
     if (name != Py_None && !PyBytes_Check(name)) return PyErr_Format(PyExc_TypeError, "name must be bytes or None");
     state = writer_hold(self);
     code = GDS_BeginStructure(self->handle, name == Py_None ? NULL : PyBytes_AS_STRING(name));
@@ -82,7 +113,7 @@ static PyObject *writer_end_structure(Writer *self, PyObject *unused) {
     int32_t code;
     PyThreadState *state;
     (void)unused;
-    if (refuse_busy(self) < 0) return NULL;
+    if (wait_idle(self) < 0) return NULL;
     self->open_serial = 0;
     state = writer_hold(self);
     code = GDS_EndStructure(self->handle);
@@ -92,11 +123,12 @@ static PyObject *writer_end_structure(Writer *self, PyObject *unused) {
 }
 
 static PyObject *writer_end_library(Writer *self, PyObject *unused) {
-    GdsHandle handle = self->handle;
+    GdsHandle handle;
     int32_t code;
     PyThreadState *state;
     (void)unused;
-    if (refuse_busy(self) < 0) return NULL;
+    if (wait_idle(self) < 0) return NULL;
+    handle = self->handle; /* read after the wait: the call waited for may have ended it */
     self->handle = NULL;
     self->open_serial = 0;
     if (handle == NULL) Py_RETURN_NONE;

@@ -19,8 +19,8 @@ def write_every(lib, boundary_points=None):
         top.boundary([I32_MIN, I32_MAX, 0], [I32_MAX, I32_MIN, -1],
                      layer=255, datatype=254, elflags=2, plex=I32_MAX)
         top.box(-5, -6, 7, 8, layer=3, boxtype=4, elflags=2, plex=9)
-        # 16-bit words given by their unsigned value reach the file as the same bits
-        top.box(0, 0, 1, 1, layer=-1, boxtype=0x8000, elflags=0xFFFF, plex=I32_MIN)
+        # 16-bit words and numbers given by their unsigned value reach the file as the same bits
+        top.box(0, 0, 1, 1, layer=65535, boxtype=0x8000, elflags=0xFFFF, plex=I32_MIN)
         top.box(0, 0, 2, 2, layer=40000, boxtype=32767, plex=-1)
         top.box_wh(10, 20, 30, 40, layer=1)
         top.square(-100, -100, 25, layer=2, boxtype=1)

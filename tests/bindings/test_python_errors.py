@@ -99,7 +99,8 @@ class TestResultCodes:
             assert "permission denied" in str(error_of(carvelle.Library, in_tmp / "locked" / "x.gds"))
 
     def test_unit_out_of_range(self, in_tmp):
-        assert error_of(carvelle.Library, "u.gds", meter_unit=2.0**252).code == 2
+        with pytest.raises(carvelle.RangeError, match="UNITS holds"):
+            carvelle.Library("u.gds", meter_unit=2.0**252)
         assert not (in_tmp / "u.gds").exists()
 
     def test_calls_after_close_say_the_library_is_closed(self, in_tmp):
@@ -139,7 +140,7 @@ class TestValuesThatDoNotFit:
             top.box(0, 0, 1, 1, **kwargs)
 
     def test_word_range_ends_pass(self, top):
-        top.box(0, 0, 1, 1, layer=-32768, boxtype=65535, elflags=0, plex=-2**31)
+        top.box(0, 0, 1, 1, layer=0, boxtype=65535, elflags=-32768, plex=-2**31)
         top.box(-2**31, -2**31, 2**31 - 1, 2**31 - 1, plex=2**31 - 1)
 
     def test_coordinates(self, top):

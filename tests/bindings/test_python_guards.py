@@ -26,11 +26,22 @@ def payloads(path, tag):
     {"user_unit": 0.0}, {"user_unit": -1e-3}, {"user_unit": math.nan}, {"user_unit": math.inf},
     {"meter_unit": 0.0}, {"meter_unit": math.nan}, {"unit": 0.0}, {"unit": -1e-6}, {"precision": math.inf},
     {"unit": 1e300, "precision": 1e-300},  # the user unit this makes is 0
+    # UNITS would hold 0 (KLayout: a database unit of 0.0), or wrap around
+    {"precision": 1e-90}, {"unit": 1e-6, "precision": 1e-79}, {"meter_unit": 2.0 ** -261},
+    {"user_unit": 2.0 ** 252}, {"unit": 1e10, "precision": 1e-70},
 ])
 def test_units_are_refused_before_the_file_is_made(in_tmp, kwargs):
-    with pytest.raises(ValueError, match="finite and greater than 0"):
+    with pytest.raises(ValueError, match="finite and greater than 0|UNITS holds"):
         carvelle.Library("u.gds", **kwargs)
     assert os.listdir(in_tmp) == []
+
+
+def test_the_units_range_ends_are_written_as_given(in_tmp):
+    # 2**-260 = 16**-64 / 16 and the largest double below 2**252 = 16**63: 00 10 00... and 7F FF...F8
+    with carvelle.Library("e.gds", user_unit=2.0 ** -260, meter_unit=2.0 ** 252 * (1 - 2.0 ** -53)):
+        pass
+    assert payloads(in_tmp / "e.gds", 0x0305) == [bytes([0x00, 0x10, 0, 0, 0, 0, 0, 0,
+                                                        0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF8])]
 
 
 def test_units_are_keywords_only(in_tmp):
