@@ -4,11 +4,11 @@
 #include <algorithm>
 
 namespace info {
-namespace {
 
 // A depth-first walk without recursion (hierarchies can be deep); each edge back to a structure on the
 // walk's path closes one cycle.
-void findCycles(const std::vector<std::vector<std::size_t>>& children, Library& library) {
+std::vector<std::vector<std::size_t>> findCycles(const std::vector<std::vector<std::size_t>>& children) {
+    std::vector<std::vector<std::size_t>> cycles;
     enum : std::uint8_t { New,
                           OnPath,
                           Done };
@@ -34,13 +34,12 @@ void findCycles(const std::vector<std::vector<std::size_t>>& children, Library& 
                 auto from = std::find_if(path.begin(), path.end(), [&](const auto& step) { return step.first == child; });
                 for (; from != path.end(); ++from) cycle.push_back(from->first);
                 cycle.push_back(child);
-                library.cycles.push_back(std::move(cycle));
+                cycles.push_back(std::move(cycle));
             }
         }
     }
+    return cycles;
 }
-
-}  // namespace
 
 void findHierarchy(Library& library) {
     std::unordered_map<std::string, std::size_t> undefinedIndex;
@@ -64,7 +63,7 @@ void findHierarchy(Library& library) {
     for (std::size_t s = 0; s < referenced.size(); ++s) {
         if (!referenced[s]) library.top.push_back(s);
     }
-    findCycles(children, library);
+    library.cycles = findCycles(children);
 }
 
 }  // namespace info

@@ -57,6 +57,8 @@ std::string kindsJson(const Counts& counts) {
 
 }  // namespace
 
+std::string jsonString(const std::string& text) { return json(text); }
+
 void printJson(const Library& lib, Outcome outcome) {
     std::printf("{\"file\": %s, \"bytes\": %" PRIu64, json(lib.path).c_str(), lib.bytes);
     if (outcome != Outcome::Read) {

@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "info/checker.h"
 #include "info/figures.h"
 #include "info/hierarchy.h"
 #include "merge/part_reader.h"
@@ -10,7 +11,7 @@
 
 namespace info {
 
-Outcome read(Library& library) {
+Outcome read(Library& library, Check* check) {
     carvelle::merge::PartReader file;
     if (!file.open(library.path, library.error)) return Outcome::Unreadable;
     library.bytes = file.gzip() ? 0 : file.file().size();  // a .gz file's bytes are counted as they come
@@ -19,7 +20,13 @@ Outcome read(Library& library) {
     const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kPiece]);
     carvelle::merge::PartScanner scanner;
     Figures figures(library);
-    scanner.visit(&figures);
+    Check unchecked;
+    Checker checker(check != nullptr ? *check : unchecked);
+    if (check != nullptr) {
+        scanner.visit(&checker);
+    } else {
+        scanner.visit(&figures);
+    }
     for (;;) {
         const std::size_t got = file.read(buffer.get(), kPiece, library.error);
         if (!library.error.empty()) return file.damaged() ? Outcome::Damaged : Outcome::Unreadable;
@@ -33,7 +40,11 @@ Outcome read(Library& library) {
         library.errorOffset = scanner.errorOffset();
         return Outcome::Damaged;
     }
-    findHierarchy(library);
+    if (check != nullptr) {
+        checker.finish();
+    } else {
+        findHierarchy(library);
+    }
     return Outcome::Read;
 }
 

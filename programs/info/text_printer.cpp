@@ -40,6 +40,8 @@ std::string kindsText(const Counts& counts) {
 
 }  // namespace
 
+std::string quotedName(const std::string& name) { return quoted(name); }
+
 void printText(const Library& lib) {
     std::printf("%s: library %s, version %d, user unit %s, database unit %s m, %" PRIu64 " bytes, %zu structures\n",
                 lib.path.c_str(), quoted(lib.name).c_str(), lib.version, number(lib.userUnit, 15).c_str(),
