@@ -29,6 +29,42 @@ bool isType(std::uint8_t t) { return t == kDatatype || t == kTextType || t == kN
 std::size_t textLength(const std::uint8_t* payload, std::size_t size) {
     return static_cast<std::size_t>(std::find(payload, payload + size, std::uint8_t{0}) - payload);
 }
+// What the checker does with each record type.
+enum class Role : std::uint8_t { Other,
+                                 Element,
+                                 Layer,
+                                 Type,
+                                 Xy,
+                                 EndEl,
+                                 Sname,
+                                 ColRow,
+                                 String,
+                                 BgnStr,
+                                 StrName,
+                                 EndStr };
+struct Roles {
+    Role of[256];
+    Roles() : of() {
+        for (const Record r : {Record::Boundary, Record::Path, Record::Sref, Record::Aref, Record::Text, Record::Node, Record::Box}) {
+            of[type(r)] = Role::Element;
+        }
+        for (const Record r : {Record::Datatype, Record::TextType, Record::NodeType, Record::BoxType}) of[type(r)] = Role::Type;
+        const std::pair<Record, Role> single[] = {
+            {Record::Layer, Role::Layer},
+            {Record::Xy, Role::Xy},
+            {Record::EndEl, Role::EndEl},
+            {Record::Sname, Role::Sname},
+            {Record::ColRow, Role::ColRow},
+            {Record::String, Role::String},
+            {Record::BgnStr, Role::BgnStr},
+            {Record::StrName, Role::StrName},
+            {Record::EndStr, Role::EndStr},
+        };
+        for (const auto& [r, role] : single) of[type(r)] = role;
+    }
+};
+const Roles kRoles;
+
 // A limit as an unsigned 16-bit value is compared with it: an unset rule is one no such value breaks.
 std::uint32_t limit16(const rules::Limits& limits, rules::Rule rule) {
     return limits.on(rule) ? static_cast<std::uint32_t>(std::min<std::int64_t>(limits.value[rule], 0xFFFFF))
@@ -60,40 +96,51 @@ void Checker::add(rules::Rule rule, std::uint64_t offset, const char* what, std:
 void Checker::record(const std::uint8_t* bytes, std::size_t length, std::uint64_t offset) {
     next_ = offset + length;
     if (length > record_) add(rules::MaxRecordLength, offset, "record length", static_cast<std::int64_t>(length));
-    const std::uint8_t t = bytes[2];
     const std::uint8_t* payload = bytes + 4;
     const std::size_t size = length - 4;
-    if (t == kLayer) {
-        if (u16(payload) > layer_) add(rules::MaxLayer, offset, "layer", u16(payload));
-    } else if (isType(t)) {
-        if (u16(payload) > datatype_) add(rules::MaxDatatype, offset, "type", u16(payload));
-    } else if (t == kXy) {
-        points_ += size / 8;
-    } else if (t == kEndEl) {
-        endElement(offset);
-    } else if (t == kSname) {
-        reference(payload, size);
-    } else if (t == kColRow) {
-        const auto cols = static_cast<std::int16_t>(u16(payload)), rows = static_cast<std::int16_t>(u16(payload + 2));
-        const std::int64_t most = check_.limits.value[rules::MaxArray];
-        if (check_.limits.on(rules::MaxArray) && (cols < 1 || rows < 1 || cols > most || rows > most)) {
-            add(rules::MaxArray, offset, "columns " + std::to_string(u16(payload)) + ", rows " + std::to_string(u16(payload + 2)));
+    switch (kRoles.of[bytes[2]]) {
+        case Role::Layer:
+            if (u16(payload) > layer_) add(rules::MaxLayer, offset, "layer", u16(payload));
+            break;
+        case Role::Type:
+            if (u16(payload) > datatype_) add(rules::MaxDatatype, offset, "type", u16(payload));
+            break;
+        case Role::Xy:
+            points_ += size / 8;
+            break;
+        case Role::EndEl:
+            endElement();
+            break;
+        case Role::Sname:
+            reference(payload, size);
+            break;
+        case Role::ColRow: {
+            const auto cols = static_cast<std::int16_t>(u16(payload)), rows = static_cast<std::int16_t>(u16(payload + 2));
+            const std::int64_t most = check_.limits.value[rules::MaxArray];
+            if (check_.limits.on(rules::MaxArray) && (cols < 1 || rows < 1 || cols > most || rows > most)) {
+                add(rules::MaxArray, offset, "columns " + std::to_string(u16(payload)) + ", rows " + std::to_string(u16(payload + 2)));
+            }
+            break;
         }
-    } else if (t == kString) {
-        text(payload, size, offset);
-    } else if (t == kBgnStr) {
-        structureOffset_ = offset;
-    } else if (t == kStrName) {
-        beginStructure(payload, size, offset);
-    } else if (t == kEndStr) {
-        structure_.clear();
-    } else if (t > kEndStr) {
-        // Any other record after ENDSTR's type that the scanner passed outside an element begins one.
-        if (element_ == 0) {
-            element_ = t;
+        case Role::String:
+            text(payload, size, offset);
+            break;
+        case Role::BgnStr:
+            structureOffset_ = offset;
+            break;
+        case Role::StrName:
+            beginStructure(payload, size, offset);
+            break;
+        case Role::EndStr:
+            structure_.clear();
+            break;
+        case Role::Element:
+            element_ = bytes[2];
             elementOffset_ = offset;
             points_ = 0;
-        }
+            break;
+        case Role::Other:
+            break;
     }
 }
 
@@ -153,12 +200,12 @@ void Checker::likeElements(const std::uint8_t* first, std::size_t count, const c
             element_ = kind;
             elementOffset_ = at;
             points_ = points;
-            endElement(at + like.size() - 4);
+            endElement();
         }
     }
 }
 
-void Checker::endElement(std::uint64_t) {
+void Checker::endElement() {
     if (element_ == kBoundary && points_ > 0 && check_.limits.over(rules::MaxVertices, static_cast<std::int64_t>(points_) - 1)) {
         add(rules::MaxVertices, elementOffset_, "vertices", static_cast<std::int64_t>(points_) - 1);
     } else if (element_ == kPath && check_.limits.over(rules::MaxPathPoints, static_cast<std::int64_t>(points_))) {

@@ -67,7 +67,7 @@ private:
     void add(rules::Rule rule, std::uint64_t offset, const char* what, std::int64_t amount);
     std::uint32_t node(const std::uint8_t* name, std::size_t length);
     void beginStructure(const std::uint8_t* payload, std::size_t size, std::uint64_t offset);
-    void endElement(std::uint64_t offset);
+    void endElement();
     void reference(const std::uint8_t* payload, std::size_t size);
     void text(const std::uint8_t* payload, std::size_t size, std::uint64_t offset);
 
