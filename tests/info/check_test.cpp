@@ -105,7 +105,9 @@ TEST_F(Check, EachRuleFoundOnceWithItsStructureAndByte) {
     const std::size_t other = begin(longName) + 28;
     put(kEndStr);
     const std::size_t dash = begin("a-b") + 28;
-    put(sref("A") + kEndStr);
+    put(sref("A"));
+    const std::size_t x = put(sref("X"));  // as long as the name before it
+    put(kEndStr);
     const std::size_t a = begin("A");
     put(sref("B") + kEndStr);
     begin("B");
@@ -139,11 +141,12 @@ TEST_F(Check, EachRuleFoundOnceWithItsStructureAndByte) {
         at("one-top", longName, other - 28, "top structure, one of 3"),
         at("one-top", "a-b", dash - 28, "top structure, one of 3"),
         at("undefined", "TOP", missing, "reference to \"missing\""),
+        at("undefined", "a-b", x, "reference to \"X\""),
         at("cycles", "A", a, "cycle \"A\" -> \"B\" -> \"A\""),
         at("duplicates", "LEAF", again, "defined again"),
         path +
-            ": 19 findings under fab: 2 max-layer, 1 max-datatype, 1 max-name-length, 1 name-characters, 2 max-array, "
-            "1 max-text-length, 1 max-record-length, 1 max-vertices, 3 max-path-points, 3 one-top, 1 undefined, "
+            ": 20 findings under fab: 2 max-layer, 1 max-datatype, 1 max-name-length, 1 name-characters, 2 max-array, "
+            "1 max-text-length, 1 max-record-length, 1 max-vertices, 3 max-path-points, 3 one-top, 2 undefined, "
             "1 cycles, 1 duplicates",
     };
     for (const std::string& expected : lines) EXPECT_NE(fab.out.find(expected + (expected.find(" findings under ") == std::string::npos ? " (" : "\n")), std::string::npos) << expected << "\n"
@@ -152,7 +155,7 @@ TEST_F(Check, EachRuleFoundOnceWithItsStructureAndByte) {
     // The readers profile holds only what readers refuse; rules given after a profile change it.
     const Outcome readers = run("--check=readers " + path);
     EXPECT_EQ(readers.status, 3);
-    EXPECT_NE(readers.out.find(path + ": 5 findings under readers: 2 max-array, 1 undefined, 1 cycles, 1 duplicates\n"),
+    EXPECT_NE(readers.out.find(path + ": 6 findings under readers: 2 max-array, 2 undefined, 1 cycles, 1 duplicates\n"),
               std::string::npos)
         << readers.out;
     const Outcome changed = run("--check=fab,max-layer=256,max-datatype=off,one-top=off,max-path-points=4095 --first=1 " + path);
