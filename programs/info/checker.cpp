@@ -276,7 +276,7 @@ void Checker::finish() {
     std::vector<std::string> names(graph_.size());
     for (const auto& [name, n] : nodes_) names[n] = name;
     std::vector<bool> referenced(graph_.size(), false);
-    std::vector<std::vector<std::size_t>> children(structures_.size());
+    Graph children;
     for (std::size_t s = 0; s < structures_.size(); ++s) {
         structure_ = names[structures_[s]];
         for (const auto& [child, offset] : graph_[structures_[s]].children) {
@@ -284,9 +284,10 @@ void Checker::finish() {
             if (graph_[child].offset == kUndefined) {
                 if (check_.limits.on(rules::Undefined)) add(rules::Undefined, offset, "reference to \"" + names[child] + "\"");
             } else {
-                children[s].push_back(graph_[child].structure);
+                children.child.push_back(static_cast<std::uint32_t>(graph_[child].structure));
             }
         }
+        children.begin.push_back(children.child.size());
     }
     if (check_.limits.on(rules::OneTop)) {
         std::size_t tops = 0;
