@@ -115,7 +115,7 @@ def _run(arguments: List[str], path: PathName) -> Dict[str, Any]:
         raise InfoError(done.stderr.decode("utf-8", "replace").strip() or "carvelle-info failed")
     answer: Dict[str, Any] = json.loads(done.stdout.decode("utf-8"))[0]
     if "error" in answer:
-        raise InfoError(answer["error"], answer["offset"])
+        raise InfoError("%s: %s" % (answer["file"], answer["error"]), answer["offset"])
     return answer
 
 

@@ -8,10 +8,10 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <sys/wait.h>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/wait.h>
 #include <vector>
 
 #include "gds_api.h"
@@ -19,8 +19,8 @@
 
 namespace {
 
-using gdstest::Bytes;
 using gdstest::be16;
+using gdstest::Bytes;
 using gdstest::padded;
 using gdstest::points;
 using gdstest::record;
@@ -88,7 +88,8 @@ TEST_F(Info, FiguresOfALibraryWrittenHere) {
     ASSERT_EQ(info.status, 0) << info.err;
     const std::string size = std::to_string(readFile(path).size());
     EXPECT_EQ(info.out, path + ": library \"" + path + "\", version 3, user unit 0.001, database unit 1e-09 m, " +
-                            size + " bytes, 7 structures\n"
+                            size +
+                            " bytes, 7 structures\n"
                             "structure \"CELL\": 9 elements: 2 BOUNDARY, 1 PATH, 3 BOX, 2 TEXT, 1 NODE\n"
                             "  layer 1/0: 3 BOX\n"
                             "  layer 2/1: 2 BOUNDARY\n"
@@ -133,18 +134,19 @@ Bytes sref(const std::string& name) {
 
 TEST_F(Info, JsonForScriptsWithNamesAsTheyAre) {
     const std::string name = "q\"\xE6\x97\xA5";  // a quote and a UTF-8 character
-    const std::string latin = "\xE9t\xE9";        // not UTF-8
+    const std::string latin = "\xE9t\xE9";       // not UTF-8
     const std::string path = write("j.gds", head() + structure(name, box(-1, -32768, 7) + sref(latin)) + record(ENDLIB, 0x00));
     const Outcome info = run("--json " + path);
     ASSERT_EQ(info.status, 0) << info.err;
-    EXPECT_EQ(info.out, "[{\"file\": \"" + path + "\", \"bytes\": 198, \"library\": \"L\", \"version\": 600, "
-                        "\"user_unit\": 0.001, \"meter_unit\": 9.9999999999999986e-10, \"structures\": [\n"
-                        "  {\"name\": \"q\\\"\xE6\x97\xA5\", \"offset\": 60, \"elements\": {\"BOX\": 1, \"SREF\": 1}, "
-                        "\"layers\": [{\"layer\": 65535, \"datatype\": 32768, \"elements\": {\"BOX\": 1}}], "
-                        "\"bbox\": [7, 7, 8, 8], \"references\": [{\"name\": \"\\u00E9t\\u00E9\", \"sref\": 1, "
-                        "\"aref\": 0, \"placements\": 1}]}],\n"
-                        " \"top\": [\"q\\\"\xE6\x97\xA5\"], \"undefined\": [{\"name\": \"\\u00E9t\\u00E9\", "
-                        "\"referenced_by\": [\"q\\\"\xE6\x97\xA5\"]}], \"cycles\": [], \"defined_again\": []}]\n");
+    EXPECT_EQ(info.out, "[{\"file\": \"" + path +
+                            "\", \"bytes\": 198, \"library\": \"L\", \"version\": 600, "
+                            "\"user_unit\": 0.001, \"meter_unit\": 9.9999999999999986e-10, \"structures\": [\n"
+                            "  {\"name\": \"q\\\"\xE6\x97\xA5\", \"offset\": 60, \"elements\": {\"BOX\": 1, \"SREF\": 1}, "
+                            "\"layers\": [{\"layer\": 65535, \"datatype\": 32768, \"elements\": {\"BOX\": 1}}], "
+                            "\"bbox\": [7, 7, 8, 8], \"references\": [{\"name\": \"\\u00E9t\\u00E9\", \"sref\": 1, "
+                            "\"aref\": 0, \"placements\": 1}]}],\n"
+                            " \"top\": [\"q\\\"\xE6\x97\xA5\"], \"undefined\": [{\"name\": \"\\u00E9t\\u00E9\", "
+                            "\"referenced_by\": [\"q\\\"\xE6\x97\xA5\"]}], \"cycles\": [], \"defined_again\": []}]\n");
 }
 
 // Elements that straddle the 1 MiB pieces of the reading, of many layers, in two structures.
@@ -211,6 +213,59 @@ TEST_F(Info, DamagedFilesAreRefusedWithTheirByte) {
     EXPECT_EQ(run(dir.file("missing.gds")).status, 2);
     EXPECT_EQ(run("").status, 2);
     EXPECT_EQ(run("--bad " + write("good.gds", good)).status, 2);
+}
+
+// What a tester reading the code would try: a cycle below a top structure, names that are prefixes of one
+// another, a name defined twice, offsets past the first piece (plain and gzipped), and a file that cannot be read
+// before a damaged one.
+TEST_F(Info, CyclesBelowATopPrefixNamesAndOffsetsPastThePiece) {
+    const std::string path = write("tree.gds", head() + structure("TOP", sref("A") + sref("AB") + sref("A") + sref("ABC") + sref("A")) +
+                                                   structure("A", sref("B")) + structure("B", sref("A")) +
+                                                   structure("A", box(3, 0, 9)) + record(ENDLIB, 0x00));
+    const Outcome info = run(path);
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("structure \"TOP\": 5 elements: 5 SREF\n"
+                            "  references \"A\": 3 SREF, 0 AREF, 3 placements\n"
+                            "  references \"AB\": 1 SREF, 0 AREF, 1 placements\n"
+                            "  references \"ABC\": 1 SREF, 0 AREF, 1 placements\n"
+                            "structure \"A\": 2 elements: 1 BOX, 1 SREF\n  layer 3/0: 1 BOX\n  bounding box: (9, 9) (10, 10)\n"
+                            "  references \"B\": 1 SREF, 0 AREF, 1 placements\n"
+                            "structure \"B\": 1 elements: 1 SREF\n"
+                            "  references \"A\": 1 SREF, 0 AREF, 1 placements\n"
+                            "top structures: \"TOP\"\n"
+                            "undefined references: \"AB\" (from \"TOP\") \"ABC\" (from \"TOP\")\n"
+                            "cycles: \"A\" -> \"B\" -> \"A\"\n"
+                            "defined again: \"A\"\n"),
+              std::string::npos)
+        << info.out;
+
+    // Past the first 1 MiB piece: a structure's offset, and where damaged gzip data ends (as gzip itself finds it).
+    Bytes body;
+    for (std::int32_t i = 0; i < 40000; ++i) {
+        const Bytes one = box(1, 0, i);
+        body.insert(body.end(), one.begin(), one.end());
+    }
+    const Bytes first = structure("S", body);
+    const std::string big = write("big.gds", head() + first + structure("T") + record(ENDLIB, 0x00));
+    EXPECT_NE(run("--json " + big).out.find("{\"name\": \"T\", \"offset\": " + std::to_string(60 + first.size())),
+              std::string::npos);
+    const std::string cut = dir.file("cut.gds.gz");
+    ASSERT_EQ(std::system(("gzip -1 -c " + big + " >" + big + ".gz && head -c $(( $(wc -c <" + big + ".gz) * 2 / 3 )) " +
+                           big + ".gz >" + cut + " && { gzip -dc " + cut + " 2>/dev/null | wc -c >" + dir.file("count") + "; }")
+                              .c_str()),
+              0);
+    const std::string good = std::to_string(std::stoull(read(dir.file("count"))));
+    ASSERT_GT(std::stoull(good), 1u << 20);
+    const Outcome damaged = run(cut);
+    EXPECT_EQ(damaged.status, 1);
+    EXPECT_EQ(damaged.err, "carvelle-info: " + cut + ": its gzip data is cut short, at byte " + good + " of the library\n");
+    EXPECT_NE(run("--json " + cut).out.find("\"offset\": " + good + "}"), std::string::npos);
+
+    // A file that cannot be read, then a damaged one: both said, in the words of files, and the worse status.
+    const Outcome both = run(dir.file("none.gds") + " " + cut);
+    EXPECT_EQ(both.status, 2);
+    EXPECT_EQ(both.err, "carvelle-info: " + dir.file("none.gds") + ": cannot open the file: No such file or directory\n" +
+                            damaged.err);
 }
 
 }  // namespace

@@ -153,3 +153,24 @@ def test_check_gives_each_rule_its_findings(tmp_path):
     with pytest.raises(carvelle.InfoError) as missing_file:
         carvelle.check(str(tmp_path / "missing.gds"))
     assert missing_file.value.offset is None
+
+
+def test_damaged_gzip_and_missing_files_in_the_words_of_files(tmp_path):
+    import gzip
+    import zlib
+    plain = tmp_path / "good.gds"
+    ours(str(plain))
+    data = plain.read_bytes()
+    packed = gzip.compress(data)
+    (tmp_path / "cut.gds.gz").write_bytes(packed[:len(packed) // 2])
+    with pytest.raises(carvelle.InfoError) as cut:
+        carvelle.info(str(tmp_path / "cut.gds.gz"))
+    # The library bytes that decompress before the cut, as Python's own gzip finds them.
+    good = len(zlib.decompressobj(31).decompress(packed[:len(packed) // 2]))
+    assert cut.value.offset == good and 0 < good < len(data)
+    assert cut.value.message == "%s: its gzip data is cut short, at byte %d of the library" % (
+        tmp_path / "cut.gds.gz", good)
+    with pytest.raises(carvelle.InfoError) as missing:
+        carvelle.check(str(tmp_path / "missing.gds"))
+    assert missing.value.offset is None
+    assert missing.value.message.startswith("%s: cannot open the file:" % (tmp_path / "missing.gds"))
