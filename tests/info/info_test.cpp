@@ -268,4 +268,30 @@ TEST_F(Info, CyclesBelowATopPrefixNamesAndOffsetsPastThePiece) {
                             damaged.err);
 }
 
+// What KLayout writes and reads: LIBDIRSIZE and SRFNAME between BGNLIB and LIBNAME, and a BOUNDARY of more points
+// than one XY record holds as XY records in a row.
+TEST_F(Info, KLayoutsHeadRecordsAndLongBoundaries) {
+    std::vector<Point> first, second;
+    for (std::int32_t i = 0; i < 8191; ++i) first.emplace_back(i, 0);
+    for (std::int32_t i = 0; i < 10; ++i) second.emplace_back(8190 - i, 5 + i);
+    const Bytes boundary = record(BOUNDARY, 0x00) + record(LAYER, 0x02, be16(1)) + record(DATATYPE, 0x02, be16(0)) +
+                           record(XY, 0x03, points(first)) + record(XY, 0x03, points(second)) + record(ENDEL, 0x00);
+    const Bytes head = record(HEADER, 0x02, be16(600)) + record(BGNLIB, 0x02, Bytes(24, 0)) +
+                       record(0x39, 0x02, be16(0)) + record(0x3A, 0x06, padded("srf")) + record(LIBNAME, 0x06, padded("L")) +
+                       record(UNITS, 0x05, hex("3E 41 89 37 4B C6 A7 EF  39 44 B8 2F A0 9B 5A 50"));
+    const std::string path = write("klayout.gds", head + structure("P", boundary) + record(ENDLIB, 0x00));
+    const Outcome info = run(path);
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("structure \"P\": 1 elements: 1 BOUNDARY\n  layer 1/0: 1 BOUNDARY\n"
+                            "  bounding box: (0, 0) (8190, 14)\n"),
+              std::string::npos)
+        << info.out;
+    const Outcome check = run("--check=readers,max-vertices=8191 " + path);
+    EXPECT_EQ(check.status, 3);
+    EXPECT_NE(check.out.find("max-vertices: structure \"P\" at byte " + std::to_string(head.size() + 28 + 6) +
+                             ": vertices 8200, over 8191"),
+              std::string::npos)
+        << check.out;
+}
+
 }  // namespace
