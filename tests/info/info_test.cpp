@@ -239,6 +239,20 @@ TEST_F(Info, CyclesBelowATopPrefixNamesAndOffsetsPastThePiece) {
               std::string::npos)
         << info.out;
 
+    // Many names of one length, each structure placing the next: one top, nothing undefined or defined again.
+    Bytes chain;
+    for (int i = 0; i < 500; ++i) {
+        char name[8], next[8];
+        std::snprintf(name, sizeof name, "N%03d", i);
+        std::snprintf(next, sizeof next, "N%03d", i + 1);
+        chain = chain + structure(name, i < 499 ? sref(next) : Bytes{});
+    }
+    const Outcome names = run(write("chain.gds", head() + chain + record(ENDLIB, 0x00)));
+    EXPECT_NE(names.out.find("500 structures\n"), std::string::npos);
+    EXPECT_NE(names.out.find("top structures: \"N000\"\nundefined references: none\ncycles: none\n"), std::string::npos)
+        << names.out.substr(names.out.size() - 300);
+    EXPECT_EQ(names.out.find("defined again"), std::string::npos);
+
     // Past the first 1 MiB piece: a structure's offset, and where damaged gzip data ends (as gzip itself finds it).
     Bytes body;
     for (std::int32_t i = 0; i < 40000; ++i) {
