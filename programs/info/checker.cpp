@@ -290,8 +290,8 @@ void Checker::finish() {
         children.begin.push_back(children.child.size());
     }
     if (check_.limits.on(rules::OneTop)) {
-        std::size_t tops = 0;
-        for (const std::uint32_t n : structures_) tops += referenced[n] ? 0 : 1;
+        const auto tops = static_cast<std::size_t>(
+            std::count_if(structures_.begin(), structures_.end(), [&](std::uint32_t n) { return !referenced[n]; }));
         for (const std::uint32_t n : structures_) {
             if (tops < 2 || referenced[n]) continue;
             structure_ = names[n];

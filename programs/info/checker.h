@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -35,10 +36,7 @@ struct Check {
     std::size_t keep = 10;
     std::array<RuleFindings, rules::kRuleCount> found;
     bool clean() const {
-        for (const RuleFindings& f : found) {
-            if (f.count > 0) return false;
-        }
-        return true;
+        return std::all_of(found.begin(), found.end(), [](const RuleFindings& f) { return f.count == 0; });
     }
 };
 

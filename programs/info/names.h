@@ -23,11 +23,11 @@ public:
         for (; slots_[slot] != 0; slot = (slot + 1) & (slots_.size() - 1)) {
             if ((*this)[slots_[slot] - 1] == name) return slots_[slot] - 1;
         }
-        const auto number = static_cast<std::uint32_t>(count());
+        const auto added = static_cast<std::uint32_t>(count());
         bytes_.append(name);
         starts_.push_back(bytes_.size());
-        slots_[slot] = number + 1;
-        return number;
+        slots_[slot] = added + 1;
+        return added;
     }
     // The name's number, or kNone.
     std::uint32_t find(std::string_view name) const {
@@ -45,6 +45,7 @@ public:
 private:
     static std::uint64_t hash(std::string_view name) {
         std::uint64_t h = 0xcbf29ce484222325u;  // FNV-1a
+        // cppcheck-suppress useStlAlgorithm
         for (const char c : name) h = (h ^ static_cast<unsigned char>(c)) * 0x100000001b3u;
         return h ^ (h >> 29);
     }

@@ -2,6 +2,7 @@
 #include "info/read_library.h"
 
 #include <memory>
+#include <optional>
 
 #include "info/checker.h"
 #include "info/figures.h"
@@ -38,10 +39,9 @@ Outcome read(Library& library, Check* check) {
     const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kPiece]);
     carvelle::merge::PartScanner scanner;
     Figures figures(library);
-    Check unchecked;
-    Checker checker(check != nullptr ? *check : unchecked);
+    std::optional<Checker> checker;
     if (check != nullptr) {
-        scanner.visit(&checker);
+        scanner.visit(&checker.emplace(*check));
     } else {
         scanner.visit(&figures);
     }
@@ -67,7 +67,7 @@ Outcome read(Library& library, Check* check) {
         return Outcome::Damaged;
     }
     if (check != nullptr) {
-        checker.finish();
+        checker->finish();
     } else {
         findHierarchy(library);
     }
