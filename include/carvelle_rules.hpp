@@ -129,8 +129,10 @@ inline bool parse(const std::string& text, Limits& limits, std::string& error) {
                 } else if (kRules[r].limit && !value.empty() && *end == '\0' && number >= 0 && value[0] != '+') {
                     limits.value[r] = number;
                 } else {
-                    error = "rule " + name + " takes " + (kRules[r].limit ? "a number 0 or more" : "on") + " or off, not \"" +
-                            value + "\"";
+                    error = "rule " + name;
+                    error += kRules[r].limit ? " takes a number 0 or more or off, not \"" : " takes on or off, not \"";
+                    error += value;
+                    error += "\"";
                     return false;
                 }
             }
