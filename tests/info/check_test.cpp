@@ -84,9 +84,10 @@ const Bytes kEndStr = record(ENDSTR, 0x00);
 TEST_F(Check, EachRuleFoundOnceWithItsStructureAndByte) {
     put(head());
     const std::size_t top = begin("TOP");
-    put(box(1, 0));                                  // learned: the two boxes after it are checked as a run
+    put(box(1, 0));                                  // the first element of a structure, then a template, then a run of like boxes
     const std::size_t layer = put(box(300, 0)) + 4;  // at its LAYER
     const std::size_t type = put(box(1, 256)) + 10;  // at its BOXTYPE
+    const std::size_t type2 = put(box(1, 257)) + 10;
     const std::size_t textLayer = put(text(256, "ok")) + 4;
     const std::size_t longText = put(text(1, std::string(1024, 'x'))) + 28;  // at its STRING
     put(text(1, std::string(1023, 'x')));
@@ -127,6 +128,7 @@ TEST_F(Check, EachRuleFoundOnceWithItsStructureAndByte) {
         at("max-layer", "TOP", layer, "layer 300, over 255"),
         at("max-layer", "TOP", textLayer, "layer 256, over 255"),
         at("max-datatype", "TOP", type, "type 256, over 255"),
+        at("max-datatype", "TOP", type2, "type 257, over 255"),
         at("max-name-length", longName, other, "name length 33, over 32"),
         at("name-characters", "a-b", dash, "character '-'"),
         at("max-array", "TOP", array + 12, "columns 0, rows 3, over 32767"),
@@ -145,7 +147,7 @@ TEST_F(Check, EachRuleFoundOnceWithItsStructureAndByte) {
         at("cycles", "A", a, "cycle \"A\" -> \"B\" -> \"A\""),
         at("duplicates", "LEAF", again, "defined again"),
         path +
-            ": 20 findings under fab: 2 max-layer, 1 max-datatype, 1 max-name-length, 1 name-characters, 2 max-array, "
+            ": 21 findings under fab: 2 max-layer, 2 max-datatype, 1 max-name-length, 1 name-characters, 2 max-array, "
             "1 max-text-length, 1 max-record-length, 1 max-vertices, 3 max-path-points, 3 one-top, 2 undefined, "
             "1 cycles, 1 duplicates",
     };
