@@ -121,7 +121,7 @@ inline bool parse(const std::string& text, Limits& limits, std::string& error) {
             } else {
                 const std::string value = word.substr(equals + 1);
                 char* end = nullptr;
-                const long long number = value.empty() ? 0 : std::strtoll(value.c_str(), &end, 10);
+                const long long number = std::strtoll(value.c_str(), &end, 10);
                 if (value == "off") {
                     limits.value[r] = kOff;
                 } else if (value == "on" && !kRules[r].limit) {
