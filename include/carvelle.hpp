@@ -58,12 +58,14 @@
 #include <initializer_list>
 #include <iterator>
 #include <limits>
+#include <stdexcept>
 #include <string>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "carvelle_merge.hpp"
+#include "carvelle_rules.hpp"
 #include "gds_api.h"
 
 #if defined(__cpp_exceptions) || defined(__EXCEPTIONS) || defined(_CPPUNWIND)
@@ -231,6 +233,23 @@ inline void check(int32_t code, const char* function) {
     if (code != GDS_OK) throw Error(code, function);
 }
 }  // namespace detail
+
+/// A call refused, before anything was written, because it breaks a rule of the library's rule set
+/// (Library::try_set_rules). code() is GDS_ERR_RANGE; what() reads
+/// "GDS_Box: breaks rule max-layer: layer 300, over 255 (layer number above what fab and mask tools take)".
+class RuleError : public Error {
+public:
+    RuleError(const char* rule, const std::string& found, const char* function)
+        : Error(GDS_ERR_RANGE, function), rule_(rule),
+          text_(std::string(function) + ": breaks rule " + rule + ": " + found) {}
+    const char* what() const noexcept override { return text_.c_str(); }
+    /// The rule's name, as carvelle-info --check names it.
+    const char* rule() const noexcept { return rule_; }
+
+private:
+    const char* rule_;
+    std::string text_;
+};
 #endif
 
 /// A point list that the caller owns, viewed for the length of one call: a contiguous sequence of Point (any
@@ -286,12 +305,24 @@ public:
     Library() noexcept = default;
 
 #if CARVELLE_HPP_EXCEPTIONS
-    /// Begins the library in path (GDS_BeginLib); throws Error on failure.
-    explicit Library(const char* path, double user_unit = 1e-3, double meter_unit = 1e-9) {
-        detail::check(try_open(path, user_unit, meter_unit), "GDS_BeginLib");
+    /// Begins the library in path (GDS_BeginLib); throws Error on failure. With rules (a rule set such as
+    /// "fab", see try_set_rules), a set that cannot be read throws std::invalid_argument before the file is made.
+    explicit Library(const char* path, double user_unit = 1e-3, double meter_unit = 1e-9, const char* rules = nullptr) {
+        if (rules != nullptr) set_rules(rules);
+        check(try_open(path, user_unit, meter_unit), "GDS_BeginLib");
     }
-    explicit Library(const std::string& path, double user_unit = 1e-3, double meter_unit = 1e-9)
-        : Library(path.c_str(), user_unit, meter_unit) {}
+    explicit Library(const std::string& path, double user_unit = 1e-3, double meter_unit = 1e-9,
+                     const char* rules = nullptr)
+        : Library(path.c_str(), user_unit, meter_unit, rules) {}
+    /// Refuses from now on any call that breaks a rule of the set (see try_set_rules); throws
+    /// std::invalid_argument for a set that cannot be read.
+    void set_rules(const std::string& rules) {
+        std::string error;
+        carvelle::rules::Limits limits{};
+        if (!carvelle::rules::parse(rules, limits, error)) throw std::invalid_argument(error);
+        limits_ = limits;
+        guarded_ = true;
+    }
 #endif
 
     ~Library() { finish(); }
@@ -302,7 +333,8 @@ public:
         : handle_(std::exchange(other.handle_, nullptr)),
           structure_open_(std::exchange(other.structure_open_, false)),
           xs_(std::move(other.xs_)), ys_(std::move(other.ys_)), path_(std::move(other.path_)),
-          open_name_(std::move(other.open_name_)), unwinding_(other.unwinding_) {}
+          open_name_(std::move(other.open_name_)), unwinding_(other.unwinding_), limits_(other.limits_),
+          guarded_(other.guarded_) {}
     Library& operator=(Library&& other) noexcept {
         if (this != &other) {
             finish();
@@ -313,6 +345,8 @@ public:
             path_ = std::move(other.path_);
             open_name_ = std::move(other.open_name_);
             unwinding_ = other.unwinding_;
+            limits_ = other.limits_;
+            guarded_ = other.guarded_;
         }
         return *this;
     }
@@ -349,6 +383,36 @@ public:
         return ended != GDS_OK ? ended : closed;
     }
 
+    /// Refuses from now on, before it is written, any call that breaks a rule of the set: a profile ("fab",
+    /// "readers"), then RULE=N, RULE=off or RULE, comma-separated (carvelle_rules.hpp, the table that
+    /// carvelle-info --check reads). Such a call returns GDS_ERR_RANGE and writes nothing; broken_rule() and
+    /// broken_what() say which rule and what broke it, and the throwing form throws RuleError. The rules of the
+    /// library as a whole (one-top, undefined, cycles, duplicates) are left to carvelle-info --check. Returns
+    /// GDS_ERR_RANGE, the rules unchanged, for a set that cannot be read; nullptr turns the rules off.
+    int32_t try_set_rules(const char* rules) noexcept {
+        if (rules == nullptr) {
+            guarded_ = false;
+            return GDS_OK;
+        }
+#if CARVELLE_HPP_EXCEPTIONS
+        try {
+#endif
+            std::string error;
+            carvelle::rules::Limits limits{};
+            if (!carvelle::rules::parse(rules, limits, error)) return GDS_ERR_RANGE;
+            limits_ = limits;
+            guarded_ = true;
+            return GDS_OK;
+#if CARVELLE_HPP_EXCEPTIONS
+        } catch (...) {
+            return GDS_ERR_RANGE;  // no memory for the set's text
+        }
+#endif
+    }
+    /// The rule the last refused call broke, or nullptr; and what broke it ("layer 300, over 255").
+    const char* broken_rule() const noexcept { return broken_ < 0 ? nullptr : carvelle::rules::kRules[broken_].name; }
+    const char* broken_what() const noexcept { return broken_what_; }
+
     bool is_open() const noexcept { return handle_ != nullptr; }
     explicit operator bool() const noexcept { return handle_ != nullptr; }
     GdsHandle handle() const noexcept { return handle_; }
@@ -361,6 +425,7 @@ public:
     // --- structures ----------------------------------------------------------
     int32_t try_begin_structure(const char* name) noexcept {
         if (!detail::names(name)) return GDS_ERR_RANGE;
+        if (breaks_name(name)) return GDS_ERR_RANGE;
         const int32_t code = GDS_BeginStructure(handle_, name);
         if (code == GDS_OK) {
             structure_open_ = true;
@@ -384,6 +449,9 @@ public:
     int32_t try_boundary(Points points, Int16 layer = 0, Int16 datatype = 0, Bits16 elflags = 0,
                          Int32 plex = 0) noexcept {
         if (!fit(layer, datatype, elflags, plex)) return GDS_ERR_RANGE;
+        // The library closes the ring: its points are the vertices and one more.
+        if (breaks_layer(layer, datatype) || breaks_points(carvelle::rules::MaxVertices, points.size(), points.size() + 1))
+            return GDS_ERR_RANGE;
         const int32_t *xs = nullptr, *ys = nullptr;
         int16_t count = 0;
         if (const int32_t refused = split(points, xs, ys, count, GDS_ERR_TOO_MANY_POINTS)) return refused;
@@ -391,22 +459,24 @@ public:
     }
     int32_t try_box(Int32 x1, Int32 y1, Int32 x2, Int32 y2, Int16 layer = 0, Int16 boxtype = 0,
                     Bits16 elflags = 0, Int32 plex = 0) noexcept {
-        if (!fit(x1, y1, x2, y2, layer, boxtype, elflags, plex)) return GDS_ERR_RANGE;
+        if (!fit(x1, y1, x2, y2, layer, boxtype, elflags, plex) || breaks_layer(layer, boxtype)) return GDS_ERR_RANGE;
         return GDS_Box(handle_, x1, y1, x2, y2, layer, boxtype, elflags, plex);
     }
     int32_t try_box_wh(Int32 x, Int32 y, Int32 w, Int32 h, Int16 layer = 0, Int16 boxtype = 0,
                        Bits16 elflags = 0, Int32 plex = 0) noexcept {
-        if (!fit(x, y, w, h, layer, boxtype, elflags, plex)) return GDS_ERR_RANGE;
+        if (!fit(x, y, w, h, layer, boxtype, elflags, plex) || breaks_layer(layer, boxtype)) return GDS_ERR_RANGE;
         return GDS_BoxWH(handle_, x, y, w, h, layer, boxtype, elflags, plex);
     }
     int32_t try_square(Int32 x, Int32 y, Int32 side, Int16 layer = 0, Int16 boxtype = 0,
                        Bits16 elflags = 0, Int32 plex = 0) noexcept {
-        if (!fit(x, y, side, layer, boxtype, elflags, plex)) return GDS_ERR_RANGE;
+        if (!fit(x, y, side, layer, boxtype, elflags, plex) || breaks_layer(layer, boxtype)) return GDS_ERR_RANGE;
         return GDS_Square(handle_, x, y, side, layer, boxtype, elflags, plex);
     }
     int32_t try_path(Points points, Int32 width = 0, Int16 layer = 0, Int16 datatype = 0,
                      Int16 pathtype = 0, Bits16 elflags = 0, Int32 plex = 0) noexcept {
         if (!fit(width, layer, datatype, pathtype, elflags, plex)) return GDS_ERR_RANGE;
+        if (breaks_layer(layer, datatype) || breaks_points(carvelle::rules::MaxPathPoints, points.size(), points.size()))
+            return GDS_ERR_RANGE;
         const int32_t *xs = nullptr, *ys = nullptr;
         int16_t count = 0;
         if (const int32_t refused = split(points, xs, ys, count, GDS_ERR_TOO_MANY_POINTS)) return refused;
@@ -414,20 +484,21 @@ public:
     }
     int32_t try_circle(Int32 cx, Int32 cy, Int32 radius, Int16 count, Int16 layer = 0,
                        Int16 datatype = 0, Bits16 elflags = 0, Int32 plex = 0) noexcept {
-        if (!fit(cx, cy, radius, count, layer, datatype, elflags, plex)) return GDS_ERR_RANGE;
+        if (!fit(cx, cy, radius, count, layer, datatype, elflags, plex) || breaks_layer(layer, datatype)) return GDS_ERR_RANGE;
         return GDS_Circle(handle_, cx, cy, radius, count, layer, datatype, elflags, plex);
     }
     int32_t try_arc(Int32 cx, Int32 cy, Int32 radius, double start_angle, double end_angle, Int16 count,
                     Int32 width = 0, Int16 layer = 0, Int16 datatype = 0, Int16 pathtype = 0,
                     Bits16 elflags = 0, Int32 plex = 0) noexcept {
-        if (!fit(cx, cy, radius, count, width, layer, datatype, pathtype, elflags, plex)) return GDS_ERR_RANGE;
+        if (!fit(cx, cy, radius, count, width, layer, datatype, pathtype, elflags, plex) || breaks_layer(layer, datatype))
+            return GDS_ERR_RANGE;
         return GDS_Arc(handle_, cx, cy, radius, start_angle, end_angle, count, width, layer, datatype, pathtype,
                        elflags, plex);
     }
     int32_t try_sector(Int32 cx, Int32 cy, Int32 radius, double start_angle, double end_angle,
                        Int16 count, Int16 layer = 0, Int16 datatype = 0, Bits16 elflags = 0,
                        Int32 plex = 0) noexcept {
-        if (!fit(cx, cy, radius, count, layer, datatype, elflags, plex)) return GDS_ERR_RANGE;
+        if (!fit(cx, cy, radius, count, layer, datatype, elflags, plex) || breaks_layer(layer, datatype)) return GDS_ERR_RANGE;
         return GDS_Sector(handle_, cx, cy, radius, start_angle, end_angle, count, layer, datatype, elflags, plex);
     }
     int32_t try_text(Int32 x, Int32 y, const char* text, Int16 layer = 0, Int16 texttype = 0,
@@ -436,6 +507,7 @@ public:
         if (!fit(x, y, layer, texttype, presentation, pathtype, width, strans, elflags, plex) ||
             !detail::magnifies(mag) || !detail::turns(angle))
             return GDS_ERR_RANGE;
+        if (breaks_layer(layer, texttype) || breaks_text(text)) return GDS_ERR_RANGE;
         return GDS_Text(handle_, x, y, text, layer, texttype, presentation, pathtype, width, strans, mag, angle,
                         elflags, plex);
     }
@@ -447,6 +519,7 @@ public:
     }
     int32_t try_sref(const char* sname, Int32 x, Int32 y, Bits16 strans = 0, double mag = 1.0,
                      double angle = 0.0, Bits16 elflags = 0, Int32 plex = 0) noexcept {
+        broken_ = -1;  // no rule holds a lone reference
         if (!fit(x, y, strans, elflags, plex) || !detail::magnifies(mag) || !detail::turns(angle))
             return GDS_ERR_RANGE;
         if (refers_to_open(sname)) return GDS_ERR_STRUCT_OPEN;
@@ -463,6 +536,7 @@ public:
         if (!fit(cols, rows, strans, elflags, plex) || !detail::counts(cols) || !detail::counts(rows) ||
             !detail::magnifies(mag) || !detail::turns(angle))
             return GDS_ERR_RANGE;
+        if (breaks_array(cols, rows)) return GDS_ERR_RANGE;
         if (refers_to_open(sname)) return GDS_ERR_STRUCT_OPEN;
         const int32_t xs[3] = {origin.x, col_corner.x, row_corner.x};
         const int32_t ys[3] = {origin.y, col_corner.y, row_corner.y};
@@ -476,7 +550,7 @@ public:
     }
     int32_t try_node(Points points, Int16 layer = 0, Int16 nodetype = 0, Bits16 elflags = 0,
                      Int32 plex = 0) noexcept {
-        if (!fit(layer, nodetype, elflags, plex)) return GDS_ERR_RANGE;
+        if (!fit(layer, nodetype, elflags, plex) || breaks_layer(layer, nodetype)) return GDS_ERR_RANGE;
         const int32_t *xs = nullptr, *ys = nullptr;
         int16_t count = 0;
         if (const int32_t refused = split(points, xs, ys, count, GDS_ERR_NODE_TOO_MANY)) return refused;
@@ -501,60 +575,60 @@ public:
 #if CARVELLE_HPP_EXCEPTIONS
     // --- the same, throwing Error ---------------------------------------------
     void open(const char* path, double user_unit = 1e-3, double meter_unit = 1e-9) {
-        detail::check(try_open(path, user_unit, meter_unit), "GDS_BeginLib");
+        check(try_open(path, user_unit, meter_unit), "GDS_BeginLib");
     }
     void open(const std::string& path, double user_unit = 1e-3, double meter_unit = 1e-9) {
         open(path.c_str(), user_unit, meter_unit);
     }
-    void close() { detail::check(try_close(), "GDS_EndLib"); }
-    void begin_structure(const char* name) { detail::check(try_begin_structure(name), "GDS_BeginStructure"); }
+    void close() { check(try_close(), "GDS_EndLib"); }
+    void begin_structure(const char* name) { check(try_begin_structure(name), "GDS_BeginStructure"); }
     void begin_structure(const std::string& name) { begin_structure(name.c_str()); }
-    void end_structure() { detail::check(try_end_structure(), "GDS_EndStructure"); }
+    void end_structure() { check(try_end_structure(), "GDS_EndStructure"); }
     inline Structure structure(const char* name);
     inline Structure structure(const std::string& name);
 
     void boundary(Points points, Int16 layer = 0, Int16 datatype = 0, Bits16 elflags = 0,
                   Int32 plex = 0) {
-        detail::check(try_boundary(points, layer, datatype, elflags, plex), "GDS_Boundary");
+        check(try_boundary(points, layer, datatype, elflags, plex), "GDS_Boundary");
     }
     void box(Int32 x1, Int32 y1, Int32 x2, Int32 y2, Int16 layer = 0, Int16 boxtype = 0,
              Bits16 elflags = 0, Int32 plex = 0) {
-        detail::check(try_box(x1, y1, x2, y2, layer, boxtype, elflags, plex), "GDS_Box");
+        check(try_box(x1, y1, x2, y2, layer, boxtype, elflags, plex), "GDS_Box");
     }
     void box_wh(Int32 x, Int32 y, Int32 w, Int32 h, Int16 layer = 0, Int16 boxtype = 0,
                 Bits16 elflags = 0, Int32 plex = 0) {
-        detail::check(try_box_wh(x, y, w, h, layer, boxtype, elflags, plex), "GDS_BoxWH");
+        check(try_box_wh(x, y, w, h, layer, boxtype, elflags, plex), "GDS_BoxWH");
     }
     void square(Int32 x, Int32 y, Int32 side, Int16 layer = 0, Int16 boxtype = 0, Bits16 elflags = 0,
                 Int32 plex = 0) {
-        detail::check(try_square(x, y, side, layer, boxtype, elflags, plex), "GDS_Square");
+        check(try_square(x, y, side, layer, boxtype, elflags, plex), "GDS_Square");
     }
     void path(Points points, Int32 width = 0, Int16 layer = 0, Int16 datatype = 0, Int16 pathtype = 0,
               Bits16 elflags = 0, Int32 plex = 0) {
-        detail::check(try_path(points, width, layer, datatype, pathtype, elflags, plex), "GDS_Path");
+        check(try_path(points, width, layer, datatype, pathtype, elflags, plex), "GDS_Path");
     }
     void circle(Int32 cx, Int32 cy, Int32 radius, Int16 count, Int16 layer = 0, Int16 datatype = 0,
                 Bits16 elflags = 0, Int32 plex = 0) {
-        detail::check(try_circle(cx, cy, radius, count, layer, datatype, elflags, plex), "GDS_Circle");
+        check(try_circle(cx, cy, radius, count, layer, datatype, elflags, plex), "GDS_Circle");
     }
     void arc(Int32 cx, Int32 cy, Int32 radius, double start_angle, double end_angle, Int16 count,
              Int32 width = 0, Int16 layer = 0, Int16 datatype = 0, Int16 pathtype = 0, Bits16 elflags = 0,
              Int32 plex = 0) {
-        detail::check(try_arc(cx, cy, radius, start_angle, end_angle, count, width, layer, datatype, pathtype,
-                              elflags, plex),
-                      "GDS_Arc");
+        check(try_arc(cx, cy, radius, start_angle, end_angle, count, width, layer, datatype, pathtype,
+                      elflags, plex),
+              "GDS_Arc");
     }
     void sector(Int32 cx, Int32 cy, Int32 radius, double start_angle, double end_angle, Int16 count,
                 Int16 layer = 0, Int16 datatype = 0, Bits16 elflags = 0, Int32 plex = 0) {
-        detail::check(try_sector(cx, cy, radius, start_angle, end_angle, count, layer, datatype, elflags, plex),
-                      "GDS_Sector");
+        check(try_sector(cx, cy, radius, start_angle, end_angle, count, layer, datatype, elflags, plex),
+              "GDS_Sector");
     }
     void text(Int32 x, Int32 y, const char* text, Int16 layer = 0, Int16 texttype = 0,
               Bits16 presentation = 0, Int16 pathtype = 0, Int32 width = 0, Bits16 strans = 0,
               double mag = 1.0, double angle = 0.0, Bits16 elflags = 0, Int32 plex = 0) {
-        detail::check(try_text(x, y, text, layer, texttype, presentation, pathtype, width, strans, mag, angle,
-                               elflags, plex),
-                      "GDS_Text");
+        check(try_text(x, y, text, layer, texttype, presentation, pathtype, width, strans, mag, angle,
+                       elflags, plex),
+              "GDS_Text");
     }
     void text(Int32 x, Int32 y, const std::string& text, Int16 layer = 0, Int16 texttype = 0,
               Bits16 presentation = 0, Int16 pathtype = 0, Int32 width = 0, Bits16 strans = 0,
@@ -564,7 +638,7 @@ public:
     }
     void sref(const char* sname, Int32 x, Int32 y, Bits16 strans = 0, double mag = 1.0, double angle = 0.0,
               Bits16 elflags = 0, Int32 plex = 0) {
-        detail::check(try_sref(sname, x, y, strans, mag, angle, elflags, plex), "GDS_Sref");
+        check(try_sref(sname, x, y, strans, mag, angle, elflags, plex), "GDS_Sref");
     }
     void sref(const std::string& sname, Int32 x, Int32 y, Bits16 strans = 0, double mag = 1.0,
               double angle = 0.0, Bits16 elflags = 0, Int32 plex = 0) {
@@ -572,9 +646,9 @@ public:
     }
     void aref(const char* sname, Point origin, Point col_corner, Point row_corner, Int16 cols, Int16 rows,
               Bits16 strans = 0, double mag = 1.0, double angle = 0.0, Bits16 elflags = 0, Int32 plex = 0) {
-        detail::check(try_aref(sname, origin, col_corner, row_corner, cols, rows, strans, mag, angle, elflags,
-                               plex),
-                      "GDS_Aref");
+        check(try_aref(sname, origin, col_corner, row_corner, cols, rows, strans, mag, angle, elflags,
+                       plex),
+              "GDS_Aref");
     }
     void aref(const std::string& sname, Point origin, Point col_corner, Point row_corner, Int16 cols,
               Int16 rows, Bits16 strans = 0, double mag = 1.0, double angle = 0.0, Bits16 elflags = 0,
@@ -582,7 +656,7 @@ public:
         aref(sname.c_str(), origin, col_corner, row_corner, cols, rows, strans, mag, angle, elflags, plex);
     }
     void node(Points points, Int16 layer = 0, Int16 nodetype = 0, Bits16 elflags = 0, Int32 plex = 0) {
-        detail::check(try_node(points, layer, nodetype, elflags, plex), "GDS_Node");
+        check(try_node(points, layer, nodetype, elflags, plex), "GDS_Node");
     }
     template <class Xs, class Ys, class... Rest, class = detail::Coordinates<Xs, Ys>>
     void boundary(const Xs& xs, const Ys& ys, Rest... rest) {
@@ -618,6 +692,86 @@ private:
         to = from;
 #endif
     }
+
+    // The rule set's tests, each true (with broken_ and broken_what_ set) when the call breaks a rule. The first of
+    // a call's tests forgets what the last refused call broke.
+    bool broke(carvelle::rules::Rule rule, const char* what, long long amount) noexcept {
+        broken_ = static_cast<int>(rule);
+        if (carvelle::rules::kRules[rule].limit) {
+            std::snprintf(broken_what_, sizeof broken_what_, "%s %lld, over %lld", what, amount,
+                          static_cast<long long>(limits_.value[rule]));
+        } else {
+            std::snprintf(broken_what_, sizeof broken_what_, "%s", what);
+        }
+        return true;
+    }
+    bool breaks_layer(Int16 layer, Int16 type) noexcept {
+        broken_ = -1;
+        if (!guarded_) return false;
+        // Layers and types are 16-bit words in the file, and tools read them unsigned.
+        const long long l = static_cast<uint16_t>(static_cast<int16_t>(layer)),
+                        t = static_cast<uint16_t>(static_cast<int16_t>(type));
+        if (limits_.over(carvelle::rules::MaxLayer, l)) return broke(carvelle::rules::MaxLayer, "layer", l);
+        if (limits_.over(carvelle::rules::MaxDatatype, t)) return broke(carvelle::rules::MaxDatatype, "type", t);
+        return false;
+    }
+    // count: the points given; written: the points of the XY record, whose length has its own rule.
+    bool breaks_points(carvelle::rules::Rule rule, std::size_t count, std::size_t written) noexcept {
+        if (!guarded_) return false;
+        const auto n = static_cast<long long>(count), bytes = 4 + 8 * static_cast<long long>(written);
+        if (limits_.over(rule, n)) return broke(rule, rule == carvelle::rules::MaxVertices ? "vertices" : "points", n);
+        if (limits_.over(carvelle::rules::MaxRecordLength, bytes)) {
+            return broke(carvelle::rules::MaxRecordLength, "record length", bytes);
+        }
+        return false;
+    }
+    bool breaks_text(const char* text) noexcept {
+        if (!guarded_ || text == nullptr) return false;
+        const auto length = static_cast<long long>(std::strlen(text));
+        if (limits_.over(carvelle::rules::MaxTextLength, length)) {
+            return broke(carvelle::rules::MaxTextLength, "text length", length);
+        }
+        return false;
+    }
+    bool breaks_name(const char* name) noexcept {
+        broken_ = -1;
+        if (!guarded_ || name == nullptr) return false;
+        const auto length = static_cast<long long>(std::strlen(name));
+        if (limits_.over(carvelle::rules::MaxNameLength, length)) {
+            return broke(carvelle::rules::MaxNameLength, "name length", length);
+        }
+        if (limits_.on(carvelle::rules::NameCharacters)) {
+            for (const char* c = name; *c != '\0'; ++c) {
+                if (!carvelle::rules::nameCharacter(static_cast<unsigned char>(*c))) {
+                    broke(carvelle::rules::NameCharacters, "", 0);
+                    const auto byte = static_cast<unsigned char>(*c);
+                    if (byte > 0x20 && byte < 0x7F) {
+                        std::snprintf(broken_what_, sizeof broken_what_, "character '%c'", byte);
+                    } else {
+                        std::snprintf(broken_what_, sizeof broken_what_, "byte 0x%02X", byte);
+                    }
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
+    bool breaks_array(Int16 cols, Int16 rows) noexcept {
+        broken_ = -1;
+        if (!guarded_ || !limits_.on(carvelle::rules::MaxArray)) return false;
+        const long long most = limits_.value[carvelle::rules::MaxArray];
+        const int16_t c = cols, r = rows;
+        if (c < 1 || c > most) return broke(carvelle::rules::MaxArray, "columns", c);
+        if (r < 1 || r > most) return broke(carvelle::rules::MaxArray, "rows", r);
+        return false;
+    }
+#if CARVELLE_HPP_EXCEPTIONS
+    // The throwing forms: a call a rule refused throws RuleError, naming the rule.
+    void check(int32_t code, const char* function) {
+        if (code == GDS_ERR_RANGE && broken_ >= 0) throw RuleError(carvelle::rules::kRules[broken_].name, broken_what_, function);
+        detail::check(code, function);
+    }
+#endif
 
     bool refers_to_open(const char* sname) const noexcept {
         return structure_open_ && sname != nullptr && !open_name_.empty() && open_name_ == sname;
@@ -658,6 +812,10 @@ private:
     std::string path_;       // removed when the object is unwound
     std::string open_name_;  // the structure begun through this object
     int unwinding_ = 0;      // exceptions in flight when the file was begun
+    carvelle::rules::Limits limits_{};
+    bool guarded_ = false;  // limits_ are in force
+    int broken_ = -1;       // the rule the last refused call broke
+    char broken_what_[64] = {};
     static constexpr int32_t empty_ = 0;
 };
 
@@ -706,7 +864,7 @@ inline Structure Library::try_structure(const std::string& name, int32_t& result
 
 #if CARVELLE_HPP_EXCEPTIONS
 inline Structure Library::structure(const char* name) {
-    detail::check(try_begin_structure(name), "GDS_BeginStructure");
+    check(try_begin_structure(name), "GDS_BeginStructure");
     return Structure(this);
 }
 inline Structure Library::structure(const std::string& name) { return structure(name.c_str()); }

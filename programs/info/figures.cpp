@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 namespace info {
@@ -64,6 +65,7 @@ Figures::Tables Figures::tables() {
         {Record::ColRow, Role::ColRow},
         {Record::BgnStr, Role::BgnStr},
         {Record::StrName, Role::StrName},
+        {Record::EndStr, Role::EndStr},
         {Record::Header, Role::Header},
         {Record::LibName, Role::LibName},
         {Record::Units, Role::Units},
@@ -147,6 +149,9 @@ void Figures::take(const std::uint8_t* record, std::size_t length) {
         case Role::StrName:
             beginStructure(textOf(payload, size));
             break;
+        case Role::EndStr:
+            endStructure();
+            break;
         case Role::Header:
             library_.version = be16(payload);
             break;
@@ -164,15 +169,29 @@ void Figures::take(const std::uint8_t* record, std::size_t length) {
 }
 
 void Figures::beginStructure(std::string name) {
-    const auto [entry, added] = library_.index.emplace(name, library_.structures.size());
-    if (added) {
-        library_.structures.emplace_back();
-        library_.structures.back().name = std::move(name);
-        library_.structures.back().offset = structureOffset_;
-    } else {
+    const std::uint32_t number = library_.names.intern(name);
+    if (number == library_.structureOf.size()) library_.structureOf.push_back(Names::kNone);
+    again_ = library_.structureOf[number] != Names::kNone;
+    if (again_) {
+        index_ = library_.structureOf[number];
         library_.duplicates.push_back(std::move(name));  // counted into its first definition
+    } else {
+        index_ = static_cast<std::uint32_t>(library_.structures.size());
+        library_.structureOf[number] = index_;
+        library_.structures.push_back(number);
     }
-    structure_ = entry->second;
+    current_.offset = structureOffset_;
+    current_.kinds.fill(0);
+    current_.layers.clear();
+    current_.references.clear();
+    current_.box[0] = current_.box[1] = std::numeric_limits<std::int32_t>::max();
+    current_.box[2] = current_.box[3] = std::numeric_limits<std::int32_t>::min();
+    lastLayer_ = nullptr;
+    reference_ = nullptr;
+}
+
+void Figures::endStructure() {
+    library_.store(current_, index_, again_);
     lastLayer_ = nullptr;
     reference_ = nullptr;
 }

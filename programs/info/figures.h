@@ -29,6 +29,7 @@ private:
         ColRow,
         BgnStr,
         StrName,
+        EndStr,
         Header,
         LibName,
         Units
@@ -42,15 +43,19 @@ private:
 
     // One record's share of the figures.
     void take(const std::uint8_t* record, std::size_t length);
-    Structure& current() { return library_.structures[structure_]; }
+    Structure& current() { return current_; }
     void beginStructure(std::string name);
+    void endStructure();
     // One more element of the current kind on the current layer and this type.
     void tally(std::uint16_t type);
     void reference(const std::uint8_t* payload, std::size_t size);
     void extend(const std::uint8_t* payload, std::size_t points);
 
     Library& library_;
-    std::size_t structure_ = 0, kind_ = kNoKind;
+    Structure current_;  // the structure being read
+    std::uint32_t index_ = 0;
+    bool again_ = false;  // its name was defined before
+    std::size_t kind_ = kNoKind;
     std::uint64_t structureOffset_ = 0;
     std::uint16_t layer_ = 0;
     // The counts and the reference of the last element, which the next one often shares.

@@ -57,6 +57,8 @@ std::string kindsJson(const Counts& counts) {
 
 }  // namespace
 
+std::string jsonString(const std::string& text) { return json(text); }
+
 void printJson(const Library& lib, Outcome outcome) {
     std::printf("{\"file\": %s, \"bytes\": %" PRIu64, json(lib.path).c_str(), lib.bytes);
     if (outcome != Outcome::Read) {
@@ -67,7 +69,7 @@ void printJson(const Library& lib, Outcome outcome) {
     std::printf(", \"library\": %s, \"version\": %d, \"user_unit\": %s, \"meter_unit\": %s, \"structures\": [",
                 json(lib.name).c_str(), lib.version, number(lib.userUnit).c_str(), number(lib.meterUnit).c_str());
     const char* separator = "";
-    for (const Structure& s : lib.structures) {
+    lib.forEachStructure([&separator](const Structure& s) {
         std::printf("%s\n  {\"name\": %s, \"offset\": %" PRIu64 ", \"elements\": %s, \"layers\": [", separator,
                     json(s.name).c_str(), s.offset, kindsJson(s.kinds).c_str());
         separator = ",";
@@ -89,14 +91,14 @@ void printJson(const Library& lib, Outcome outcome) {
             inner = ", ";
         }
         std::printf("]}");
-    }
+    });
     std::string list;
-    for (const std::size_t t : lib.top) list += (list.empty() ? "" : ", ") + json(lib.structures[t].name);
+    for (const std::size_t t : lib.top) list += (list.empty() ? "" : ", ") + json(lib.structureName(t));
     std::printf("],\n \"top\": [%s], \"undefined\": [", list.c_str());
     separator = "";
     for (const auto& [name, from] : lib.undefined) {
         list.clear();
-        for (const std::size_t s : from) list += (list.empty() ? "" : ", ") + json(lib.structures[s].name);
+        for (const std::size_t s : from) list += (list.empty() ? "" : ", ") + json(lib.structureName(s));
         std::printf("%s{\"name\": %s, \"referenced_by\": [%s]}", separator, json(name).c_str(), list.c_str());
         separator = ", ";
     }
@@ -104,7 +106,7 @@ void printJson(const Library& lib, Outcome outcome) {
     separator = "";
     for (const auto& cycle : lib.cycles) {
         list.clear();
-        for (const std::size_t s : cycle) list += (list.empty() ? "" : ", ") + json(lib.structures[s].name);
+        for (const std::size_t s : cycle) list += (list.empty() ? "" : ", ") + json(lib.structureName(s));
         std::printf("%s[%s]", separator, list.c_str());
         separator = ", ";
     }

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string>
 #include <unordered_map>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "encoding/record_tags.h"
+#include "info/names.h"
 
 namespace info {
 
@@ -48,13 +50,32 @@ struct Library {
     std::uint64_t bytes = 0, errorOffset = 0;
     int version = 0;
     double userUnit = 0, meterUnit = 0;
-    std::vector<Structure> structures;
-    std::unordered_map<std::string, std::size_t> index;  // by name, the structure's first definition
+    // The names defined and referenced, and per name the structure it defines (Names::kNone for none).
+    Names names;
+    std::vector<std::uint32_t> structureOf;
+    std::vector<std::uint32_t> structures;  // by index, in file order: the name of each structure defined
+    // Each definition's figures as it ended, packed (see library.cpp): a structure costs some tens of bytes
+    // however many there are, and only the one being read is a Structure. A name defined again adds its
+    // figures under the same index; they are counted into its first definition when it is printed.
+    std::vector<std::string> figures;
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> again;  // index, block << 32 | where in it; by index once read
     std::vector<std::string> duplicates;
     // The hierarchy, by structure index or name.
     std::vector<std::size_t> top;
     std::vector<std::pair<std::string, std::vector<std::size_t>>> undefined;
     std::vector<std::vector<std::size_t>> cycles;
+
+    std::size_t structureCount() const { return structures.size(); }
+    std::string structureName(std::size_t index) const { return std::string(names[structures[index]]); }
+    // A structure whose ENDSTR has come: its figures packed, and its references as edges of the hierarchy.
+    void store(const Structure& structure, std::uint32_t index, bool definedAgain);
+    // Each structure in file order, its figures unpacked (with those of any later definition of its name).
+    void forEachStructure(const std::function<void(const Structure&)>& visit) const;
+    // Per structure stored, each name it references: (its index, the name's number).
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> edges;
+
+private:
+    std::string entry_;  // the one being packed
 };
 
 }  // namespace info

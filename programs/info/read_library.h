@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "info/checker.h"
 #include "info/library.h"
 
 namespace info {
@@ -11,7 +12,8 @@ enum class Outcome { Read,
 
 // Reads the file at library.path in pieces (a .gz file decompressed on the way): its figures and hierarchy when
 // it is read; otherwise library.error says why, and for a damaged file library.errorOffset says where (0 for a
-// file that is no GDSII library, or whose gzip data is damaged).
-Outcome read(Library& library);
+// file that is no GDSII library; for damaged gzip data, the library byte where the data decompressed ends).
+// With a check, the records are checked against its rules instead, and no figures are gathered.
+Outcome read(Library& library, Check* check = nullptr);
 
 }  // namespace info

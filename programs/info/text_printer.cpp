@@ -40,11 +40,13 @@ std::string kindsText(const Counts& counts) {
 
 }  // namespace
 
+std::string quotedName(const std::string& name) { return quoted(name); }
+
 void printText(const Library& lib) {
     std::printf("%s: library %s, version %d, user unit %s, database unit %s m, %" PRIu64 " bytes, %zu structures\n",
                 lib.path.c_str(), quoted(lib.name).c_str(), lib.version, number(lib.userUnit, 15).c_str(),
-                number(lib.meterUnit, 15).c_str(), lib.bytes, lib.structures.size());
-    for (const Structure& s : lib.structures) {
+                number(lib.meterUnit, 15).c_str(), lib.bytes, lib.structureCount());
+    lib.forEachStructure([](const Structure& s) {
         std::printf("structure %s: %" PRIu64 " elements: %s\n", quoted(s.name).c_str(), total(s.kinds),
                     kindsText(s.kinds).c_str());
         for (const auto& [key, counts] : sortedLayers(s)) {
@@ -57,21 +59,21 @@ void printText(const Library& lib) {
             std::printf("  references %s: %" PRIu64 " SREF, %" PRIu64 " AREF, %" PRIu64 " placements\n",
                         quoted(name).c_str(), r->srefs, r->arefs, r->placements);
         }
-    }
+    });
     std::string line;
-    for (const std::size_t t : lib.top) line += " " + quoted(lib.structures[t].name);
+    for (const std::size_t t : lib.top) line += " " + quoted(lib.structureName(t));
     std::printf("top structures:%s\n", line.empty() ? " none" : line.c_str());
     line.clear();
     for (const auto& [name, from] : lib.undefined) {
         line += " " + quoted(name) + " (from";
-        for (const std::size_t s : from) line += " " + quoted(lib.structures[s].name);
+        for (const std::size_t s : from) line += " " + quoted(lib.structureName(s));
         line += ")";
     }
     std::printf("undefined references:%s\n", line.empty() ? " none" : line.c_str());
     line.clear();
     for (const auto& cycle : lib.cycles) {
         line += line.empty() ? " " : "; ";
-        for (std::size_t i = 0; i < cycle.size(); ++i) line += (i ? " -> " : "") + quoted(lib.structures[cycle[i]].name);
+        for (std::size_t i = 0; i < cycle.size(); ++i) line += (i ? " -> " : "") + quoted(lib.structureName(cycle[i]));
     }
     std::printf("cycles:%s\n", line.empty() ? " none" : line.c_str());
     for (const std::string& name : lib.duplicates) std::printf("defined again: %s\n", quoted(name).c_str());

@@ -22,14 +22,15 @@ ctypes (`carvelle.backend` tells which; CARVELLE_BACKEND=ctypes forces it).
 carvelle.merge(out, parts) joins part libraries into one; carvelle.write_parallel
 runs generator tasks on an executor (a process pool, a Dask client), each
 into a part of its own, and merges the parts. carvelle.info(path) tells what
-a library holds (structures, elements by kind and layer, references).
+a library holds (structures, elements by kind and layer, references);
+carvelle.check(path, profile="fab") which rules of fab or reader tools it breaks.
 """
 
 from typing import Optional
 
 from . import _backend
 from ._errors import Error, RangeError, Result, UndefinedStructureWarning
-from ._info import InfoError, LibraryInfo, Reference, StructureInfo, info
+from ._info import CheckResult, Finding, InfoError, LibraryInfo, Reference, StructureInfo, check, info
 from ._library import Library, Structure
 from ._merge import MergeError, MergeFailure, MergeResult, merge
 from ._parallel import ParallelResult, Task, TaskError, write_parallel
@@ -42,7 +43,8 @@ __all__ = ["Library", "Structure", "UserUnitView", "Units", "Error", "RangeError
            "LoadError", "load", "library_path", "error_message", "backend", "__version__",
            "merge", "MergeError", "MergeFailure", "MergeResult",
            "write_parallel", "Task", "TaskError", "ParallelResult",
-           "info", "InfoError", "LibraryInfo", "StructureInfo", "Reference"]
+           "info", "InfoError", "LibraryInfo", "StructureInfo", "Reference",
+           "check", "CheckResult", "Finding"]
 __version__ = VERSION
 
 backend: str = _backend.backend.NAME

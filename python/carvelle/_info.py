@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: MIT
-"""carvelle.info: what a GDSII library holds, as read by the carvelle-info
-program (its --json output, as dataclasses)."""
+"""carvelle.info and carvelle.check: what a GDSII library holds and which
+rules it breaks, as read by the carvelle-info program (its --json output, as
+dataclasses)."""
 
 import json
 import os
@@ -64,6 +65,31 @@ class LibraryInfo:
     defined_again: List[str] = field(default_factory=list)
 
 
+@dataclass(frozen=True)
+class Finding:
+    """One place a rule is broken: the rule's name, the structure (None in
+    the library's head), the byte offset of the record or structure at fault,
+    and what was found there."""
+    rule: str
+    structure: Optional[str]
+    offset: int
+    what: str
+
+
+@dataclass(frozen=True)
+class CheckResult:
+    """What check() found: the file, the rule set as given, whether it is
+    clean, the rules checked with their limits (a number, or True for a rule
+    with none) and how often each is broken, and the first findings of each
+    rule in file order."""
+    file: str
+    rules: str
+    clean: bool
+    limits: Dict[str, Union[int, bool]]
+    counts: Dict[str, int]
+    findings: List[Finding]
+
+
 def _tool() -> str:
     """The carvelle-info program: beside the package's modules, else on PATH."""
     name = "carvelle-info.exe" if sys.platform == "win32" else "carvelle-info"
@@ -80,6 +106,69 @@ def _structure(s: Dict[str, Any]) -> StructureInfo:
         layers={(entry["layer"], entry["datatype"]): dict(entry["elements"]) for entry in s["layers"]},
         bbox=tuple(s["bbox"]) if s["bbox"] is not None else None,  # type: ignore[arg-type]
         references={r["name"]: Reference(r["sref"], r["aref"], r["placements"]) for r in s["references"]})
+
+
+def _run(arguments: List[str], path: PathName) -> Dict[str, Any]:
+    """carvelle-info's JSON object for path, or InfoError for a file it could not read."""
+    done = subprocess.run([_tool(), "--json"] + arguments + ["--", os.fsdecode(path)], capture_output=True)
+    if done.returncode not in (0, 1, 2, 3) or not done.stdout.startswith(b"["):
+        raise InfoError(done.stderr.decode("utf-8", "replace").strip() or "carvelle-info failed")
+    answer: Dict[str, Any] = json.loads(done.stdout.decode("utf-8"))[0]
+    if "error" in answer:
+        raise InfoError("%s: %s" % (answer["file"], answer["error"]), answer["offset"])
+    return answer
+
+
+def check(path: PathName, profile: str = "fab", first: int = 10) -> CheckResult:
+    """Checks the library at path against a rule set, as carvelle-info
+    --check does.
+
+    Parameters
+    ----------
+    path : str, bytes or os.PathLike
+        A GDSII library, plain or .gz.
+    profile : str, optional
+        The rule set: ``"fab"`` (classic fab and mask tools), ``"readers"``
+        (what KLayout and gdspy refuse), then ``RULE=N``, ``RULE=off`` or
+        ``RULE``, comma-separated, e.g. ``"fab,max-vertices=8191"``.
+    first : int, optional
+        How many findings of each rule are kept (at least 1).
+
+    Returns
+    -------
+    CheckResult
+        Whether the file is clean, each rule's count and its first findings
+        with their structure and byte offset.
+
+    Raises
+    ------
+    ValueError
+        For a rule set that names no profile or rule, or a bad value.
+    InfoError
+        For a damaged file (with the byte offset) or one that cannot be read.
+
+    Examples
+    --------
+    >>> found = carvelle.check("chip.gds", profile="fab,one-top=off")
+    >>> found.clean, found.counts["max-layer"]
+    (True, 0)
+    """
+    if isinstance(first, bool) or not isinstance(first, int) or first < 1:
+        raise ValueError("first must be an int of 1 or more, not %r" % (first,))
+    if not isinstance(profile, str) or profile.startswith("-") or not profile:
+        raise ValueError("profile must be a rule set such as 'fab' or 'readers,max-layer=255', not %r" % (profile,))
+    try:
+        answer = _run(["--check=" + profile, "--first=%d" % first], path)
+    except InfoError as error:
+        if error.offset is None and error.message.startswith("carvelle-info: "):
+            raise ValueError(error.message.splitlines()[0][len("carvelle-info: "):]) from None
+        raise
+    findings = [Finding(rule["rule"], f["structure"], f["offset"], f["what"])
+                for rule in answer["checked"] for f in rule["findings"]]
+    return CheckResult(
+        file=answer["file"], rules=answer["rules"], clean=answer["clean"],
+        limits={rule["rule"]: rule["limit"] for rule in answer["checked"]},
+        counts={rule["rule"]: rule["count"] for rule in answer["checked"]}, findings=findings)
 
 
 def info(path: PathName) -> LibraryInfo:
@@ -107,12 +196,7 @@ def info(path: PathName) -> LibraryInfo:
     >>> found.top, found.structures["TOP"].elements
     (['TOP'], {'BOUNDARY': 1, 'BOX': 2, 'TEXT': 1})
     """
-    done = subprocess.run([_tool(), "--json", "--", os.fsdecode(path)], capture_output=True)
-    if done.returncode not in (0, 1, 2) or not done.stdout.startswith(b"["):
-        raise InfoError(done.stderr.decode("utf-8", "replace").strip() or "carvelle-info failed")
-    answer = json.loads(done.stdout.decode("utf-8"))[0]
-    if "error" in answer:
-        raise InfoError(answer["error"], answer["offset"])
+    answer = _run([], path)
     structures = [_structure(s) for s in answer["structures"]]
     return LibraryInfo(
         file=answer["file"], bytes=answer["bytes"], library=answer["library"], version=answer["version"],

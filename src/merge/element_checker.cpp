@@ -100,9 +100,11 @@ constexpr Tables build() {
     t.transitions[ElementChecker::kAfterValue][kPropAttr.recordType] = ElementChecker::kAfterAttribute;
     t.transitions[ElementChecker::kAfterValue][tagOf(Record::EndEl).recordType] = ElementChecker::kBetween;
 
+    std::size_t boundaryPoints = 0;  // the state after a BOUNDARY's XY
     for (const Grammar& grammar : kGrammars) {
         // State base + i: the element's first i slots are behind (taken or left out).
         const std::size_t base = t.states;
+        if (grammar.opening == Record::Boundary) boundaryPoints = base + grammar.size;
         t.states += grammar.size + 1;
         const std::uint8_t opening = tagOf(grammar.opening).recordType;
         for (std::uint8_t from : {ElementChecker::kStructureStart, ElementChecker::kAfterClass, ElementChecker::kBetween}) {
@@ -130,6 +132,15 @@ constexpr Tables build() {
             }
         }
     }
+    // KLayout writes a BOUNDARY of more points than one XY record holds as XY records in a row; those after the
+    // first may hold any number of points.
+    const std::size_t more = t.states++;
+    const std::uint8_t xy = tagOf(Record::Xy).recordType;
+    t.rules[more] = points(1);
+    t.rules[more].element = tagOf(Record::Boundary).recordType;
+    t.transitions[boundaryPoints][xy] = t.transitions[more][xy] = static_cast<std::uint8_t>(more);
+    t.transitions[more][kPropAttr.recordType] = ElementChecker::kAfterAttribute;
+    t.transitions[more][tagOf(Record::EndEl).recordType] = ElementChecker::kBetween;
     return t;
 }
 

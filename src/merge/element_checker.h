@@ -41,7 +41,7 @@ public:
 
     // The record header, the state count and the width of a table row.
     static constexpr std::size_t kHeader = 4;
-    static constexpr std::size_t kStates = 64;
+    static constexpr std::size_t kStates = 72;
     static constexpr std::size_t kColumns = 64;
     // Fixed states; those of the elements follow.
     static constexpr std::uint8_t kFault = 0, kStructureStart = 1, kAfterClass = 2, kBetween = 3,

@@ -57,6 +57,7 @@ std::size_t PartReader::inflate(std::uint8_t* out, std::size_t room, std::string
         const std::size_t before = room;
         if (inflater_->inflate(pending_, pendingSize_, out, room) != GzipInflater::Result::Progress) {
             damaged_ = true;
+            position_ += static_cast<std::size_t>(out - first);  // where the good data ends
             error = "part " + path_ + " is not a complete library: its gzip data is damaged (found by compressed byte " +
                     std::to_string(inputAt_ - pendingSize_) + ")";
             return 0;
@@ -64,6 +65,7 @@ std::size_t PartReader::inflate(std::uint8_t* out, std::size_t room, std::string
         if (room == before && pendingSize_ == 0 && inputAt_ >= file_.size()) {
             if (!inflater_->atMemberEnd()) {
                 damaged_ = true;
+                position_ += static_cast<std::size_t>(out - first);
                 error = "part " + path_ + " is not a complete library: its gzip data is cut short";
                 return 0;
             }

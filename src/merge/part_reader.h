@@ -36,6 +36,8 @@ public:
     bool readAt(std::uint64_t offset, std::uint8_t* buffer, std::size_t size, std::string& error);
     // The gzip data failed its checks or ended inside a member: the part is damaged, not unreadable.
     bool damaged() const { return damaged_; }
+    // Library bytes read so far; for damaged gzip data, those decompressed before the fault.
+    std::uint64_t position() const { return position_; }
 
 private:
     // Decompresses up to room bytes at position_; 0 at the end of the data or on failure (error set).

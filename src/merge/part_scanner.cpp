@@ -33,6 +33,19 @@ bool is(const std::uint8_t* header, Record record) {
     return header[2] == tag.recordType && header[3] == tag.dataType;
 }
 
+// The records that may stand between BGNLIB and LIBNAME: LIBDIRSIZE, SRFNAME and LIBSECUR. Legal, and KLayout
+// reads them; the scanner passes them over.
+constexpr RecordTag kBeforeName[] = {
+    {recordTypeNamed("LIBDIRSIZE"), kInt16},
+    {recordTypeNamed("SRFNAME"), kText},
+    {recordTypeNamed("LIBSECUR"), kInt16},
+};
+
+bool isBeforeName(const std::uint8_t* header) {
+    return std::any_of(std::begin(kBeforeName), std::end(kBeforeName),
+                       [&](RecordTag tag) { return header[2] == tag.recordType && header[3] == tag.dataType; });
+}
+
 bool isHeadRecord(const std::uint8_t* header) {
     return std::any_of(std::begin(kHeadRecords), std::end(kHeadRecords),
                        [&](RecordTag tag) { return header[2] == tag.recordType && header[3] == tag.dataType; });
@@ -199,14 +212,16 @@ bool PartScanner::beginRecord() {
                 kept_ = Kept::HeadRecord;
                 return true;
             }
+            if (expect_ == Expect::LibName && isBeforeName(header_)) return true;
             const Record wanted = expect_ == Expect::BgnLib    ? Record::BgnLib
                                   : expect_ == Expect::LibName ? Record::LibName
                                                                : Record::Units;
             if (!is(header_, wanted)) {
                 return fail(recordStart_, "expected " + nameOf(tagOf(wanted).recordType) + at + ", found " +
                                               found(header_, wanted) +
-                                              " (a part's head holds HEADER, BGNLIB, LIBNAME, then REFLIBS, FONTS, GENERATIONS, "
-                                              "ATTRTABLE, FORMAT, MASK and ENDMASKS at most, then UNITS)");
+                                              " (a part's head holds HEADER, BGNLIB, LIBDIRSIZE, SRFNAME and LIBSECUR at most, LIBNAME, "
+                                              "then REFLIBS, FONTS, GENERATIONS, ATTRTABLE, FORMAT, MASK and ENDMASKS at most, "
+                                              "then UNITS)");
             }
             if (wanted == Record::Units && payloadLeft_ != kUnitsPayload) {
                 return fail(recordStart_, "UNITS" + at + " holds " + std::to_string(payloadLeft_) + " bytes, not 16");

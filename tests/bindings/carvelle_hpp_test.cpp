@@ -7,10 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -302,7 +304,7 @@ struct BoxTakes : std::false_type {};
 template <class Coordinate, class Layer>
 struct BoxTakes<Coordinate, Layer,
                 std::void_t<decltype(std::declval<carvelle::Library&>().try_box(std::declval<Coordinate>(), 0, 1, 1,
-                                                                                  std::declval<Layer>()))>>
+                                                                                std::declval<Layer>()))>>
     : std::true_type {};
 static_assert(BoxTakes<int32_t, int>::value && BoxTakes<long long, unsigned char>::value);
 static_assert(!BoxTakes<double, int>::value && !BoxTakes<float, int>::value && !BoxTakes<int, bool>::value);
@@ -316,7 +318,7 @@ TEST(CarvelleHpp, ValuesThatDoNotFitTheirCParameterAreRefusedNeverCut) {
         carvelle::Library lib(path);
         auto s = lib.structure("N");
         lib.box(0, 0, 1, 1, METAL1, 0, carvelle::Bits16(0x8000));  // an enumeration; a bit word up to 0xFFFF
-        lib.path(xs, ys, 20, 7);                                      // two std::vector<int32_t>
+        lib.path(xs, ys, 20, 7);                                   // two std::vector<int32_t>
         if (!refused) return;
         const int layer = 70000;
         const long long far = 3000000000LL;
@@ -389,12 +391,12 @@ TEST(CarvelleHpp, MovingTransfersTheHandleAndAssignmentEndsTheOldLibrary) {
     GdsHandle handle = first.handle();
     carvelle::Library moved(std::move(first));
     EXPECT_EQ(moved.handle(), handle);
-    EXPECT_FALSE(first.is_open());               // NOLINT(bugprone-use-after-move)
+    EXPECT_FALSE(first.is_open());                 // NOLINT(bugprone-use-after-move)
     EXPECT_EQ(first.try_close(), GDS_ERR_HANDLE);  // NOLINT(bugprone-use-after-move)
 
     carvelle::Library second(dir.file("2.gds"));
     EXPECT_EQ(second.try_open(dir.file("3.gds")), GDS_ERR_STARTED);  // already holds a library
-    moved = std::move(second);  // ends 1.gds, with its open structure
+    moved = std::move(second);                                       // ends 1.gds, with its open structure
     using namespace gdstest;
     EXPECT_EQ(tailTypes(readFile(dir.file("1.gds")), 2), (std::vector<uint8_t>{ENDSTR, ENDLIB}));
     moved.close();
@@ -481,3 +483,92 @@ TEST(CarvelleHpp, GuardsRefuseWhatReadersRejectWithoutWriting) {
         EXPECT_FALSE(std::ifstream(dir.file("u.gds")).good());
     }
 }
+
+namespace {
+
+// The rule set of carvelle-info --check at writing time: a call that breaks a rule is refused before anything is
+// written, with the rule's name; the file is then that of the calls that passed.
+TEST(CarvelleHpp, RuleSetsRefuseACallBeforeItIsWritten) {
+    gdstest::TempDir dir;
+    const std::string path = dir.file("r.gds");
+    std::vector<Point> ring(199), line(200);
+    for (int32_t i = 0; i < 199; ++i) ring[static_cast<std::size_t>(i)] = {i, i % 2};
+    for (int32_t i = 0; i < 200; ++i) line[static_cast<std::size_t>(i)] = {i, 0};
+    auto build = [&](bool refused) {
+        carvelle::Library lib(path, 1e-3, 1e-9, "fab,max-text-length=8,max-array=100");
+        auto s = lib.structure("TOP_$?9");
+        lib.box(0, 0, 1, 1, 255, 255);
+        lib.boundary(ring, 1);  // 199 vertices
+        lib.path(line, 2, 1);   // 200 points
+        lib.text(0, 0, "eight ch", 1);
+        lib.aref("LEAF", {0, 0}, {1, 0}, {0, 1}, 100, 100);
+        if (!refused) return;
+        struct Case {
+            const char* rule;
+            const char* what;
+            std::function<void()> call;
+        };
+        std::vector<Point> longer = ring, further = line;
+        longer.push_back({500, 500});
+        further.push_back({500, 0});
+        const Case cases[] = {
+            {"max-layer", "layer 256, over 255", [&] { lib.box(0, 0, 1, 1, 256); }},
+            {"max-layer", "layer 65535, over 255", [&] { lib.node(line, -1); }},
+            {"max-datatype", "type 300, over 255", [&] { lib.text(0, 0, "t", 1, 300); }},
+            {"max-vertices", "vertices 200, over 199", [&] { lib.boundary(longer, 1); }},
+            {"max-path-points", "points 201, over 200", [&] { lib.path(further, 2, 1); }},
+            {"max-text-length", "text length 9, over 8", [&] { lib.text(0, 0, "nine char", 1); }},
+            {"max-array", "rows 101, over 100", [&] { lib.aref("LEAF", {0, 0}, {1, 0}, {0, 1}, 1, 101); }},
+            {"max-name-length", "name length 33, over 32", [&] { lib.begin_structure(std::string(33, 'N')); }},
+            {"name-characters", "character '-'", [&] { lib.begin_structure("A-B"); }},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.rule);
+            try {
+                c.call();
+                ADD_FAILURE() << "not refused";
+            } catch (const carvelle::RuleError& e) {
+                EXPECT_STREQ(e.rule(), c.rule);
+                EXPECT_EQ(e.code(), GDS_ERR_RANGE);
+                EXPECT_NE(std::string(e.what()).find(std::string(": breaks rule ") + c.rule + ": " + c.what), std::string::npos)
+                    << e.what();
+            }
+        }
+        // The try forms: the code, and the rule named; a refusal that is no rule's names none.
+        EXPECT_EQ(lib.try_box(0, 0, 1, 1, 1, 256), GDS_ERR_RANGE);
+        EXPECT_STREQ(lib.broken_rule(), "max-datatype");
+        EXPECT_STREQ(lib.broken_what(), "type 256, over 255");
+        EXPECT_EQ(lib.try_sref("LEAF", 0, 0, 0, 0.0), GDS_ERR_RANGE);
+        EXPECT_EQ(lib.broken_rule(), nullptr);
+        EXPECT_EQ(errorOf([&] { lib.sref("LEAF", 0, 0, 0, -1.0); }).message(), carvelle::error_message(GDS_ERR_RANGE));
+        // Rules changed or turned off on the way.
+        EXPECT_EQ(lib.try_set_rules("fad"), GDS_ERR_RANGE);
+        EXPECT_EQ(lib.try_box(0, 0, 1, 1, 256), GDS_ERR_RANGE);
+        EXPECT_EQ(lib.try_set_rules("readers"), GDS_OK);
+        EXPECT_EQ(lib.try_set_rules(nullptr), GDS_OK);
+        EXPECT_EQ(lib.try_box(0, 0, 1, 1, 300), GDS_OK);
+    };
+    build(false);
+    const Bytes passed = maskTimestamps(readFile(path));
+    build(true);
+    Bytes got = maskTimestamps(readFile(path));
+    // The one box written once the rules were off is all that differs: it stands before ENDSTR and ENDLIB.
+    const auto records = splitRecords(passed);
+    ASSERT_GE(records.size(), 2u);
+    const std::size_t end = records[records.size() - 2].offset, tail = passed.size() - end;
+    ASSERT_GT(got.size(), passed.size());
+    EXPECT_TRUE(std::equal(passed.begin(), passed.begin() + static_cast<std::ptrdiff_t>(end), got.begin()));
+    EXPECT_TRUE(std::equal(passed.begin() + static_cast<std::ptrdiff_t>(end), passed.end(), got.end() - static_cast<std::ptrdiff_t>(tail)));
+    const auto added = splitRecords(Bytes(got.begin() + static_cast<std::ptrdiff_t>(end), got.end() - static_cast<std::ptrdiff_t>(tail)));
+    ASSERT_GE(added.size(), 2u);
+    EXPECT_EQ(added[0].type, gdstest::BOX);
+    const auto layer = std::find_if(added.begin(), added.end(), [](const auto& r) { return r.type == gdstest::LAYER; });
+    ASSERT_NE(layer, added.end());
+    EXPECT_EQ(layer->payload, gdstest::be16(300));
+    // A set that cannot be read makes no file.
+    const std::string none = dir.file("none.gds");
+    EXPECT_THROW(carvelle::Library(none, 1e-3, 1e-9, "fab,max-layer=x"), std::invalid_argument);
+    EXPECT_FALSE(std::ifstream(none).good());
+}
+
+}  // namespace

@@ -8,10 +8,10 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <sys/wait.h>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/wait.h>
 #include <vector>
 
 #include "gds_api.h"
@@ -19,8 +19,8 @@
 
 namespace {
 
-using gdstest::Bytes;
 using gdstest::be16;
+using gdstest::Bytes;
 using gdstest::padded;
 using gdstest::points;
 using gdstest::record;
@@ -88,7 +88,8 @@ TEST_F(Info, FiguresOfALibraryWrittenHere) {
     ASSERT_EQ(info.status, 0) << info.err;
     const std::string size = std::to_string(readFile(path).size());
     EXPECT_EQ(info.out, path + ": library \"" + path + "\", version 3, user unit 0.001, database unit 1e-09 m, " +
-                            size + " bytes, 7 structures\n"
+                            size +
+                            " bytes, 7 structures\n"
                             "structure \"CELL\": 9 elements: 2 BOUNDARY, 1 PATH, 3 BOX, 2 TEXT, 1 NODE\n"
                             "  layer 1/0: 3 BOX\n"
                             "  layer 2/1: 2 BOUNDARY\n"
@@ -133,18 +134,19 @@ Bytes sref(const std::string& name) {
 
 TEST_F(Info, JsonForScriptsWithNamesAsTheyAre) {
     const std::string name = "q\"\xE6\x97\xA5";  // a quote and a UTF-8 character
-    const std::string latin = "\xE9t\xE9";        // not UTF-8
+    const std::string latin = "\xE9t\xE9";       // not UTF-8
     const std::string path = write("j.gds", head() + structure(name, box(-1, -32768, 7) + sref(latin)) + record(ENDLIB, 0x00));
     const Outcome info = run("--json " + path);
     ASSERT_EQ(info.status, 0) << info.err;
-    EXPECT_EQ(info.out, "[{\"file\": \"" + path + "\", \"bytes\": 198, \"library\": \"L\", \"version\": 600, "
-                        "\"user_unit\": 0.001, \"meter_unit\": 9.9999999999999986e-10, \"structures\": [\n"
-                        "  {\"name\": \"q\\\"\xE6\x97\xA5\", \"offset\": 60, \"elements\": {\"BOX\": 1, \"SREF\": 1}, "
-                        "\"layers\": [{\"layer\": 65535, \"datatype\": 32768, \"elements\": {\"BOX\": 1}}], "
-                        "\"bbox\": [7, 7, 8, 8], \"references\": [{\"name\": \"\\u00E9t\\u00E9\", \"sref\": 1, "
-                        "\"aref\": 0, \"placements\": 1}]}],\n"
-                        " \"top\": [\"q\\\"\xE6\x97\xA5\"], \"undefined\": [{\"name\": \"\\u00E9t\\u00E9\", "
-                        "\"referenced_by\": [\"q\\\"\xE6\x97\xA5\"]}], \"cycles\": [], \"defined_again\": []}]\n");
+    EXPECT_EQ(info.out, "[{\"file\": \"" + path +
+                            "\", \"bytes\": 198, \"library\": \"L\", \"version\": 600, "
+                            "\"user_unit\": 0.001, \"meter_unit\": 9.9999999999999986e-10, \"structures\": [\n"
+                            "  {\"name\": \"q\\\"\xE6\x97\xA5\", \"offset\": 60, \"elements\": {\"BOX\": 1, \"SREF\": 1}, "
+                            "\"layers\": [{\"layer\": 65535, \"datatype\": 32768, \"elements\": {\"BOX\": 1}}], "
+                            "\"bbox\": [7, 7, 8, 8], \"references\": [{\"name\": \"\\u00E9t\\u00E9\", \"sref\": 1, "
+                            "\"aref\": 0, \"placements\": 1}]}],\n"
+                            " \"top\": [\"q\\\"\xE6\x97\xA5\"], \"undefined\": [{\"name\": \"\\u00E9t\\u00E9\", "
+                            "\"referenced_by\": [\"q\\\"\xE6\x97\xA5\"]}], \"cycles\": [], \"defined_again\": []}]\n");
 }
 
 // Elements that straddle the 1 MiB pieces of the reading, of many layers, in two structures.
@@ -211,6 +213,99 @@ TEST_F(Info, DamagedFilesAreRefusedWithTheirByte) {
     EXPECT_EQ(run(dir.file("missing.gds")).status, 2);
     EXPECT_EQ(run("").status, 2);
     EXPECT_EQ(run("--bad " + write("good.gds", good)).status, 2);
+}
+
+// What a tester reading the code would try: a cycle below a top structure, names that are prefixes of one
+// another, a name defined twice, offsets past the first piece (plain and gzipped), and a file that cannot be read
+// before a damaged one.
+TEST_F(Info, CyclesBelowATopPrefixNamesAndOffsetsPastThePiece) {
+    const std::string path = write("tree.gds", head() + structure("TOP", sref("A") + sref("AB") + sref("A") + sref("ABC") + sref("A")) +
+                                                   structure("A", sref("B")) + structure("B", sref("A")) +
+                                                   structure("A", box(3, 0, 9)) + record(ENDLIB, 0x00));
+    const Outcome info = run(path);
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("structure \"TOP\": 5 elements: 5 SREF\n"
+                            "  references \"A\": 3 SREF, 0 AREF, 3 placements\n"
+                            "  references \"AB\": 1 SREF, 0 AREF, 1 placements\n"
+                            "  references \"ABC\": 1 SREF, 0 AREF, 1 placements\n"
+                            "structure \"A\": 2 elements: 1 BOX, 1 SREF\n  layer 3/0: 1 BOX\n  bounding box: (9, 9) (10, 10)\n"
+                            "  references \"B\": 1 SREF, 0 AREF, 1 placements\n"
+                            "structure \"B\": 1 elements: 1 SREF\n"
+                            "  references \"A\": 1 SREF, 0 AREF, 1 placements\n"
+                            "top structures: \"TOP\"\n"
+                            "undefined references: \"AB\" (from \"TOP\") \"ABC\" (from \"TOP\")\n"
+                            "cycles: \"A\" -> \"B\" -> \"A\"\n"
+                            "defined again: \"A\"\n"),
+              std::string::npos)
+        << info.out;
+
+    // Many names of one length, each structure placing the next: one top, nothing undefined or defined again.
+    Bytes chain;
+    for (int i = 0; i < 500; ++i) {
+        char name[8], next[8];
+        std::snprintf(name, sizeof name, "N%03d", i);
+        std::snprintf(next, sizeof next, "N%03d", i + 1);
+        chain = chain + structure(name, i < 499 ? sref(next) : Bytes{});
+    }
+    const Outcome names = run(write("chain.gds", head() + chain + record(ENDLIB, 0x00)));
+    EXPECT_NE(names.out.find("500 structures\n"), std::string::npos);
+    EXPECT_NE(names.out.find("top structures: \"N000\"\nundefined references: none\ncycles: none\n"), std::string::npos)
+        << names.out.substr(names.out.size() - 300);
+    EXPECT_EQ(names.out.find("defined again"), std::string::npos);
+
+    // Past the first 1 MiB piece: a structure's offset, and where damaged gzip data ends (as gzip itself finds it).
+    Bytes body;
+    for (std::int32_t i = 0; i < 40000; ++i) {
+        const Bytes one = box(1, 0, i);
+        body.insert(body.end(), one.begin(), one.end());
+    }
+    const Bytes first = structure("S", body);
+    const std::string big = write("big.gds", head() + first + structure("T") + record(ENDLIB, 0x00));
+    EXPECT_NE(run("--json " + big).out.find("{\"name\": \"T\", \"offset\": " + std::to_string(60 + first.size())),
+              std::string::npos);
+    const std::string cut = dir.file("cut.gds.gz");
+    ASSERT_EQ(std::system(("gzip -1 -c " + big + " >" + big + ".gz && head -c $(( $(wc -c <" + big + ".gz) * 2 / 3 )) " +
+                           big + ".gz >" + cut + " && { gzip -dc " + cut + " 2>/dev/null | wc -c >" + dir.file("count") + "; }")
+                              .c_str()),
+              0);
+    const std::string good = std::to_string(std::stoull(read(dir.file("count"))));
+    ASSERT_GT(std::stoull(good), 1u << 20);
+    const Outcome damaged = run(cut);
+    EXPECT_EQ(damaged.status, 1);
+    EXPECT_EQ(damaged.err, "carvelle-info: " + cut + ": its gzip data is cut short, at byte " + good + " of the library\n");
+    EXPECT_NE(run("--json " + cut).out.find("\"offset\": " + good + "}"), std::string::npos);
+
+    // A file that cannot be read, then a damaged one: both said, in the words of files, and the worse status.
+    const Outcome both = run(dir.file("none.gds") + " " + cut);
+    EXPECT_EQ(both.status, 2);
+    EXPECT_EQ(both.err, "carvelle-info: " + dir.file("none.gds") + ": cannot open the file: No such file or directory\n" +
+                            damaged.err);
+}
+
+// What KLayout writes and reads: LIBDIRSIZE and SRFNAME between BGNLIB and LIBNAME, and a BOUNDARY of more points
+// than one XY record holds as XY records in a row.
+TEST_F(Info, KLayoutsHeadRecordsAndLongBoundaries) {
+    std::vector<Point> first, second;
+    for (std::int32_t i = 0; i < 8191; ++i) first.emplace_back(i, 0);
+    for (std::int32_t i = 0; i < 10; ++i) second.emplace_back(8190 - i, 5 + i);
+    const Bytes boundary = record(BOUNDARY, 0x00) + record(LAYER, 0x02, be16(1)) + record(DATATYPE, 0x02, be16(0)) +
+                           record(XY, 0x03, points(first)) + record(XY, 0x03, points(second)) + record(ENDEL, 0x00);
+    const Bytes head = record(HEADER, 0x02, be16(600)) + record(BGNLIB, 0x02, Bytes(24, 0)) +
+                       record(0x39, 0x02, be16(0)) + record(0x3A, 0x06, padded("srf")) + record(LIBNAME, 0x06, padded("L")) +
+                       record(UNITS, 0x05, hex("3E 41 89 37 4B C6 A7 EF  39 44 B8 2F A0 9B 5A 50"));
+    const std::string path = write("klayout.gds", head + structure("P", boundary) + record(ENDLIB, 0x00));
+    const Outcome info = run(path);
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("structure \"P\": 1 elements: 1 BOUNDARY\n  layer 1/0: 1 BOUNDARY\n"
+                            "  bounding box: (0, 0) (8190, 14)\n"),
+              std::string::npos)
+        << info.out;
+    const Outcome check = run("--check=readers,max-vertices=8191 " + path);
+    EXPECT_EQ(check.status, 3);
+    EXPECT_NE(check.out.find("max-vertices: structure \"P\" at byte " + std::to_string(head.size() + 28 + 6) +
+                             ": vertices 8200, over 8191"),
+              std::string::npos)
+        << check.out;
 }
 
 }  // namespace

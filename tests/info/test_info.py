@@ -127,3 +127,50 @@ def test_damaged_files_raise_info_error_with_their_byte(tmp_path):
     with pytest.raises(carvelle.InfoError) as missing:
         carvelle.info(str(tmp_path / "missing.gds"))
     assert missing.value.offset is None and "missing.gds" in missing.value.message
+
+
+def test_check_gives_each_rule_its_findings(tmp_path):
+    path = str(tmp_path / "ours.gds")
+    ours(path)
+    data = open(path, "rb").read()
+    fab = carvelle.check(path)
+    assert not fab.clean and fab.rules == "fab" and fab.limits["max-layer"] == 255 and fab.limits["cycles"] is True
+    assert {rule: n for rule, n in fab.counts.items() if n} == {"undefined": 1, "cycles": 1}
+    missing = data.rindex(b"\x00\x04\x0A\x00", 0, data.index(b"missing"))  # the SREF that names it
+    a = data.index(b"\x00\x06\x06\x06A\x00") - 28
+    assert fab.findings == [
+        carvelle.Finding("undefined", "TOP", missing, 'reference to "missing"'),
+        carvelle.Finding("cycles", "A", a, 'cycle "A" -> "B" -> "A"')]
+    readers = carvelle.check(path, profile="readers,cycles=off,max-layer=0", first=1)
+    assert readers.counts == {"max-layer": 9, "max-array": 0, "undefined": 1, "duplicates": 0}
+    assert [f.rule for f in readers.findings] == ["max-layer", "undefined"]
+    assert readers.findings[0].structure == "CELL" and data[readers.findings[0].offset + 2] == 0x0D
+    for wrong in ("fad", "max-layer=x", ""):
+        with pytest.raises(ValueError):
+            carvelle.check(path, profile=wrong)
+    with pytest.raises(ValueError):
+        carvelle.check(path, first=0)
+    with pytest.raises(carvelle.InfoError) as missing_file:
+        carvelle.check(str(tmp_path / "missing.gds"))
+    assert missing_file.value.offset is None
+
+
+def test_damaged_gzip_and_missing_files_in_the_words_of_files(tmp_path):
+    import gzip
+    import zlib
+    plain = tmp_path / "good.gds"
+    ours(str(plain))
+    data = plain.read_bytes()
+    packed = gzip.compress(data)
+    (tmp_path / "cut.gds.gz").write_bytes(packed[:len(packed) // 2])
+    with pytest.raises(carvelle.InfoError) as cut:
+        carvelle.info(str(tmp_path / "cut.gds.gz"))
+    # The library bytes that decompress before the cut, as Python's own gzip finds them.
+    good = len(zlib.decompressobj(31).decompress(packed[:len(packed) // 2]))
+    assert cut.value.offset == good and 0 < good < len(data)
+    assert cut.value.message == "%s: its gzip data is cut short, at byte %d of the library" % (
+        tmp_path / "cut.gds.gz", good)
+    with pytest.raises(carvelle.InfoError) as missing:
+        carvelle.check(str(tmp_path / "missing.gds"))
+    assert missing.value.offset is None
+    assert missing.value.message.startswith("%s: cannot open the file:" % (tmp_path / "missing.gds"))

@@ -72,6 +72,8 @@ private:
         switch (opening.type) {
             case 0x08:  // BOUNDARY
                 body = is(0x0D, 0x02, 6) && is(0x0E, 0x02, 6) && xy(4, 8191);
+                while (body && xy(1, 8191)) {
+                }  // KLayout's form of a long BOUNDARY: more XY records
                 break;
             case 0x09:  // PATH
                 body = is(0x0D, 0x02, 6) && is(0x0E, 0x02, 6);

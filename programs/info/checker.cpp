@@ -1,0 +1,312 @@
+// SPDX-License-Identifier: MIT
+#include "info/checker.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+
+#include "encoding/record_tags.h"
+#include "info/hierarchy.h"
+
+namespace info {
+namespace {
+
+using carvelle::Record;
+using carvelle::tagOf;
+
+constexpr std::uint8_t type(Record record) { return tagOf(record).recordType; }
+constexpr std::uint8_t kBgnStr = type(Record::BgnStr), kStrName = type(Record::StrName), kEndStr = type(Record::EndStr),
+                       kBoundary = type(Record::Boundary), kPath = type(Record::Path), kSrefRecord = type(Record::Sref),
+                       kArefRecord = type(Record::Aref), kLayer = type(Record::Layer), kDatatype = type(Record::Datatype),
+                       kXy = type(Record::Xy), kEndEl = type(Record::EndEl), kSname = type(Record::Sname),
+                       kColRow = type(Record::ColRow), kTextType = type(Record::TextType), kString = type(Record::String),
+                       kNodeType = type(Record::NodeType), kBoxType = type(Record::BoxType);
+
+std::size_t lengthOf(const std::uint8_t* record) { return std::size_t{record[0]} << 8 | record[1]; }
+std::uint16_t u16(const std::uint8_t* at) { return static_cast<std::uint16_t>(at[0] << 8 | at[1]); }
+bool isType(std::uint8_t t) { return t == kDatatype || t == kTextType || t == kNodeType || t == kBoxType; }
+// A string payload's length up to its first NUL.
+std::size_t textLength(const std::uint8_t* payload, std::size_t size) {
+    return static_cast<std::size_t>(std::find(payload, payload + size, std::uint8_t{0}) - payload);
+}
+// What the checker does with each record type.
+enum class Role : std::uint8_t { Other,
+                                 Element,
+                                 Layer,
+                                 Type,
+                                 Xy,
+                                 EndEl,
+                                 Sname,
+                                 ColRow,
+                                 String,
+                                 BgnStr,
+                                 StrName,
+                                 EndStr };
+struct Roles {
+    Role of[256];
+    Roles() : of() {
+        for (const Record r : {Record::Boundary, Record::Path, Record::Sref, Record::Aref, Record::Text, Record::Node, Record::Box}) {
+            of[type(r)] = Role::Element;
+        }
+        for (const Record r : {Record::Datatype, Record::TextType, Record::NodeType, Record::BoxType}) of[type(r)] = Role::Type;
+        const std::pair<Record, Role> single[] = {
+            {Record::Layer, Role::Layer},
+            {Record::Xy, Role::Xy},
+            {Record::EndEl, Role::EndEl},
+            {Record::Sname, Role::Sname},
+            {Record::ColRow, Role::ColRow},
+            {Record::String, Role::String},
+            {Record::BgnStr, Role::BgnStr},
+            {Record::StrName, Role::StrName},
+            {Record::EndStr, Role::EndStr},
+        };
+        for (const auto& [r, role] : single) of[type(r)] = role;
+    }
+};
+const Roles kRoles;
+
+// A limit as an unsigned 16-bit value is compared with it: an unset rule is one no such value breaks.
+std::uint32_t limit16(const rules::Limits& limits, rules::Rule rule) {
+    return limits.on(rule) ? static_cast<std::uint32_t>(std::min<std::int64_t>(limits.value[rule], 0xFFFFF))
+                           : std::numeric_limits<std::uint32_t>::max();
+}
+
+}  // namespace
+
+Checker::Checker(Check& check)
+    : check_(check),
+      layer_(limit16(check.limits, rules::MaxLayer)),
+      datatype_(limit16(check.limits, rules::MaxDatatype)),
+      record_(limit16(check.limits, rules::MaxRecordLength)) {}
+
+void Checker::add(rules::Rule rule, std::uint64_t offset, const std::string& what) {
+    RuleFindings& found = check_.found[rule];
+    if (found.count++ < check_.keep) found.first.push_back({structure_, offset, what});
+}
+
+void Checker::add(rules::Rule rule, std::uint64_t offset, const char* what, std::int64_t amount) {
+    // Only the kept findings pay for their text.
+    if (check_.found[rule].count >= check_.keep) {
+        ++check_.found[rule].count;
+        return;
+    }
+    add(rule, offset, std::string(what) + " " + std::to_string(amount));
+}
+
+void Checker::record(const std::uint8_t* bytes, std::size_t length, std::uint64_t offset) {
+    next_ = offset + length;
+    if (length > record_) add(rules::MaxRecordLength, offset, "record length", static_cast<std::int64_t>(length));
+    const std::uint8_t* payload = bytes + 4;
+    const std::size_t size = length - 4;
+    switch (kRoles.of[bytes[2]]) {
+        case Role::Layer:
+            if (u16(payload) > layer_) add(rules::MaxLayer, offset, "layer", u16(payload));
+            break;
+        case Role::Type:
+            if (u16(payload) > datatype_) add(rules::MaxDatatype, offset, "type", u16(payload));
+            break;
+        case Role::Xy:
+            points_ += size / 8;
+            break;
+        case Role::EndEl:
+            endElement();
+            break;
+        case Role::Sname:
+            reference(payload, size);
+            break;
+        case Role::ColRow: {
+            const auto cols = static_cast<std::int16_t>(u16(payload)), rows = static_cast<std::int16_t>(u16(payload + 2));
+            const std::int64_t most = check_.limits.value[rules::MaxArray];
+            if (check_.limits.on(rules::MaxArray) && (cols < 1 || rows < 1 || cols > most || rows > most)) {
+                add(rules::MaxArray, offset, "columns " + std::to_string(u16(payload)) + ", rows " + std::to_string(u16(payload + 2)));
+            }
+            break;
+        }
+        case Role::String:
+            text(payload, size, offset);
+            break;
+        case Role::BgnStr:
+            structureOffset_ = offset;
+            break;
+        case Role::StrName:
+            beginStructure(payload, size, offset);
+            break;
+        case Role::EndStr:
+            structure_.clear();
+            break;
+        case Role::Element:
+            element_ = bytes[2];
+            elementOffset_ = offset;
+            points_ = 0;
+            break;
+        case Role::Other:
+            break;
+    }
+}
+
+void Checker::likeElements(const std::uint8_t* first, std::size_t count, const carvelle::merge::LikeElements& like) {
+    const std::uint64_t start = next_;
+    next_ += count * like.size();
+    const std::uint8_t kind = first[2];
+    if (kind == kSrefRecord || kind == kArefRecord) {
+        // References: their names and counts may differ from one element to the next.
+        for (std::size_t n = 0; n < count; ++n) {
+            for (std::size_t r = 0; r < like.records(); ++r) {
+                const std::uint8_t* at = first + n * like.size() + like.start(r);
+                record(at, lengthOf(at), start + n * like.size() + like.start(r));
+            }
+        }
+        next_ = start + count * like.size();
+        return;
+    }
+    // Shapes: what lies at the same place in each and has the same length (the record lengths, the points) is
+    // judged once for the run; only the layer, the type and a text's length are read from each.
+    std::size_t layer = 0, kindType = 0, string = 0, stringSize = 0, points = 0;
+    for (std::size_t r = 0; r < like.records(); ++r) {
+        const std::uint8_t* at = first + like.start(r);
+        const std::size_t length = lengthOf(at);
+        if (length > record_) {
+            for (std::size_t n = 0; n < count; ++n) {
+                add(rules::MaxRecordLength, start + n * like.size() + like.start(r), "record length",
+                    static_cast<std::int64_t>(length));
+            }
+        }
+        if (at[2] == kLayer) layer = like.start(r) + 4;
+        if (isType(at[2])) kindType = like.start(r) + 4;
+        if (at[2] == kXy) points += (length - 4) / 8;
+        if (at[2] == kString) {
+            string = like.start(r);
+            stringSize = length - 4;
+        }
+    }
+    const std::uint32_t layerLimit = layer_, typeLimit = datatype_;
+    for (std::size_t n = 0; n < count; ++n) {
+        const std::uint8_t* element = first + n * like.size();
+        if (layer != 0 && u16(element + layer) > layerLimit) {
+            add(rules::MaxLayer, start + n * like.size() + layer - 4, "layer", u16(element + layer));
+        }
+        if (kindType != 0 && u16(element + kindType) > typeLimit) {
+            add(rules::MaxDatatype, start + n * like.size() + kindType - 4, "type", u16(element + kindType));
+        }
+    }
+    const bool longText = string != 0 && check_.limits.on(rules::MaxTextLength) &&
+                          stringSize > static_cast<std::uint64_t>(check_.limits.value[rules::MaxTextLength]);
+    const bool tooManyPoints = (kind == kBoundary && points > 0 && check_.limits.over(rules::MaxVertices, static_cast<std::int64_t>(points) - 1)) ||
+                               (kind == kPath && check_.limits.over(rules::MaxPathPoints, static_cast<std::int64_t>(points)));
+    for (std::size_t n = 0; n < count && (longText || tooManyPoints); ++n) {
+        const std::uint64_t at = start + n * like.size();
+        if (longText) text(first + n * like.size() + string + 4, stringSize, at + string);
+        if (tooManyPoints) {
+            element_ = kind;
+            elementOffset_ = at;
+            points_ = points;
+            endElement();
+        }
+    }
+}
+
+void Checker::endElement() {
+    if (element_ == kBoundary && points_ > 0 && check_.limits.over(rules::MaxVertices, static_cast<std::int64_t>(points_) - 1)) {
+        add(rules::MaxVertices, elementOffset_, "vertices", static_cast<std::int64_t>(points_) - 1);
+    } else if (element_ == kPath && check_.limits.over(rules::MaxPathPoints, static_cast<std::int64_t>(points_))) {
+        add(rules::MaxPathPoints, elementOffset_, "points", static_cast<std::int64_t>(points_));
+    }
+    element_ = 0;
+    points_ = 0;
+}
+
+void Checker::text(const std::uint8_t* payload, std::size_t size, std::uint64_t offset) {
+    const std::size_t length = textLength(payload, size);
+    if (check_.limits.over(rules::MaxTextLength, static_cast<std::int64_t>(length))) {
+        add(rules::MaxTextLength, offset, "text length", static_cast<std::int64_t>(length));
+    }
+}
+
+std::uint32_t Checker::node(const std::uint8_t* name, std::size_t length) {
+    const auto [entry, added] =
+        nodes_.emplace(std::string(reinterpret_cast<const char*>(name), length), static_cast<std::uint32_t>(graph_.size()));
+    if (added) {
+        graph_.emplace_back();
+        graph_.back().offset = kUndefined;
+    }
+    return entry->second;
+}
+
+void Checker::beginStructure(const std::uint8_t* payload, std::size_t size, std::uint64_t offset) {
+    const std::size_t length = textLength(payload, size);
+    structure_.assign(reinterpret_cast<const char*>(payload), length);
+    open_ = node(payload, length);
+    lastName_.clear();
+    lastReference_ = std::numeric_limits<std::uint32_t>::max();
+    if (graph_[open_].offset != kUndefined) {
+        if (check_.limits.on(rules::Duplicates)) add(rules::Duplicates, structureOffset_, "defined again");
+    } else {
+        graph_[open_].offset = structureOffset_;
+        graph_[open_].structure = structures_.size();
+        structures_.push_back(open_);
+    }
+    if (check_.limits.over(rules::MaxNameLength, static_cast<std::int64_t>(length))) {
+        add(rules::MaxNameLength, offset, "name length", static_cast<std::int64_t>(length));
+    }
+    if (check_.limits.on(rules::NameCharacters)) {
+        const auto bad = std::find_if(payload, payload + length, [](std::uint8_t c) { return !rules::nameCharacter(c); });
+        if (bad != payload + length) {
+            char what[24];
+            std::snprintf(what, sizeof what, *bad > 0x20 && *bad < 0x7F ? "character '%c'" : "byte 0x%02X", *bad);
+            add(rules::NameCharacters, offset, what);
+        }
+    }
+}
+
+void Checker::reference(const std::uint8_t* payload, std::size_t size) {
+    const std::size_t length = textLength(payload, size);
+    // A run of references to one structure looks its name up once.
+    if (lastReference_ != std::numeric_limits<std::uint32_t>::max() && lastName_.size() == length &&
+        std::equal(lastName_.begin(), lastName_.end(), payload)) {
+        return;
+    }
+    lastName_.assign(reinterpret_cast<const char*>(payload), length);
+    lastReference_ = node(payload, length);
+    auto& children = graph_[open_].children;
+    const bool known = std::any_of(children.begin(), children.end(), [&](const auto& c) { return c.first == lastReference_; });
+    if (!known) children.emplace_back(lastReference_, elementOffset_);
+}
+
+void Checker::finish() {
+    std::vector<std::string> names(graph_.size());
+    for (const auto& [name, n] : nodes_) names[n] = name;
+    std::vector<bool> referenced(graph_.size(), false);
+    Graph children;
+    for (std::size_t s = 0; s < structures_.size(); ++s) {
+        structure_ = names[structures_[s]];
+        for (const auto& [child, offset] : graph_[structures_[s]].children) {
+            if (child != structures_[s]) referenced[child] = true;
+            if (graph_[child].offset == kUndefined) {
+                if (check_.limits.on(rules::Undefined)) add(rules::Undefined, offset, "reference to \"" + names[child] + "\"");
+            } else {
+                children.child.push_back(static_cast<std::uint32_t>(graph_[child].structure));
+            }
+        }
+        children.begin.push_back(children.child.size());
+    }
+    if (check_.limits.on(rules::OneTop)) {
+        const auto tops = static_cast<std::size_t>(
+            std::count_if(structures_.begin(), structures_.end(), [&](std::uint32_t n) { return !referenced[n]; }));
+        for (const std::uint32_t n : structures_) {
+            if (tops < 2 || referenced[n]) continue;
+            structure_ = names[n];
+            add(rules::OneTop, graph_[n].offset, "top structure, one of " + std::to_string(tops));
+        }
+    }
+    if (check_.limits.on(rules::Cycles)) {
+        for (const auto& cycle : findCycles(children)) {
+            std::string what;
+            for (const std::size_t s : cycle) what += (what.empty() ? "\"" : " -> \"") + names[structures_[s]] + "\"";
+            structure_ = names[structures_[cycle.front()]];
+            add(rules::Cycles, graph_[structures_[cycle.front()]].offset, "cycle " + what);
+        }
+    }
+    structure_.clear();
+}
+
+}  // namespace info
