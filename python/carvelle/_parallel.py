@@ -30,6 +30,8 @@ from ._merge import MergeError, merge
 # In the parts folder from its making to its removal: a worker that cannot
 # see it does not share the folder with the caller.
 _MARKER = "carvelle-parts-folder"
+# The marker's name while the caller removes the folder.
+_CLOSING = "carvelle-parts-closing"
 
 
 class Task:
@@ -243,13 +245,20 @@ def _remove_stale(folder: str) -> None:
     for name in names:
         if not name.startswith("carvelle-parts-"):
             continue
+        for marker in (_MARKER, _CLOSING):
+            try:
+                with open(os.path.join(folder, name, marker), encoding="utf-8") as owned_by:
+                    pid, _, owner = owned_by.read().partition(" ")
+                break
+            except OSError:
+                continue
+        else:
+            continue  # no marker yet: a folder its call is making
         try:
-            with open(os.path.join(folder, name, _MARKER), encoding="utf-8") as marker:
-                pid, _, owner = marker.read().partition(" ")
             if owner != here or _alive(int(pid)):
                 continue
-        except (OSError, ValueError):
-            continue  # no marker: a folder being made or removed by its own call
+        except ValueError:
+            continue
         shutil.rmtree(os.path.join(folder, name), ignore_errors=True)
 
 
@@ -341,15 +350,33 @@ class _Run:
     def close(self) -> None:
         if self.owned:
             self.executor.shutdown(wait=True)
+        # The marker goes first, so that no task begins a part after this, but
+        # its owner stays to the last file: a folder that a SIGKILL cut short
+        # is still known as this process's by the next call's _remove_stale.
+        closing = os.path.join(self.scratch, _CLOSING)
         try:
-            os.remove(os.path.join(self.scratch, _MARKER))  # first: no task begins a part after this
+            os.replace(os.path.join(self.scratch, _MARKER), closing)
         except OSError:
             pass
         for _ in range(20):  # a cluster's task still running may add a part while the folder goes
-            shutil.rmtree(self.scratch, ignore_errors=True)
-            if not os.path.exists(self.scratch):
+            try:
+                names = os.listdir(self.scratch)
+            except FileNotFoundError:
                 return
-            time.sleep(0.05)
+            except OSError:
+                names = []
+            for name in sorted(names, key=lambda name: name == _CLOSING):
+                try:
+                    os.remove(os.path.join(self.scratch, name))
+                except OSError:
+                    pass
+            try:
+                os.rmdir(self.scratch)
+                return
+            except FileNotFoundError:
+                return
+            except OSError:
+                time.sleep(0.05)
 
 
 def _succeeded(future: Any) -> bool:
