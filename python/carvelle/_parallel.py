@@ -417,7 +417,7 @@ def write_parallel(path: PathName, tasks: Iterable[Union[Task, Callable[..., Any
         Anything with ``submit(function, *args)`` returning a future with
         result(), cancel() and add_done_callback(): a ProcessPoolExecutor of
         `workers` processes by default (shut down at the end), a Dask
-        distributed.Client, ...
+        distributed.Client, an mpi4py.futures.MPIPoolExecutor, ...
     workers : int, optional
         The default pool's processes (os.cpu_count() when None).
     parts_dir : path, optional
@@ -456,12 +456,18 @@ def write_parallel(path: PathName, tasks: Iterable[Union[Task, Callable[..., Any
     the attempt whose result arrives is merged: a task that a cluster runs
     twice cannot mix two parts. A failing task (or a worker that dies)
     raises TaskError naming the task, a refused merge MergeError naming the
-    tasks; either way the other tasks are cancelled, no output is written
-    and the parts are removed. So does SIGTERM (where its handler is the
-    default) or Ctrl-C, which then end the process as they would have; the
-    default pool's workers are stopped at once. Structures referenced but
-    defined by no task are reported with UndefinedStructureWarning, as
-    Library.close does."""
+    tasks; either way the other tasks are cancelled, those running on a
+    pool of the caller's are waited for, no output is written and the parts
+    are removed. So does Ctrl-C, or SIGTERM or SIGHUP where its handler is
+    the default, which then end the process as they would have (SIGTERM and
+    SIGHUP without waiting for the caller's pool, and naming the tasks cut
+    short on standard error); a signal during the clean-up is held until it
+    ends. The default pool's workers are stopped at once, and end with the
+    process that started them even when it is killed; the parts folder of
+    a killed call is removed by the next call into the same folder on the
+    same host. An mpi4py.futures MPIPoolExecutor works as it is. Structures
+    referenced but defined by no task are reported with
+    UndefinedStructureWarning, as Library.close does."""
     jobs = [job if isinstance(job, Task) else Task(job) for job in tasks]
     folder = os.path.abspath(os.fsdecode(parts_dir) if parts_dir is not None else os.path.dirname(
         os.path.abspath(os.fsdecode(path))))
