@@ -206,10 +206,12 @@ def _end_with_driver(driver: int) -> None:
             pass
     parent = multiprocessing.parent_process()
     if parent is not None:
-        def watch() -> None:
-            parent.join()
-            os._exit(1)
-        threading.Thread(target=watch, name="carvelle-driver-watch", daemon=True).start()
+        threading.Thread(target=_exit_after, args=(parent,), name="carvelle-driver-watch", daemon=True).start()
+
+
+def _exit_after(parent: Any) -> None:
+    parent.join()
+    os._exit(1)
 
 
 def _alive(pid: int) -> bool:
