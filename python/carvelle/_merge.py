@@ -101,7 +101,7 @@ class _Forwarded:
         self.program: Optional["subprocess.Popen[str]"] = None
         if threading.current_thread() is not threading.main_thread():
             return
-        for signum in (signal.SIGINT, signal.SIGTERM):
+        for signum in self.signals():
             previous = signal.getsignal(signum)
             if previous is not None and previous != signal.SIG_IGN:
                 self.previous[signum] = previous
@@ -116,6 +116,11 @@ class _Forwarded:
         self.program = program
         for signum in self.received:  # came while it started
             program.send_signal(signum)
+
+    @staticmethod
+    def signals() -> Tuple[int, ...]:
+        # Windows sends a console's Ctrl-C to the program itself, and has no SIGINT to send it.
+        return (signal.SIGTERM,) if sys.platform == "win32" else (signal.SIGINT, signal.SIGTERM)
 
     def release(self) -> None:
         for signum, previous in self.previous.items():
