@@ -7,9 +7,11 @@ missing)."""
 import enum
 import os
 import shutil
+import signal
 import subprocess
 import sys
-from typing import Dict, NamedTuple, Optional, Sequence, Tuple, Union
+import threading
+from typing import Any, Dict, List, NamedTuple, Optional, Sequence, Tuple, Union
 
 PathName = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
@@ -65,8 +67,18 @@ def _run_tool(output: PathName, parts: Sequence[PathName]) -> Tuple[int, str, in
     """The compiled module's answer, from the carvelle-merge program."""
     if not parts:
         return int(MergeFailure.NO_PARTS), "no parts to merge", 0, 0  # the program would take it for a usage error
-    done = subprocess.run([_tool(), "-v", "--", os.fsdecode(output)] + [os.fsdecode(p) for p in parts],
-                          capture_output=True, text=True)
+    command = [_tool(), "-v", "--", os.fsdecode(output)] + [os.fsdecode(p) for p in parts]
+    forwarded = _Forwarded()
+    try:
+        # SIGINT and SIGTERM go on to the program, which then removes its
+        # temporary output and ends: it is waited for, never killed, and
+        # never left running for nobody.
+        with subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True) as program:
+            forwarded.to(program)
+            stdout, stderr = program.communicate()
+    finally:
+        forwarded.release()
+    done = subprocess.CompletedProcess(command, program.returncode, stdout, stderr)
     if done.returncode != 0:
         message = done.stderr.strip()
         if message.startswith("carvelle-merge: "):
@@ -75,6 +87,46 @@ def _run_tool(output: PathName, parts: Sequence[PathName]) -> Tuple[int, str, in
         return (-1 if failure is None else int(failure)), message, 0, 0
     counts = done.stdout.rsplit(":", 1)[-1].split()  # "OUT: BYTES bytes, STRUCTURES structures"
     return 0, "", int(counts[0]), int(counts[2])
+
+
+class _Forwarded:
+    """SIGINT and SIGTERM while the program runs (on the main thread, the
+    only one that runs handlers): each is sent on to the program, then,
+    once the program has ended, raised again in this process under the
+    handlers it had."""
+
+    def __init__(self) -> None:
+        self.previous: Dict[int, Any] = {}
+        self.received: List[int] = []
+        self.program: Optional["subprocess.Popen[str]"] = None
+        if threading.current_thread() is not threading.main_thread():
+            return
+        for signum in self.signals():
+            previous = signal.getsignal(signum)
+            if previous is not None and previous != signal.SIG_IGN:
+                self.previous[signum] = previous
+                signal.signal(signum, self.forward)
+
+    def forward(self, signum: int, frame: Any) -> None:
+        self.received.append(signum)
+        if self.program is not None:
+            self.program.send_signal(signum)
+
+    def to(self, program: "subprocess.Popen[str]") -> None:
+        self.program = program
+        for signum in self.received:  # came while it started
+            program.send_signal(signum)
+
+    @staticmethod
+    def signals() -> Tuple[int, ...]:
+        # Windows sends a console's Ctrl-C to the program itself, and has no SIGINT to send it.
+        return (signal.SIGTERM,) if sys.platform == "win32" else (signal.SIGINT, signal.SIGTERM)
+
+    def release(self) -> None:
+        for signum, previous in self.previous.items():
+            signal.signal(signum, previous)
+        for signum in dict.fromkeys(self.received):
+            signal.raise_signal(signum)
 
 
 def merge(output: PathName, parts: Union[PathName, Sequence[PathName]]) -> MergeResult:
