@@ -160,6 +160,12 @@ class Library:
     removed, or with keep_incomplete=True renamed to NAME.incomplete; the
     exception on its way out is never replaced by an error from ending.
 
+    After os.fork() (a multiprocessing worker, a pre-forking server) the
+    library belongs to the parent: in the child every call on it raises
+    Error GDS_ERR_STOPPED and writes nothing, and its end (close, a with
+    block, the finalizer at exit) only frees the child's copy, silently.
+    The parent writes on and finishes the file as if no fork had happened.
+
     A Library opened on the file that a live Library of this process is
     still writing ends that one first, with a RuntimeWarning: the file then
     holds the new run alone.
@@ -174,6 +180,7 @@ class Library:
         self._graph: Dict[bytes, Set[bytes]] = {}
         self._open_name = b""
         self._file: Optional[Tuple[int, int]] = None
+        self._pid = os.getpid()
         name = file_name_bytes(path)
         self._name = name
         _end_earlier_writer_of(name)
@@ -293,6 +300,15 @@ class Library:
         run is complete (no exception is on its way out)."""
         writer: Optional[Writer] = getattr(self, "_writer", None)  # None when __init__ failed
         if writer is None or writer.handle is None:
+            return
+        if os.getpid() != self._pid:
+            # A child of a fork: the file is the parent's. The library only
+            # frees the child's copy (GDS_ERR_STOPPED); nothing is removed,
+            # renamed or reported.
+            try:
+                writer.end_library()
+            except Error:
+                pass
             return
         first = None
         if writer.open_serial:

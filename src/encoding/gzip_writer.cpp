@@ -301,6 +301,16 @@ bool GzipWriter::hasFailed() {
     return failed_;
 }
 
+void GzipWriter::abandon() {
+    finished_ = true;
+    failed_ = true;
+    for (Piece& piece : ring_) {
+        piece.input.reset();
+        piece.output.reset();
+    }
+    inlineCompressor_.reset();
+}
+
 bool GzipWriter::finish() {
     // Once finished, no worker is left to set failed_.
     if (finished_) return !failed_;

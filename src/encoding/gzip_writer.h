@@ -58,6 +58,14 @@ public:
     // call again; write must not follow it.
     bool finish();
 
+    // In the child of a fork, instead of finish: frees the pieces without
+    // the lock (a worker of the parent may have held it at the fork) and
+    // marks the writer finished. The workers do not exist in the child: the
+    // writer must then be left undestroyed (its threads and condition
+    // variables are the parent's), which costs the child a few hundred
+    // bytes until it exits.
+    void abandon();
+
     // Worker threads started (0 when the calling thread compresses).
     std::size_t workerCount() const { return workers_.size(); }
 

@@ -94,6 +94,9 @@ public:
     bool close();
     // Closes without renaming, and removes a temporary file.
     void discard();
+    // In the child of a fork: closes this process's descriptor and nothing
+    // more; a temporary file beside the name is the parent's, and stays.
+    void abandon();
     bool failed() const { return step_ != Step::None; }
     // Bytes written since the open.
     std::uint64_t written() const { return written_; }

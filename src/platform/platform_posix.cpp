@@ -9,6 +9,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <mutex>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #if defined(__linux__)
@@ -31,6 +32,17 @@ LocalTime readLocalTime() {
 }
 
 std::filesystem::path nativePath(const char* name) { return std::filesystem::path(name); }
+
+std::atomic<std::uint32_t> forkCount{0};
+
+namespace {
+
+extern "C" void countFork() { forkCount.fetch_add(1, std::memory_order_relaxed); }
+
+// Registered when the library is loaded, before any file can be opened.
+[[maybe_unused]] const int forkHandler = ::pthread_atfork(nullptr, nullptr, countFork);
+
+}  // namespace
 
 namespace {
 
@@ -257,6 +269,12 @@ void OutputFile::discard() {
     if (isOpen()) ::close(static_cast<int>(handle_));
     handle_ = kClosed;
     if (beside_) ::unlink(temporary_.c_str());
+    beside_ = false;
+}
+
+void OutputFile::abandon() {
+    if (isOpen()) ::close(static_cast<int>(handle_));
+    handle_ = kClosed;
     beside_ = false;
 }
 

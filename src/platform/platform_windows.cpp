@@ -104,6 +104,9 @@ WideName longPathName(const wchar_t* name) {
 
 }  // namespace
 
+// Windows has no fork: the count stays 0.
+std::atomic<std::uint32_t> forkCount{0};
+
 std::filesystem::path nativePath(const char* name) {
     const bool utf8 = isUtf8BeyondAscii(name);
     const WideName wide = widen(name, utf8 ? CP_UTF8 : narrowFileCodePage());
@@ -310,6 +313,13 @@ void OutputFile::discard() {
     if (isOpen()) CloseHandle(handleOf(handle_));
     handle_ = kClosed;
     if (beside_) DeleteFileW(wide(temporary_).c_str());
+    beside_ = false;
+}
+
+// Never in a child here (no fork), but the same meaning as on POSIX.
+void OutputFile::abandon() {
+    if (isOpen()) CloseHandle(handleOf(handle_));
+    handle_ = kClosed;
     beside_ = false;
 }
 
