@@ -257,6 +257,14 @@ bool OutputFile::openBeside(const std::string& path) {
     discard();
     step_ = Step::None;
     written_ = 0;
+    // A folder is refused, never replaced (a reparse point is followed by
+    // the rename as by any other writer here).
+    const DWORD attributes = GetFileAttributesW(wide(path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        path_ = path;
+        SetLastError(ERROR_DIRECTORY);
+        return fail(Step::NotRegular);
+    }
     // A name of our own beside the real one, so that the rename stays within one volume.
     for (unsigned attempt = 0;; ++attempt) {
         temporary_ = path + ".merging-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt);
