@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "encoding/gzip_writer.h"
 
+#include "platform/platform.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -91,17 +93,33 @@ bool hasGzipSuffix(const char* name) {
     return end[0] == '.' && (end[1] == 'g' || end[1] == 'G') && (end[2] == 'z' || end[2] == 'Z');
 }
 
-unsigned gzipThreadsFromEnvironment() {
-    if (const char* text = std::getenv("CARVELLE_GZIP_THREADS")) {
-        char* end = nullptr;
-        const long value = std::strtol(text, &end, 10);
-        if (end != text && *end == '\0' && value >= 1 && value <= long{kMaxGzipThreads})
-            return static_cast<unsigned>(value);
+GzipThreads gzipThreadsSetting(const char* text) {
+    GzipThreads setting;
+    const unsigned usable = usableProcessors();
+    setting.threads = usable < kMaxGzipThreads ? usable : kMaxGzipThreads;
+    if (text == nullptr || *text == '\0') return setting;
+    // Digits only: strtoul would take a sign, spaces and a wrapped -1.
+    const char* digit = text;
+    while (*digit >= '0' && *digit <= '9') ++digit;
+    if (*digit != '\0') {
+        setting.problem = "CARVELLE_GZIP_THREADS is not a whole number from 1 to 16: the default is used";
+        return setting;
     }
-    const unsigned cores = std::thread::hardware_concurrency();
-    if (cores == 0) return 1;
-    return cores < kMaxGzipThreads ? cores : kMaxGzipThreads;
+    while (*text == '0' && text[1] != '\0') ++text;
+    if (text[0] == '0') {
+        setting.problem = "CARVELLE_GZIP_THREADS=0: at least 1 thread compresses; the default is used";
+        return setting;
+    }
+    if (digit - text > 2 || std::strtoul(text, nullptr, 10) > kMaxGzipThreads) {
+        setting.threads = kMaxGzipThreads;
+        setting.problem = "CARVELLE_GZIP_THREADS is above 16: 16 threads compress";
+        return setting;
+    }
+    setting.threads = static_cast<unsigned>(std::strtoul(text, nullptr, 10));
+    return setting;
 }
+
+unsigned gzipThreadsFromEnvironment() { return gzipThreadsSetting(std::getenv("CARVELLE_GZIP_THREADS")).threads; }
 
 struct GzipWriter::Piece {
     std::unique_ptr<std::uint8_t[]> input;

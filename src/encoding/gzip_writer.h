@@ -17,9 +17,19 @@ namespace carvelle {
 // True when name ends in ".gz", in any case.
 bool hasGzipSuffix(const char* name);
 
-// The worker threads for one gzip file: CARVELLE_GZIP_THREADS when it holds
-// a number from 1 to kMaxGzipThreads, else the cores available; 1 means the
-// calling thread compresses and no thread is started.
+// The worker threads for one gzip file, and what was wrong with the setting.
+// CARVELLE_GZIP_THREADS unset or empty: the processors this process may run
+// on (its affinity mask, and on Linux its cgroup's CPU quota), at most
+// kMaxGzipThreads. A whole number from 1 up is taken, above kMaxGzipThreads
+// clamped to it (17 and 10^30 give 16); anything else (0, -1, "abc", "2x")
+// gives the default. 1 means the calling thread compresses and no thread is
+// started. The library never prints: problem is a sentence for the tools
+// and the Python package to show ("" when the setting was taken as it is).
+struct GzipThreads {
+    unsigned threads = 1;
+    const char* problem = "";
+};
+GzipThreads gzipThreadsSetting(const char* text);
 unsigned gzipThreadsFromEnvironment();
 inline constexpr unsigned kMaxGzipThreads = 16;
 

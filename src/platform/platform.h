@@ -44,6 +44,11 @@ LocalTime readLocalTime();
 // std::bad_alloc, which the library's own calls never do.
 std::filesystem::path nativePath(const char* name);
 
+// The processors this process may run on: its affinity mask (Linux,
+// Windows) bounded by its cgroup's CPU quota (Linux, cpu.max, rounded up);
+// at least 1.
+unsigned usableProcessors() noexcept;
+
 // Forks of this process's image: 0 in the process that was started, one
 // more in each child of a fork (counted by a pthread_atfork handler; never
 // counted on Windows, which has no fork). A child holds a copy of its

@@ -12,6 +12,9 @@
 #include <fcntl.h>
 #include <mutex>
 #include <pthread.h>
+#if defined(__linux__)
+#include <sched.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 #if defined(__linux__)
@@ -34,6 +37,24 @@ LocalTime readLocalTime() {
 }
 
 std::filesystem::path nativePath(const char* name) { return std::filesystem::path(name); }
+
+unsigned usableProcessors() noexcept {
+    long count = ::sysconf(_SC_NPROCESSORS_ONLN);
+#if defined(__linux__)
+    cpu_set_t mask;
+    CPU_ZERO(&mask);
+    if (::sched_getaffinity(0, sizeof mask, &mask) == 0 && CPU_COUNT(&mask) > 0) count = CPU_COUNT(&mask);
+    // cgroup v2: "QUOTA PERIOD", or "max PERIOD" for none.
+    if (std::FILE* limits = std::fopen("/sys/fs/cgroup/cpu.max", "re")) {
+        long long quota = 0, period = 0;
+        if (std::fscanf(limits, "%lld %lld", &quota, &period) == 2 && quota > 0 && period > 0) {
+            count = std::min<long>(count, static_cast<long>((quota + period - 1) / period));
+        }
+        std::fclose(limits);
+    }
+#endif
+    return count > 0 ? static_cast<unsigned>(count) : 1;
+}
 
 std::atomic<std::uint32_t> forkCount{0};
 

@@ -104,6 +104,20 @@ WideName longPathName(const wchar_t* name) {
 
 }  // namespace
 
+unsigned usableProcessors() noexcept {
+    DWORD_PTR process = 0, system = 0;
+    unsigned count = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) {
+        for (; process != 0; process &= process - 1) ++count;
+    }
+    if (count == 0) {
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        count = info.dwNumberOfProcessors;
+    }
+    return count > 0 ? count : 1;
+}
+
 // Windows has no fork: the count stays 0.
 std::atomic<std::uint32_t> forkCount{0};
 
