@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "encoding/deflate_backend.h"
@@ -37,12 +36,19 @@ inline constexpr unsigned kMaxGzipThreads = 16;
 // bytes. The bytes are cut into 1 MiB pieces; worker threads deflate each
 // piece on its own (empty history, ending on a byte boundary) and the pieces
 // are written in order, so the output is one member that every reader takes.
-// At most 20 pieces are in flight: memory stays under 50 MiB whatever the
-// file's size.
+// At most 2 * threads + 1 (at most 20) pieces of one writer are in flight:
+// memory stays under 50 MiB a file whatever its size.
+//
+// The workers belong to the process, not to one writer: every open writer
+// hands its pieces to the same pool, which runs as many threads as the
+// largest setting among the writers open (so 50 open files with setting 2
+// share 2 threads), is started by the first writer and stopped and joined
+// by the last one's finish. A child of a fork starts a pool of its own.
 //
 // Nothing is thrown: the first failed allocation, compression or write is
 // kept, and makes write and finish return false; no thread ever waits on a
-// failed one. finish joins every thread and frees every piece.
+// failed one. finish frees every piece (and, for the last writer, joins the
+// pool's threads).
 class GzipWriter {
 public:
     static constexpr std::size_t kPieceSize = std::size_t{1} << 20;
@@ -76,22 +82,24 @@ public:
     // bytes until it exits.
     void abandon();
 
-    // Worker threads started (0 when the calling thread compresses).
-    std::size_t workerCount() const { return workers_.size(); }
+    // Worker threads this writer's pieces may run on (0 when the calling
+    // thread compresses).
+    std::size_t workerCount() const { return workers_; }
 
 private:
     struct Piece;
     class Compressor;
+    friend class GzipPool;
 
     void submitFilled();
-    void workerLoop();
+    // A worker's end of one piece: compressed (or dropped after a failure),
+    // then written with the ready pieces after it.
+    void completed(Piece& piece, bool ok);
     // Compresses piece into its output; false when the compressor failed.
     static bool compressPiece(Compressor& compressor, Piece& piece);
     // Writes the compressed pieces that are next in order; lock held on entry
     // and exit, released while writing.
     void writeReady(std::unique_lock<std::mutex>& lock);
-    void startWorkers(unsigned threads);
-    void stopWorkers();
 
     bool put(const void* data, std::size_t size) { return file_.write(data, size); }
     // failed_, read under the lock while workers may set it.
@@ -100,21 +108,18 @@ private:
     OutputFile& file_;
     std::vector<Piece> ring_;
     std::unique_ptr<Compressor> inlineCompressor_;
-    std::vector<std::thread> workers_;
+    unsigned workers_ = 0;  // 0: the caller compresses; else it holds a place in the pool
 
     std::mutex mutex_;
-    std::condition_variable workReady_;  // a piece to compress, or stop
     std::condition_variable pieceFree_;  // a piece written or dropped
 
     // Sequence numbers: pieces submitted by the caller, taken by a worker,
     // written (or dropped after a failure). The piece of number n is
     // ring_[n % ring_.size()].
     std::uint64_t submitted_ = 0;
-    std::uint64_t taken_ = 0;
     std::uint64_t written_ = 0;
     std::size_t filling_ = 0;  // bytes in the piece being filled
     bool writing_ = false;     // a thread is writing pieces to the file
-    bool stopping_ = false;
     bool failed_ = false;
     bool started_ = false;
     bool finished_ = false;
