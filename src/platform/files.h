@@ -144,6 +144,10 @@ private:
     std::unique_ptr<std::uint8_t[]> buffer_;
 };
 
+// For the tests: openBeside names its file from the start, as where
+// O_TMPFILE is refused. Set before a merge, never during one.
+extern bool namedTemporaryOnly;
+
 // While one lives, SIGINT and SIGTERM (Ctrl-C and Ctrl-Break on Windows) only mark the merge interrupted, and a
 // write past the file-size limit fails with an error instead of killing the process. The last one to go puts
 // the previous handlers back and then delivers the signal that came meanwhile, so the host still sees it.

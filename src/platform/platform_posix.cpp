@@ -200,6 +200,8 @@ bool OutputFile::open(const char* name) {
     return true;
 }
 
+bool namedTemporaryOnly = false;
+
 namespace {
 
 // The final target of a chain of symbolic links (the name itself when it is
@@ -264,7 +266,7 @@ bool OutputFile::openBeside(const std::string& path) {
     // No name until close: a process killed before has left nothing. linkat
     // reaches the file through /proc, without which the name would be
     // needed at the end.
-    if (::access("/proc/self/fd", X_OK) == 0) {
+    if (!namedTemporaryOnly && ::access("/proc/self/fd", X_OK) == 0) {
         const int fd = ::open(folderOf(path_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         if (fd >= 0) {
             handle_ = fd;
@@ -310,7 +312,7 @@ bool OutputFile::nameUnnamed() {
             unnamed_ = false;
             return true;
         }
-        if (errno != EEXIST && errno != EINTR) return false;
+        if (errno != EINTR && errno != EEXIST) return false;
     }
 }
 

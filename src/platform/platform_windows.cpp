@@ -118,6 +118,9 @@ unsigned usableProcessors() noexcept {
     return count > 0 ? count : 1;
 }
 
+// Every temporary is named here.
+bool namedTemporaryOnly = true;
+
 // Windows has no fork: the count stays 0.
 std::atomic<std::uint32_t> forkCount{0};
 

@@ -18,11 +18,15 @@
 #include "carvelle_merge.hpp"
 #include "gds_test_support.h"
 #include "merge/part_reader.h"
+#include "platform/files.h"
 
 namespace {
 
 using carvelle::MergeFailure;
 using namespace gdstest;
+
+// For the hooks, which are plain functions: the test's output and part.
+std::string outputPath, partOfTest;
 
 const Bytes kUnits = hex("3E 41 89 37 4B C6 A7 EF  39 44 B8 2F A0 9B 5A 50");
 
@@ -37,6 +41,7 @@ Bytes part() {
 class MergeOutput : public ::testing::Test {
 protected:
     void SetUp() override {
+        partOfTest = partPath;
         const Bytes bytes = part();
         std::ofstream(partPath, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -125,6 +130,59 @@ TEST_F(MergeOutput, NoTemporaryOutlivesItsMerge) {
     ASSERT_EQ(mergeInto(out).failure, MergeFailure::None);
     EXPECT_EQ(files(), (std::vector<std::string>{"out.gds", "out.gds.merging-" + std::to_string(::getpid()) + "-7",
                                                  "p.gds"}));
+}
+
+// Where the temporary is named from the start (no O_TMPFILE): a name in use
+// is passed over and left alone, a refused merge removes its file, and the
+// file of a merge killed by SIGKILL is removed by the next one.
+TEST_F(MergeOutput, NamedTemporariesArePassedOverRemovedAndCleanedUp) {
+    carvelle::namedTemporaryOnly = true;
+    const std::string out = dir.file("out.gds");
+    outputPath = out;
+    const std::string taken = out + ".merging-" + std::to_string(::getpid()) + "-0";
+    std::ofstream(taken) << "another merge's";
+    carvelle::merge::afterHead = [] { std::filesystem::resize_file(partOfTest, 20); };
+    EXPECT_EQ(mergeInto(out).failure, MergeFailure::PartChanged);
+    carvelle::merge::afterHead = nullptr;
+    EXPECT_EQ(files(), (std::vector<std::string>{"out.gds.merging-" + std::to_string(::getpid()) + "-0", "p.gds"}));
+    SetUp();  // the part, whole again
+
+    const pid_t killed = ::fork();
+    ASSERT_GE(killed, 0);
+    if (killed == 0) {
+        carvelle::merge::afterHead = [] { std::raise(SIGKILL); };
+        ::_exit(carvelle::merge_exit_status(mergeInto(out).failure));
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(killed, &status, 0), killed);
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    EXPECT_EQ(files().size(), 3u);  // the killed merge's file is left
+
+    const carvelle::MergeResult result = mergeInto(out);
+    carvelle::namedTemporaryOnly = false;
+    EXPECT_EQ(result.failure, MergeFailure::None) << result.message;
+    EXPECT_EQ(readFile(taken), text("another merge's"));
+    EXPECT_EQ(files(),
+              (std::vector<std::string>{"out.gds", "out.gds.merging-" + std::to_string(::getpid()) + "-0", "p.gds"}));
+}
+
+// A folder put at OUT while the merge runs is not replaced: the merge fails
+// and leaves neither its file nor a name of it.
+TEST_F(MergeOutput, AFolderThatAppearsAtTheOutputIsNotReplaced) {
+    outputPath = dir.file("out.gds");
+    for (const bool named : {false, true}) {
+        SCOPED_TRACE(named);
+        carvelle::namedTemporaryOnly = named;
+        carvelle::merge::afterHead = [] { std::filesystem::create_directory(outputPath); };
+        const carvelle::MergeResult result = mergeInto(outputPath);
+        carvelle::merge::afterHead = nullptr;
+        carvelle::namedTemporaryOnly = false;
+        EXPECT_NE(result.failure, MergeFailure::None);
+        EXPECT_NE(result.message.find("not a regular file"), std::string::npos) << result.message;
+        EXPECT_TRUE(std::filesystem::is_directory(outputPath));
+        EXPECT_EQ(files(), (std::vector<std::string>{"out.gds", "p.gds"}));
+        std::filesystem::remove(outputPath);
+    }
 }
 
 }  // namespace
