@@ -57,7 +57,9 @@ deps-test:
 deps-docs:
 	scripts/install-deps $(DEPS_DOCS)
 
-build:
+# The build packages first (a no-op when present), so that a fresh checkout
+# links ISA-L rather than falling back to zlib.
+build: deps-build
 	$(CONFIGURE) -S . -B $(BUILD)
 	cmake --build $(BUILD) -j $(JOBS)
 
