@@ -191,6 +191,8 @@ class Library:
                 error.detail = why_not_writable(name)
             raise
         self._file = _register(name, self)
+        if name.lower().endswith(b".gz"):
+            _warn_about_thread_setting()
 
     @property
     def closed(self) -> bool:
@@ -359,6 +361,27 @@ class Library:
 
     def __repr__(self) -> str:
         return "<carvelle.Library %r %s>" % (self.path, "closed" if self.closed else "open")
+
+
+def _warn_about_thread_setting() -> None:
+    """The library takes a bad CARVELLE_GZIP_THREADS silently (clamped, or
+    the default); Python says so, once per value."""
+    text = os.environ.get("CARVELLE_GZIP_THREADS", "")
+    if not text or text in _warned_settings:
+        return
+    if not text.isascii() or not text.isdigit():
+        problem = "is not a whole number from 1 to 16: the default is used"
+    elif int(text) == 0:
+        problem = "is 0: the default is used"
+    elif int(text) > 16:
+        problem = "is above 16: 16 threads compress"
+    else:
+        return
+    _warned_settings.add(text)
+    warnings.warn("CARVELLE_GZIP_THREADS=%r %s" % (text, problem), RuntimeWarning, stacklevel=3)
+
+
+_warned_settings: Set[str] = set()
 
 
 # ------------------------------------------------ one live writer per file
