@@ -25,9 +25,16 @@
  * below 2^-260 are written as zero, every other double exactly.
  *
  * Threads: a handle must not be used by two threads at once; separate
- * handles may run on separate threads. A process that forks while a library
- * is open must not use that handle in the child (a .gz library's worker
- * threads do not exist there); the parent goes on as before.
+ * handles may run on separate threads.
+ *
+ * Fork: a library belongs to the process that began it. In the child of a
+ * fork (a multiprocessing worker, a pre-forking server) every call on a
+ * library begun before the fork writes, flushes and waits for nothing and
+ * returns #GDS_ERR_STOPPED: GDS_EndLib() there only frees the child's copy
+ * of the handle and closes its descriptor (a `.gz` library's worker threads
+ * do not exist in the child and are not waited for), so a child may end it,
+ * exit or leave it as it likes. The parent writes on and ends the file as if
+ * no fork had happened. A child may begin libraries of its own.
  *
  * Functions, each with its own page: GDS_BeginLib(3), GDS_EndLib(3),
  * GDS_BeginStructure(3), GDS_EndStructure(3), GDS_Boundary(3), GDS_Box(3),
@@ -80,7 +87,7 @@ enum GdsResultCode {
     GDS_ERR_RANGE = 2,             /**< A real or a curve sample outside what the file can hold. */
     GDS_ERR_OPEN = 3,              /**< The output file cannot be opened (or its name is null or too long). */
     GDS_ERR_STARTED = 4,           /**< Returned by no function; kept for its number. */
-    GDS_ERR_STOPPED = 5,           /**< The library is not open: its GDS_BeginLib() failed. */
+    GDS_ERR_STOPPED = 5,           /**< The library is not open: its GDS_BeginLib() failed, or a fork child. */
     GDS_ERR_STRUCT_NOT_CLOSED = 6, /**< GDS_EndLib() while a structure is open. */
     GDS_ERR_STRUCT_OPEN = 7,       /**< GDS_BeginStructure() while a structure is open. */
     GDS_ERR_STRUCT_NOT_OPEN = 8,   /**< GDS_EndStructure() or an element with no structure open. */
@@ -150,7 +157,8 @@ GDS_API int32_t GDS_BeginLib(const char *fileName, double userUnit, double meter
  * @param handle the library, from GDS_BeginLib().
  * @retval GDS_OK                    0: the file is complete and closed.
  * @retval GDS_ERR_HANDLE            1: @p handle is null.
- * @retval GDS_ERR_STOPPED           5: the library's GDS_BeginLib() failed; the handle is freed.
+ * @retval GDS_ERR_STOPPED           5: the library's GDS_BeginLib() failed, or this is the child of a
+ *                                       fork made after it (nothing written); the handle is freed.
  * @retval GDS_ERR_STRUCT_NOT_CLOSED 6: a structure was open; it is ended as above.
  * @retval GDS_ERR_WRITE             18: some write, the flush, the close or (for a `.gz` name) a
  *                                       compression failed during the library's life. The worker

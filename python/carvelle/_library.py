@@ -178,6 +178,12 @@ class Library:
     the others wait, in the order they come for the library; elements of
     calls from different threads are never mixed within one call.
 
+    After os.fork() (a multiprocessing worker, a pre-forking server) the
+    library belongs to the parent: in the child every call on it raises
+    Error GDS_ERR_STOPPED and writes nothing, and its end (close, a with
+    block, the finalizer at exit) only frees the child's copy, silently.
+    The parent writes on and finishes the file as if no fork had happened.
+
     A Library opened on the file that a live Library of this process is
     still writing ends that one first, with a RuntimeWarning: the file then
     holds the new run alone.
@@ -196,6 +202,7 @@ class Library:
         self._graph: Dict[bytes, Set[bytes]] = {}
         self._open_name = b""
         self._file: Optional[Tuple[int, int]] = None
+        self._pid = os.getpid()
         name = file_name_bytes(path)
         self._name = name
         _end_earlier_writer_of(name)
@@ -206,6 +213,8 @@ class Library:
                 error.detail = why_not_writable(name)
             raise
         self._file = _register(name, self)
+        if name.lower().endswith(b".gz"):
+            _warn_about_thread_setting()
 
     @property
     def closed(self) -> bool:
@@ -316,6 +325,15 @@ class Library:
         writer: Optional[Writer] = getattr(self, "_writer", None)  # None when __init__ failed
         if writer is None or writer.handle is None:
             return
+        if os.getpid() != self._pid:
+            # A child of a fork: the file is the parent's. The library only
+            # frees the child's copy (GDS_ERR_STOPPED); nothing is removed,
+            # renamed or reported.
+            try:
+                writer.end_library()
+            except Error:
+                pass
+            return
         first = None
         if writer.open_serial:
             try:
@@ -365,6 +383,27 @@ class Library:
 
     def __repr__(self) -> str:
         return "<carvelle.Library %r %s>" % (self.path, "closed" if self.closed else "open")
+
+
+def _warn_about_thread_setting() -> None:
+    """The library takes a bad CARVELLE_GZIP_THREADS silently (clamped, or
+    the default); Python says so, once per value."""
+    text = os.environ.get("CARVELLE_GZIP_THREADS", "")
+    if not text or text in _warned_settings:
+        return
+    if not text.isascii() or not text.isdigit():
+        problem = "is not a whole number from 1 to 16: the default is used"
+    elif int(text) == 0:
+        problem = "is 0: the default is used"
+    elif int(text) > 16:
+        problem = "is above 16: 16 threads compress"
+    else:
+        return
+    _warned_settings.add(text)
+    warnings.warn("CARVELLE_GZIP_THREADS=%r %s" % (text, problem), RuntimeWarning, stacklevel=3)
+
+
+_warned_settings: Set[str] = set()
 
 
 # ------------------------------------------------ one live writer per file

@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "encoding/gzip_writer.h"
 
+#include "platform/platform.h"
+
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <system_error>
+#include <thread>
 
 namespace carvelle {
 
@@ -91,19 +95,37 @@ bool hasGzipSuffix(const char* name) {
     return end[0] == '.' && (end[1] == 'g' || end[1] == 'G') && (end[2] == 'z' || end[2] == 'Z');
 }
 
-unsigned gzipThreadsFromEnvironment() {
-    if (const char* text = std::getenv("CARVELLE_GZIP_THREADS")) {
-        char* end = nullptr;
-        const long value = std::strtol(text, &end, 10);
-        if (end != text && *end == '\0' && value >= 1 && value <= long{kMaxGzipThreads})
-            return static_cast<unsigned>(value);
+GzipThreads gzipThreadsSetting(const char* text) {
+    GzipThreads setting;
+    const unsigned usable = usableProcessors();
+    setting.threads = usable < kMaxGzipThreads ? usable : kMaxGzipThreads;
+    if (text == nullptr || *text == '\0') return setting;
+    // Digits only: strtoul would take a sign, spaces and a wrapped -1.
+    const char* digit = text;
+    while (*digit >= '0' && *digit <= '9') ++digit;
+    if (*digit != '\0') {
+        setting.problem = "CARVELLE_GZIP_THREADS is not a whole number from 1 to 16: the default is used";
+        return setting;
     }
-    const unsigned cores = std::thread::hardware_concurrency();
-    if (cores == 0) return 1;
-    return cores < kMaxGzipThreads ? cores : kMaxGzipThreads;
+    while (*text == '0' && text[1] != '\0') ++text;
+    if (text[0] == '0') {
+        setting.problem = "CARVELLE_GZIP_THREADS=0: at least 1 thread compresses; the default is used";
+        return setting;
+    }
+    if (digit - text > 2 || std::strtoul(text, nullptr, 10) > kMaxGzipThreads) {
+        setting.threads = kMaxGzipThreads;
+        setting.problem = "CARVELLE_GZIP_THREADS is above 16: 16 threads compress";
+        return setting;
+    }
+    setting.threads = static_cast<unsigned>(std::strtoul(text, nullptr, 10));
+    return setting;
 }
 
+unsigned gzipThreadsFromEnvironment() { return gzipThreadsSetting(std::getenv("CARVELLE_GZIP_THREADS")).threads; }
+
 struct GzipWriter::Piece {
+    GzipWriter* owner = nullptr;
+    Piece* nextJob = nullptr;  // the pool's queue, linked through the pieces: no allocation
     std::unique_ptr<std::uint8_t[]> input;
     std::unique_ptr<std::uint8_t[]> output;
     std::size_t inputSize = 0;
@@ -115,6 +137,118 @@ struct GzipWriter::Piece {
 
 class GzipWriter::Compressor : public PieceCompressor {};
 
+// The process's worker threads, shared by every open writer. One lock guards
+// the queue, the threads and the count of writers; a writer's own lock is
+// taken only after it is released, never the other way round.
+class GzipPool {
+public:
+    // A writer that wants up to threads workers: the pool grows to that many
+    // (fewer when the system refuses a thread). Returns the threads running;
+    // 0 leaves the writer out of the pool (its caller compresses).
+    static unsigned enter(unsigned threads) {
+        GzipPool& pool = current();
+        std::unique_lock<std::mutex> lock(pool.mutex_);
+        pool.stopped_.wait(lock, [&] { return !pool.stopping_; });
+        while (pool.threads_.size() < threads) {
+            try {
+                pool.threads_.emplace_back([&pool] { pool.run(); });
+            } catch (...) {
+                break;  // fewer threads: the ones running do the work
+            }
+        }
+        if (pool.threads_.empty()) return 0;
+        ++pool.writers_;
+        return static_cast<unsigned>(pool.threads_.size());
+    }
+
+    // The writer's pieces are all written: the last writer out stops the
+    // threads and waits for them, so that none outlives the last file (and
+    // their compressors are freed).
+    static void leave() {
+        GzipPool& pool = current();
+        std::vector<std::thread> ending;
+        {
+            std::lock_guard<std::mutex> lock(pool.mutex_);
+            if (--pool.writers_ > 0) return;
+            pool.stopping_ = true;
+            ending.swap(pool.threads_);
+        }
+        pool.workReady_.notify_all();
+        for (std::thread& thread : ending) thread.join();
+        {
+            std::lock_guard<std::mutex> lock(pool.mutex_);
+            pool.stopping_ = false;
+        }
+        pool.stopped_.notify_all();
+    }
+
+    static void submit(GzipWriter::Piece& piece) {
+        GzipPool& pool = current();
+        {
+            std::lock_guard<std::mutex> lock(pool.mutex_);
+            piece.nextJob = nullptr;
+            (pool.last_ != nullptr ? pool.last_->nextJob : pool.first_) = &piece;
+            pool.last_ = &piece;
+        }
+        pool.workReady_.notify_one();
+    }
+
+private:
+    // The pool of this process: one made after a fork belongs to the child,
+    // and the parent's (whose threads do not exist here and whose lock may
+    // have been held at the fork) is left untouched, never destroyed.
+    static GzipPool& current() {
+        // Made in place and never destroyed: a destructor at exit would meet
+        // threads still waiting on the pool (or, in a child, the parent's
+        // threads, which do not exist there).
+        alignas(GzipPool) static unsigned char storage[sizeof(GzipPool)];
+        static std::atomic<bool> made{false};
+        static ProcessMark owner;
+        static std::mutex making;
+        auto* pool = reinterpret_cast<GzipPool*>(storage);
+        if (made.load(std::memory_order_acquire) && !owner.forked()) return *pool;
+        if (owner.forked()) new (&making) std::mutex;  // the parent's may have been held at the fork
+        std::lock_guard<std::mutex> lock(making);
+        if (!made.load(std::memory_order_relaxed) || owner.forked()) {
+            // In a child the parent's pool is overwritten, not destroyed.
+            pool = new (storage) GzipPool;
+            owner.take();
+            made.store(true, std::memory_order_release);
+        }
+        return *pool;
+    }
+
+    void run() {
+        // A thread without a compressor still takes pieces and fails them,
+        // so that no writer waits for a piece nobody compresses.
+        std::unique_ptr<GzipWriter::Compressor> compressor(new (std::nothrow) GzipWriter::Compressor);
+        const bool ready = compressor && compressor->ready();
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            workReady_.wait(lock, [&] { return first_ != nullptr || stopping_; });
+            if (first_ == nullptr) return;  // stopping, and nothing left
+            GzipWriter::Piece& piece = *first_;
+            first_ = piece.nextJob;
+            if (first_ == nullptr) last_ = nullptr;
+            lock.unlock();
+            GzipWriter& writer = *piece.owner;
+            // A failed writer's piece is dropped, not compressed.
+            const bool ok = ready && (writer.hasFailed() || GzipWriter::compressPiece(*compressor, piece));
+            writer.completed(piece, ok);  // the writer may be gone once this returns
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable workReady_;  // a piece in the queue, or stop
+    std::condition_variable stopped_;    // the threads of a stop are joined
+    std::vector<std::thread> threads_;
+    GzipWriter::Piece* first_ = nullptr;
+    GzipWriter::Piece* last_ = nullptr;
+    unsigned writers_ = 0;
+    bool stopping_ = false;
+};
+
 GzipWriter::GzipWriter(OutputFile& file) : file_(file) {}
 
 bool GzipWriter::prepare(unsigned threads) {
@@ -123,25 +257,25 @@ bool GzipWriter::prepare(unsigned threads) {
     // The one place the writer's containers grow.
     try {
         ring_.resize(ringSize(threads));
-        workers_.reserve(threads);
     } catch (const std::bad_alloc&) {
         failed_ = true;
         return false;
     }
     for (Piece& piece : ring_) {
+        piece.owner = this;
         piece.input.reset(new (std::nothrow) std::uint8_t[kPieceSize]);
         piece.output.reset(new (std::nothrow) std::uint8_t[kOutputRoom]);
         if (!piece.input || !piece.output) failed_ = true;
     }
     if (failed_) return false;
-    if (threads > 1) startWorkers(threads);
-    if (workers_.empty()) {
+    if (threads > 1) workers_ = GzipPool::enter(threads);
+    if (workers_ == 0) {
         ring_.resize(1);
         inlineCompressor_.reset(new (std::nothrow) Compressor);
         if (!inlineCompressor_ || !inlineCompressor_->ready()) failed_ = true;
         return !failed_;
     }
-    return true;  // a worker without a compressor reports through write
+    return true;
 }
 
 GzipWriter::~GzipWriter() { finish(); }
@@ -151,16 +285,6 @@ void GzipWriter::start() {
     if (put(kHeader, sizeof kHeader)) return;
     std::lock_guard<std::mutex> lock(mutex_);  // a worker may be failing too
     failed_ = true;
-}
-
-void GzipWriter::startWorkers(unsigned threads) {
-    for (unsigned k = 0; k < threads; ++k) {
-        try {
-            workers_.emplace_back([this] { workerLoop(); });
-        } catch (const std::system_error&) {
-            break;  // fewer workers, or none: the caller compresses
-        }
-    }
 }
 
 bool GzipWriter::compressPiece(Compressor& compressor, Piece& piece) {
@@ -192,7 +316,7 @@ bool GzipWriter::write(const void* data, std::size_t size) {
     auto* bytes = static_cast<const std::uint8_t*>(data);
     while (size > 0) {
         Piece& piece = ring_[submitted_ % ring_.size()];
-        if (filling_ == 0 && !workers_.empty()) {
+        if (filling_ == 0 && workers_ != 0) {
             // Wait until the piece's last use is written or dropped.
             std::unique_lock<std::mutex> lock(mutex_);
             pieceFree_.wait(lock, [&] { return submitted_ - written_ < ring_.size() || failed_; });
@@ -213,7 +337,7 @@ void GzipWriter::submitFilled() {
     Piece& piece = ring_[submitted_ % ring_.size()];
     piece.inputSize = filling_;
     filling_ = 0;
-    if (workers_.empty()) {
+    if (workers_ == 0) {
         // The caller compresses and writes.
         if (failed_) return;
         if (!compressPiece(*inlineCompressor_, piece) || !put(piece.output.get(), piece.outputSize)) {
@@ -231,33 +355,15 @@ void GzipWriter::submitFilled() {
         piece.compressed = false;
         ++submitted_;
     }
-    workReady_.notify_one();
+    GzipPool::submit(piece);
 }
 
-void GzipWriter::workerLoop() {
-    // A worker without a compressor does no harm: it never takes a piece,
-    // and the others (or finish) do the work.
-    std::unique_ptr<Compressor> compressor(new (std::nothrow) Compressor);
-    if (!compressor || !compressor->ready()) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        failed_ = true;
-        pieceFree_.notify_all();
-        return;
-    }
+void GzipWriter::completed(Piece& piece, bool ok) {
     std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-        workReady_.wait(lock, [&] { return taken_ < submitted_ || stopping_; });
-        if (taken_ == submitted_) return;  // stopping, and nothing left
-        Piece& piece = ring_[taken_ % ring_.size()];
-        ++taken_;
-        const bool skip = failed_;
-        lock.unlock();
-        piece.ok = skip || compressPiece(*compressor, piece);
-        lock.lock();
-        if (!piece.ok) failed_ = true;
-        piece.compressed = true;
-        writeReady(lock);
-    }
+    piece.ok = ok;
+    if (!ok) failed_ = true;
+    piece.compressed = true;
+    writeReady(lock);
 }
 
 void GzipWriter::writeReady(std::unique_lock<std::mutex>& lock) {
@@ -265,7 +371,7 @@ void GzipWriter::writeReady(std::unique_lock<std::mutex>& lock) {
     // it, and the pieces after it that are ready.
     if (writing_) return;
     writing_ = true;
-    while (written_ < taken_) {
+    while (written_ < submitted_) {
         Piece& piece = ring_[written_ % ring_.size()];
         if (!piece.compressed) break;
         if (!failed_) {
@@ -286,19 +392,19 @@ void GzipWriter::writeReady(std::unique_lock<std::mutex>& lock) {
     writing_ = false;
 }
 
-void GzipWriter::stopWorkers() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
-    }
-    workReady_.notify_all();
-    for (std::thread& worker : workers_) worker.join();
-    workers_.clear();
-}
-
 bool GzipWriter::hasFailed() {
     std::lock_guard<std::mutex> lock(mutex_);
     return failed_;
+}
+
+void GzipWriter::abandon() {
+    finished_ = true;
+    failed_ = true;
+    for (Piece& piece : ring_) {
+        piece.input.reset();
+        piece.output.reset();
+    }
+    inlineCompressor_.reset();
 }
 
 bool GzipWriter::finish() {
@@ -307,14 +413,15 @@ bool GzipWriter::finish() {
     finished_ = true;
     if (filling_ > 0 && !hasFailed()) submitFilled();
     filling_ = 0;
-    if (!workers_.empty()) {
+    if (workers_ != 0) {
         {
-            // Every piece submitted is written or dropped before the workers
-            // stop; a worker that failed to start its compressor took none.
+            // Every piece submitted is written or dropped before the writer
+            // leaves the pool: no worker holds one of its pieces after this.
             std::unique_lock<std::mutex> lock(mutex_);
-            pieceFree_.wait(lock, [&] { return written_ == submitted_ || (failed_ && taken_ == written_); });
+            pieceFree_.wait(lock, [&] { return written_ == submitted_; });
         }
-        stopWorkers();
+        workers_ = 0;
+        GzipPool::leave();
     }
     if (!started_) failed_ = true;
     if (!failed_) {

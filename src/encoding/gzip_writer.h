@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "encoding/deflate_backend.h"
@@ -17,9 +16,19 @@ namespace carvelle {
 // True when name ends in ".gz", in any case.
 bool hasGzipSuffix(const char* name);
 
-// The worker threads for one gzip file: CARVELLE_GZIP_THREADS when it holds
-// a number from 1 to kMaxGzipThreads, else the cores available; 1 means the
-// calling thread compresses and no thread is started.
+// The worker threads for one gzip file, and what was wrong with the setting.
+// CARVELLE_GZIP_THREADS unset or empty: the processors this process may run
+// on (its affinity mask, and on Linux its cgroup's CPU quota), at most
+// kMaxGzipThreads. A whole number from 1 up is taken, above kMaxGzipThreads
+// clamped to it (17 and 10^30 give 16); anything else (0, -1, "abc", "2x")
+// gives the default. 1 means the calling thread compresses and no thread is
+// started. The library never prints: problem is a sentence for the tools
+// and the Python package to show ("" when the setting was taken as it is).
+struct GzipThreads {
+    unsigned threads = 1;
+    const char* problem = "";
+};
+GzipThreads gzipThreadsSetting(const char* text);
 unsigned gzipThreadsFromEnvironment();
 inline constexpr unsigned kMaxGzipThreads = 16;
 
@@ -27,12 +36,19 @@ inline constexpr unsigned kMaxGzipThreads = 16;
 // bytes. The bytes are cut into 1 MiB pieces; worker threads deflate each
 // piece on its own (empty history, ending on a byte boundary) and the pieces
 // are written in order, so the output is one member that every reader takes.
-// At most 20 pieces are in flight: memory stays under 50 MiB whatever the
-// file's size.
+// At most 2 * threads + 1 (at most 20) pieces of one writer are in flight:
+// memory stays under 50 MiB a file whatever its size.
+//
+// The workers belong to the process, not to one writer: every open writer
+// hands its pieces to the same pool, which runs as many threads as the
+// largest setting among the writers open (so 50 open files with setting 2
+// share 2 threads), is started by the first writer and stopped and joined
+// by the last one's finish. A child of a fork starts a pool of its own.
 //
 // Nothing is thrown: the first failed allocation, compression or write is
 // kept, and makes write and finish return false; no thread ever waits on a
-// failed one. finish joins every thread and frees every piece.
+// failed one. finish frees every piece (and, for the last writer, joins the
+// pool's threads).
 class GzipWriter {
 public:
     static constexpr std::size_t kPieceSize = std::size_t{1} << 20;
@@ -58,22 +74,32 @@ public:
     // call again; write must not follow it.
     bool finish();
 
-    // Worker threads started (0 when the calling thread compresses).
-    std::size_t workerCount() const { return workers_.size(); }
+    // In the child of a fork, instead of finish: frees the pieces without
+    // the lock (a worker of the parent may have held it at the fork) and
+    // marks the writer finished. The workers do not exist in the child: the
+    // writer must then be left undestroyed (its threads and condition
+    // variables are the parent's), which costs the child a few hundred
+    // bytes until it exits.
+    void abandon();
+
+    // Worker threads this writer's pieces may run on (0 when the calling
+    // thread compresses).
+    std::size_t workerCount() const { return workers_; }
 
 private:
     struct Piece;
     class Compressor;
+    friend class GzipPool;
 
     void submitFilled();
-    void workerLoop();
+    // A worker's end of one piece: compressed (or dropped after a failure),
+    // then written with the ready pieces after it.
+    void completed(Piece& piece, bool ok);
     // Compresses piece into its output; false when the compressor failed.
     static bool compressPiece(Compressor& compressor, Piece& piece);
     // Writes the compressed pieces that are next in order; lock held on entry
     // and exit, released while writing.
     void writeReady(std::unique_lock<std::mutex>& lock);
-    void startWorkers(unsigned threads);
-    void stopWorkers();
 
     bool put(const void* data, std::size_t size) { return file_.write(data, size); }
     // failed_, read under the lock while workers may set it.
@@ -82,21 +108,18 @@ private:
     OutputFile& file_;
     std::vector<Piece> ring_;
     std::unique_ptr<Compressor> inlineCompressor_;
-    std::vector<std::thread> workers_;
+    unsigned workers_ = 0;  // 0: the caller compresses; else it holds a place in the pool
 
     std::mutex mutex_;
-    std::condition_variable workReady_;  // a piece to compress, or stop
     std::condition_variable pieceFree_;  // a piece written or dropped
 
     // Sequence numbers: pieces submitted by the caller, taken by a worker,
     // written (or dropped after a failure). The piece of number n is
     // ring_[n % ring_.size()].
     std::uint64_t submitted_ = 0;
-    std::uint64_t taken_ = 0;
     std::uint64_t written_ = 0;
     std::size_t filling_ = 0;  // bytes in the piece being filled
     bool writing_ = false;     // a thread is writing pieces to the file
-    bool stopping_ = false;
     bool failed_ = false;
     bool started_ = false;
     bool finished_ = false;

@@ -7,6 +7,7 @@ namespace carvelle {
 
 bool Output::prepare(const char* name) {
     discard();
+    process_.take();
     failed_ = false;
     refusal_ = Refusal::None;
     if (!hasGzipSuffix(name)) return true;
@@ -46,6 +47,10 @@ bool Output::openBeside(const std::string& path) {
 }
 
 bool Output::finish() {
+    if (process_.forked()) {
+        abandon();
+        return false;
+    }
     // The workers are joined and the buffers freed before the close; a file
     // whose compression failed is not given its name.
     if (gzip_ && !gzip_->finish()) failed_ = true;
@@ -58,8 +63,24 @@ bool Output::finish() {
 }
 
 void Output::discard() {
+    if (process_.forked()) {
+        abandon();
+        return;
+    }
     gzip_.reset();
     file_.discard();
+}
+
+void Output::abandon() {
+    if (gzip_) {
+        gzip_->abandon();
+        // Its threads and condition variables belong to the parent: a
+        // destructor would join threads that do not exist here, or wait on
+        // a condition variable's waiters for good.
+        static_cast<void>(gzip_.release());
+    }
+    failed_ = true;
+    file_.abandon();
 }
 
 std::string Output::failure() const {

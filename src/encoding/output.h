@@ -8,6 +8,7 @@
 
 #include "encoding/gzip_writer.h"
 #include "platform/files.h"
+#include "platform/platform.h"
 
 namespace carvelle {
 
@@ -39,6 +40,7 @@ public:
 
     // The one test between the kinds, once a buffer (not once a value).
     bool write(const void* data, std::size_t size) {
+        if (process_.forked()) return false;
         const bool written = gzip_ != nullptr ? gzip_->write(data, size) : file_.write(data, size);
         if (!written) failed_ = true;
         return written;
@@ -49,6 +51,10 @@ public:
     bool finish();
     // Gives the output up: a file written beside its name is removed.
     void discard();
+    // True in the child of a fork made since the open: the output is the
+    // parent's, and finish and discard only free this copy's memory and
+    // close its descriptor (see ProcessMark).
+    bool forked() const { return process_.forked(); }
 
     // The plain file, for the merge's copies between files.
     OutputFile& file() { return file_; }
@@ -61,6 +67,8 @@ private:
     // Starts gzip for a .gz name, before the file is opened; false when this
     // build or the memory cannot.
     bool prepare(const char* name);
+    // In a child: frees what this process may free and forgets the rest.
+    void abandon();
 
     enum class Refusal : std::uint8_t { None,
                                         NoDeflate,
@@ -69,7 +77,8 @@ private:
     OutputFile file_;
     // After file_: destroyed first, as it writes to the file.
     std::unique_ptr<GzipWriter> gzip_;
-    std::string path_;  // beside: the name, for failure()
+    std::string path_;     // beside: the name, for failure()
+    ProcessMark process_;  // the process that opened the output
     Refusal refusal_ = Refusal::None;
     bool failed_ = false;
 };

@@ -15,6 +15,8 @@ LibraryWriter::LibraryWriter() : sink(output) {}
 LibraryWriter::~LibraryWriter() { finish(); }
 
 bool LibraryWriter::finish() {
+    // A child's buffer holds the parent's bytes: never flushed here.
+    if (output.forked()) return output.finish();
     const bool flushed = sink.flush();
     const bool closed = output.finish();
     return flushed && closed;
@@ -37,6 +39,13 @@ ResultCode LibraryWriter::beginLibrary(const char* fileName, double userUnit, do
 
 ResultCode LibraryWriter::endLibrary() {
     if (!libraryOpen) return GDS_ERR_STOPPED;
+    if (output.forked()) {
+        finish();
+        structureNames.clear();
+        structureOpen = false;
+        libraryOpen = false;
+        return GDS_ERR_STOPPED;
+    }
     // The handle dies here, so a host that forgot GDS_EndStructure could
     // never finish the file: close the structure for it, and still say so.
     const bool structureWasOpen = structureOpen;
@@ -53,7 +62,7 @@ ResultCode LibraryWriter::endLibrary() {
 }
 
 ResultCode LibraryWriter::beginStructure(const char* name) {
-    if (!libraryOpen) return GDS_ERR_STOPPED;
+    if (!libraryOpen || output.forked()) return GDS_ERR_STOPPED;
     if (structureOpen) return GDS_ERR_STRUCT_OPEN;
     std::size_t nameLength = 0;
     if (const ResultCode code = measureText(name, kMaxTextLength, nameLength); code != GDS_OK) return code;
@@ -71,6 +80,7 @@ ResultCode LibraryWriter::beginStructure(const char* name) {
 }
 
 ResultCode LibraryWriter::endStructure() {
+    if (output.forked()) return GDS_ERR_STOPPED;
     if (!structureOpen) return GDS_ERR_STRUCT_NOT_OPEN;
     // The bracket closes even on a failed file, which then gets no ENDSTR:
     // GDS_EndLib is left to report the write failure, not an open structure.

@@ -15,6 +15,8 @@ namespace carvelle {
 // leaves the file as it was. The first failed write is kept: later calls
 // that pass their own checks return GDS_ERR_WRITE and write nothing (only
 // endStructure still closes its bracket, so that endLibrary reports 18).
+// In the child of a fork every call returns GDS_ERR_STOPPED and writes
+// nothing: the library is the parent's (endLibrary frees the child's copy).
 class LibraryWriter : public LibraryFile {
 public:
     LibraryWriter();
@@ -65,6 +67,7 @@ private:
     // GDS_ERR_WRITE when the file has failed before or during the call.
     template <typename Write>
     ResultCode emit(std::size_t maxSize, Write&& write) {
+        if (output.forked()) return GDS_ERR_STOPPED;
         if (sink.failed()) return GDS_ERR_WRITE;
         RecordWriter out = sink.reserve(maxSize);
         write(out);

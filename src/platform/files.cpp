@@ -37,6 +37,8 @@ std::string OutputFile::failure() const {
             return "cannot create " + temporary_ + ": " + reason(code_);
         case Step::Rename:
             return "cannot rename " + temporary_ + " to " + path_ + ": " + reason(code_);
+        case Step::NotRegular:
+            return "cannot write " + path_ + ": not a regular file (a device, a FIFO or a folder), which is never replaced";
         case Step::Write:
             break;
     }

@@ -68,9 +68,16 @@ private:
 //   files). POSIX takes the name's bytes as they are; Windows reads a name
 //   that is valid UTF-8 as UTF-8 and any other in the ANSI code page, and
 //   reaches paths beyond 259 characters through the \\?\ prefix.
-// - openBeside: created under a temporary name beside path, and given path
-//   by close (the merge's output, which must not exist under its real name
-//   before it is complete); one never closed is removed.
+// - openBeside: created beside path, and given path by close (the merge's
+//   output, which must not exist under its real name before it is
+//   complete); one never closed is removed. A symbolic link at path is
+//   followed once, at the open: its final target is written, the link
+//   stays. Anything else that is not a regular file (a device, a FIFO, a
+//   folder) is refused before anything is written, and close never renames
+//   over such a file. On Linux the file has no name until close (O_TMPFILE,
+//   then linkat), so a killed process leaves nothing; where that is refused
+//   it is named PATH.merging-PID-N, and such files of processes that no
+//   longer run are removed at the next open beside the same path.
 // The first failure is kept, with the system's reason: close reports it and
 // failure() says why. A later write is still tried: whoever writes (ByteSink,
 // GzipWriter, the merge) stops at its own first failure.
@@ -94,6 +101,9 @@ public:
     bool close();
     // Closes without renaming, and removes a temporary file.
     void discard();
+    // In the child of a fork: closes this process's descriptor and nothing
+    // more; a temporary file beside the name is the parent's, and stays.
+    void abandon();
     bool failed() const { return step_ != Step::None; }
     // Bytes written since the open.
     std::uint64_t written() const { return written_; }
@@ -105,7 +115,8 @@ private:
     enum class Step : std::uint8_t { None,
                                      Create,
                                      Write,
-                                     Rename };
+                                     Rename,
+                                     NotRegular };
 
     // Keeps the first failure and the system's code for it; returns false.
     bool fail(Step step);
@@ -113,12 +124,17 @@ private:
     static std::string reason(unsigned long code);
     bool copyThroughBuffer(PartFile& part, std::uint64_t offset, std::uint64_t size, std::string& error);
     bool closeHandle();
+    // The named temporary beside path_, and the name given to an unnamed one
+    // (POSIX only).
+    bool createTemporary();
+    bool nameUnnamed();
 
     std::intptr_t handle_ = kClosed;
     std::uint64_t written_ = 0;
     Step step_ = Step::None;
     unsigned long code_ = 0;  // errno or GetLastError() of the first failure
     bool beside_ = false;     // temporary_ is ours, to rename or remove
+    bool unnamed_ = false;    // beside, and still without a name (O_TMPFILE)
     std::string path_, temporary_;
 
     // Which of the platform's ways to copy between two files still works here, best first (0); the ways are the
@@ -127,6 +143,10 @@ private:
     bool serverCopies_ = false;  // a network file system that copies on the server
     std::unique_ptr<std::uint8_t[]> buffer_;
 };
+
+// For the tests: openBeside names its file from the start, as where
+// O_TMPFILE is refused. Set before a merge, never during one.
+extern bool namedTemporaryOnly;
 
 // While one lives, SIGINT and SIGTERM (Ctrl-C and Ctrl-Break on Windows) only mark the merge interrupted, and a
 // write past the file-size limit fails with an error instead of killing the process. The last one to go puts

@@ -17,6 +17,8 @@
 // place (the merge, whose strings and tables grow throughout, catches it once
 // at its entry point).
 
+#include <atomic>
+#include <cstdint>
 #include <filesystem>
 
 #include "platform/files.h"
@@ -41,5 +43,33 @@ LocalTime readLocalTime();
 // its bytes as they are. For the tools beside the library: it may throw
 // std::bad_alloc, which the library's own calls never do.
 std::filesystem::path nativePath(const char* name);
+
+// The processors this process may run on: its affinity mask (Linux,
+// Windows) bounded by its cgroup's CPU quota (Linux, cpu.max, rounded up);
+// at least 1.
+unsigned usableProcessors() noexcept;
+
+// Forks of this process's image: 0 in the process that was started, one
+// more in each child of a fork (counted by a pthread_atfork handler; never
+// counted on Windows, which has no fork). A child holds a copy of its
+// parent's buffers but not its threads, and a lock that a thread of the
+// parent held at the fork stays held in the child for good; the file
+// descriptors are shared. An object that writes a file keeps the count of
+// its open (a ProcessMark) and, in a child, neither writes, flushes, waits
+// for a thread nor takes a lock: it frees its memory and closes its copy of
+// the descriptor, and the parent's file stays as the parent writes it.
+extern std::atomic<std::uint32_t> forkCount;
+
+class ProcessMark {
+public:
+    // The process that is running now.
+    void take() noexcept { forks_ = forkCount.load(std::memory_order_relaxed); }
+    // True in a child of a fork made after take(): one load, cheap enough
+    // for every element.
+    bool forked() const noexcept { return forkCount.load(std::memory_order_relaxed) != forks_; }
+
+private:
+    std::uint32_t forks_ = 0;
+};
 
 }  // namespace carvelle

@@ -5,10 +5,16 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
+#include <pthread.h>
+#if defined(__linux__)
+#include <sched.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 #if defined(__linux__)
@@ -31,6 +37,35 @@ LocalTime readLocalTime() {
 }
 
 std::filesystem::path nativePath(const char* name) { return std::filesystem::path(name); }
+
+unsigned usableProcessors() noexcept {
+    long count = ::sysconf(_SC_NPROCESSORS_ONLN);
+#if defined(__linux__)
+    cpu_set_t mask;
+    CPU_ZERO(&mask);
+    if (::sched_getaffinity(0, sizeof mask, &mask) == 0 && CPU_COUNT(&mask) > 0) count = CPU_COUNT(&mask);
+    // cgroup v2: "QUOTA PERIOD", or "max PERIOD" for none.
+    if (std::FILE* limits = std::fopen("/sys/fs/cgroup/cpu.max", "re")) {
+        long long quota = 0, period = 0;
+        if (std::fscanf(limits, "%lld %lld", &quota, &period) == 2 && quota > 0 && period > 0) {
+            count = std::min<long>(count, static_cast<long>((quota + period - 1) / period));
+        }
+        std::fclose(limits);
+    }
+#endif
+    return count > 0 ? static_cast<unsigned>(count) : 1;
+}
+
+std::atomic<std::uint32_t> forkCount{0};
+
+namespace {
+
+extern "C" void countFork() { forkCount.fetch_add(1, std::memory_order_relaxed); }
+
+// Registered when the library is loaded, before any file can be opened.
+[[maybe_unused]] const int forkHandler = ::pthread_atfork(nullptr, nullptr, countFork);
+
+}  // namespace
 
 namespace {
 
@@ -165,27 +200,120 @@ bool OutputFile::open(const char* name) {
     return true;
 }
 
+bool namedTemporaryOnly = false;
+
+namespace {
+
+// The final target of a chain of symbolic links (the name itself when it is
+// none, or does not exist); a link's relative target is read beside it.
+std::string followLinks(std::string name) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat status {};
+        if (::lstat(name.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) break;
+        std::string target(static_cast<std::size_t>(status.st_size) + 256, '\0');
+        const ssize_t length = ::readlink(name.c_str(), &target[0], target.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) break;
+        target.resize(static_cast<std::size_t>(length));
+        const std::size_t slash = name.rfind('/');
+        name = target[0] == '/' || slash == std::string::npos ? target : name.substr(0, slash + 1) + target;
+    }
+    return name;
+}
+
+std::string folderOf(const std::string& name) {
+    const std::size_t slash = name.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : name.substr(0, slash);
+}
+
+// Removes NAME.merging-PID-N files beside name whose process no longer runs:
+// left by a merge that was killed.
+void removeStaleTemporaries(const std::string& name) {
+    const std::size_t slash = name.rfind('/');
+    const std::string prefix = (slash == std::string::npos ? name : name.substr(slash + 1)) + ".merging-";
+    const std::string folder = folderOf(name);
+    DIR* entries = ::opendir(folder.c_str());
+    if (entries == nullptr) return;
+    while (const dirent* entry = ::readdir(entries)) {
+        const char* entryName = entry->d_name;
+        if (std::strncmp(entryName, prefix.c_str(), prefix.size()) != 0) continue;
+        char* end = nullptr;
+        const long pid = std::strtol(entryName + prefix.size(), &end, 10);
+        if (pid <= 0 || *end != '-' || pid == static_cast<long>(::getpid())) continue;
+        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+        ::unlink((folder + "/" + entryName).c_str());
+    }
+    ::closedir(entries);
+}
+
+}  // namespace
+
 bool OutputFile::openBeside(const std::string& path) {
     discard();
     step_ = Step::None;
     written_ = 0;
-    // A name of our own beside the real one, so that the rename stays within one file system.
-    for (unsigned attempt = 0;; ++attempt) {
-        temporary_ = path + ".merging-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-        const int fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // Followed once: the merge writes the link's target, and the rename
+    // replaces that file, not the link.
+    path_ = followLinks(path);
+    struct stat status {};
+    if (::stat(path_.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+        errno = EINVAL;
+        return fail(Step::NotRegular);
+    }
+    copier_ = kCopyFileRange;
+    removeStaleTemporaries(path_);
+#if defined(O_TMPFILE)
+    // No name until close: a process killed before has left nothing. linkat
+    // reaches the file through /proc, without which the name would be
+    // needed at the end.
+    if (!namedTemporaryOnly && ::access("/proc/self/fd", X_OK) == 0) {
+        const int fd = ::open(folderOf(path_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         if (fd >= 0) {
             handle_ = fd;
-            path_ = path;
+            temporary_ = path_;
             beside_ = true;
-            copier_ = kCopyFileRange;
+            unnamed_ = true;
 #if defined(__linux__)
             serverCopies_ = copiesOnServer(fd);
 #endif
             return true;
         }
-        if (errno != EEXIST && errno != EINTR) break;
     }
-    return fail(Step::Create);
+#endif
+    if (!createTemporary()) return fail(Step::Create);
+#if defined(__linux__)
+    serverCopies_ = copiesOnServer(static_cast<int>(handle_));
+#endif
+    return true;
+}
+
+bool OutputFile::createTemporary() {
+    // A name of our own beside the real one, so that the rename stays within one file system.
+    for (unsigned attempt = 0;; ++attempt) {
+        temporary_ = path_ + ".merging-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        const int fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            handle_ = fd;
+            beside_ = true;
+            unnamed_ = false;
+            return true;
+        }
+        if (errno != EEXIST && errno != EINTR) return false;
+    }
+}
+
+// The unnamed file gets a name beside path_ at the end, by the same rule as
+// a named temporary, and is renamed over path_ from there.
+bool OutputFile::nameUnnamed() {
+    const std::string self = "/proc/self/fd/" + std::to_string(handle_);
+    for (unsigned attempt = 0;; ++attempt) {
+        temporary_ = path_ + ".merging-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            unnamed_ = false;
+            return true;
+        }
+        if (errno != EINTR && errno != EEXIST) return false;
+    }
 }
 
 bool OutputFile::write(const void* data, std::size_t size) {
@@ -245,9 +373,17 @@ bool OutputFile::closeHandle() {
 
 bool OutputFile::close() {
     if (!isOpen()) return !failed();
+    if (beside_ && unnamed_ && !failed() && !nameUnnamed()) fail(Step::Rename);
     // A network file system may report a failed write only here.
     if (!closeHandle()) fail(Step::Write);
     if (!beside_ || failed()) return !failed();
+    // Never over a device, a FIFO or a folder, even one put there since the
+    // open.
+    struct stat status {};
+    if (::lstat(path_.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+        errno = EINVAL;
+        return fail(Step::NotRegular);
+    }
     if (std::rename(temporary_.c_str(), path_.c_str()) != 0) return fail(Step::Rename);
     beside_ = false;
     return true;
@@ -256,8 +392,16 @@ bool OutputFile::close() {
 void OutputFile::discard() {
     if (isOpen()) ::close(static_cast<int>(handle_));
     handle_ = kClosed;
-    if (beside_) ::unlink(temporary_.c_str());
+    if (beside_ && !unnamed_) ::unlink(temporary_.c_str());
     beside_ = false;
+    unnamed_ = false;
+}
+
+void OutputFile::abandon() {
+    if (isOpen()) ::close(static_cast<int>(handle_));
+    handle_ = kClosed;
+    beside_ = false;
+    unnamed_ = false;
 }
 
 namespace {

@@ -104,6 +104,26 @@ WideName longPathName(const wchar_t* name) {
 
 }  // namespace
 
+unsigned usableProcessors() noexcept {
+    DWORD_PTR process = 0, system = 0;
+    unsigned count = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) {
+        for (; process != 0; process &= process - 1) ++count;
+    }
+    if (count == 0) {
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        count = info.dwNumberOfProcessors;
+    }
+    return count > 0 ? count : 1;
+}
+
+// Every temporary is named here.
+bool namedTemporaryOnly = true;
+
+// Windows has no fork: the count stays 0.
+std::atomic<std::uint32_t> forkCount{0};
+
 std::filesystem::path nativePath(const char* name) {
     const bool utf8 = isUtf8BeyondAscii(name);
     const WideName wide = widen(name, utf8 ? CP_UTF8 : narrowFileCodePage());
@@ -254,6 +274,14 @@ bool OutputFile::openBeside(const std::string& path) {
     discard();
     step_ = Step::None;
     written_ = 0;
+    // A folder is refused, never replaced (a reparse point is followed by
+    // the rename as by any other writer here).
+    const DWORD attributes = GetFileAttributesW(wide(path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        path_ = path;
+        SetLastError(ERROR_DIRECTORY);
+        return fail(Step::NotRegular);
+    }
     // A name of our own beside the real one, so that the rename stays within one volume.
     for (unsigned attempt = 0;; ++attempt) {
         temporary_ = path + ".merging-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt);
@@ -310,6 +338,13 @@ void OutputFile::discard() {
     if (isOpen()) CloseHandle(handleOf(handle_));
     handle_ = kClosed;
     if (beside_) DeleteFileW(wide(temporary_).c_str());
+    beside_ = false;
+}
+
+// Never in a child here (no fork), but the same meaning as on POSIX.
+void OutputFile::abandon() {
+    if (isOpen()) CloseHandle(handleOf(handle_));
+    handle_ = kClosed;
     beside_ = false;
 }
 

@@ -6,6 +6,10 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "api_fixture.h"
 
@@ -251,5 +255,32 @@ TEST_F(WriteFailureTest, EveryCallAfterAMidLibraryFailureReturns18) {
     EXPECT_EQ(GDS_EndStructure(h), GDS_ERR_STRUCT_NOT_OPEN);
     EXPECT_EQ(GDS_EndLib(h), GDS_ERR_WRITE);
 }
+
+#if !defined(_WIN32)
+// A child of a fork writes nothing into its parent's library, whatever it
+// calls: the parent's second box follows its first, and one ENDLIB ends it.
+TEST_F(ElementTest, AForkedChildRefusesEveryCallAndTheParentWritesOn) {
+    const std::int32_t three[3] = {0, 5, 0};
+    ASSERT_EQ(GDS_Box(h, 0, 0, 1, 1, 1, 0, 0, 0), GDS_OK);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const bool refused = GDS_Box(h, 0, 0, 9, 9, 9, 0, 0, 0) == GDS_ERR_STOPPED &&
+                             GDS_Node(h, three, three, 3, 9, 0, 0, 0) == GDS_ERR_STOPPED &&
+                             GDS_EndStructure(h) == GDS_ERR_STOPPED && GDS_BeginStructure(h, "C") == GDS_ERR_STOPPED &&
+                             GDS_EndLib(h) == GDS_ERR_STOPPED;
+        ::_exit(refused ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    ASSERT_EQ(GDS_Box(h, 2, 2, 3, 3, 2, 0, 0, 0), GDS_OK);
+    // BOX ELFLAGS PLEX LAYER BOXTYPE XY ENDEL, twice: layer 1, then layer 2.
+    const auto records = elementRecords();
+    ASSERT_EQ(records.size(), 14u);
+    EXPECT_EQ(records[3].bytes(), int16Record(LAYER, 1));
+    EXPECT_EQ(records[10].bytes(), int16Record(LAYER, 2));
+}
+#endif
 
 }  // namespace

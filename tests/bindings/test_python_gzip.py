@@ -31,3 +31,26 @@ def test_a_gz_name_writes_the_plain_records_compressed(in_tmp):
         unpacked = gzip.decompress(packed)
         assert without_name(unpacked) == without_name(plain)
         assert (LIBNAME, name.encode() + b"\0" * (len(name) % 2)) in records(unpacked)
+
+
+def test_a_bad_thread_setting_is_warned_about_once_and_the_file_written(in_tmp, monkeypatch):
+    import warnings
+    from carvelle import _library
+    for setting, said in (("0", "is 0"), ("17", "above 16"), ("abc", "not a whole number"), ("-1", "not a whole")):
+        monkeypatch.setenv("CARVELLE_GZIP_THREADS", setting)
+        _library._warned_settings.discard(setting)
+        for attempt in range(2):
+            with warnings.catch_warnings(record=True) as caught:
+                warnings.simplefilter("always")
+                with carvelle.Library("t.gds.gz") as lib, lib.structure("A") as a:
+                    a.box(0, 0, 1, 1)
+            messages = [str(w.message) for w in caught if issubclass(w.category, RuntimeWarning)]
+            assert len(messages) == (0 if attempt else 1), messages
+            if not attempt:
+                assert messages[0].startswith("CARVELLE_GZIP_THREADS=%r " % setting) and said in messages[0]
+        assert gzip.decompress((in_tmp / "t.gds.gz").read_bytes())[-4:] == b"\x00\x04\x04\x00"
+    for setting in ("1", "16", ""):
+        monkeypatch.setenv("CARVELLE_GZIP_THREADS", setting)
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            carvelle.Library("t.gds.gz").close()

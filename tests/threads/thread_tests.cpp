@@ -280,6 +280,27 @@ TEST(Gzip, WorkerThreadsFollowTheSetting) {
         EXPECT_EQ(threadCountSettled(before), before);
         std::remove(path.c_str());
     }
+#if CARVELLE_TEST_GZIP
+    // Open libraries share the process's workers: as many as the largest
+    // setting among them, not one pool each; gone with the last of them.
+    std::vector<GdsHandle> open;
+    std::vector<std::string> paths;
+    for (const char* setting : {"3", "2", "3", "1", "2"}) {
+        setThreads(setting);
+        paths.push_back(libraryPath("s", static_cast<int>(paths.size())) + ".gz");
+        open.push_back(nullptr);
+        ASSERT_EQ(GDS_BeginLib(paths.back().c_str(), 0.001, 1e-9, &open.back()), GDS_OK);
+        ASSERT_EQ(GDS_BeginStructure(open.back(), "A"), GDS_OK);
+    }
+    EXPECT_EQ(threadCountSettled(before + 3), before + 3);
+    for (std::size_t k = 0; k < open.size(); ++k) {
+        EXPECT_EQ(GDS_EndStructure(open[k]), GDS_OK);
+        EXPECT_EQ(GDS_EndLib(open[k]), GDS_OK);
+        std::remove(paths[k].c_str());
+        if (k + 1 < open.size()) EXPECT_EQ(threadCount(), before + 3);
+    }
+    EXPECT_EQ(threadCountSettled(before), before);
+#endif
 }
 #endif
 

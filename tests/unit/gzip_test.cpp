@@ -6,12 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#if defined(__linux__)
+#include <sched.h>
+#endif
 #include <string>
 #include <vector>
 
 #include "encoding/gzip_reader.h"
 #include "encoding/gzip_writer.h"
 #include "gds_test_support.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -115,6 +119,54 @@ TEST(GzipWriter, AFileThatFailsIsReportedByFinish) {
         EXPECT_FALSE(gzip.finish());
         EXPECT_FALSE(gzip.finish());
     }
+}
+
+// The thread setting: whole numbers taken, above 16 clamped, anything else
+// the default (the usable processors, at most 16), each refusal explained.
+TEST(GzipThreads, TheSettingIsTakenClampedOrExplained) {
+    const unsigned usable = carvelle::usableProcessors();
+    const unsigned fallback = usable < 16 ? usable : 16;
+    ASSERT_GE(usable, 1u);
+    struct Case {
+        const char* text;
+        unsigned threads;
+        bool explained;
+    };
+    const Case cases[] = {
+        {nullptr, fallback, false},
+        {"", fallback, false},
+        {"1", 1, false},
+        {"16", 16, false},
+        {"007", 7, false},
+        {"17", 16, true},
+        {"99999999999999999999999", 16, true},
+        {"0", fallback, true},
+        {"000", fallback, true},
+        {"-1", fallback, true},
+        {"abc", fallback, true},
+        {"2x", fallback, true},
+        {" 3", fallback, true},
+        {"+3", fallback, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text == nullptr ? "unset" : c.text);
+        const carvelle::GzipThreads setting = carvelle::gzipThreadsSetting(c.text);
+        EXPECT_EQ(setting.threads, c.threads);
+        EXPECT_EQ(*setting.problem != '\0', c.explained) << setting.problem;
+    }
+#if defined(__linux__)
+    // The affinity mask, not the machine's count.
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    cpu_set_t saved;
+    ASSERT_EQ(sched_getaffinity(0, sizeof saved, &saved), 0);
+    CPU_SET(0, &one);
+    if (sched_setaffinity(0, sizeof one, &one) == 0) {
+        EXPECT_EQ(carvelle::usableProcessors(), 1u);
+        EXPECT_EQ(carvelle::gzipThreadsSetting(nullptr).threads, 1u);
+        sched_setaffinity(0, sizeof saved, &saved);
+    }
+#endif
 }
 
 }  // namespace
