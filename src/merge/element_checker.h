@@ -11,7 +11,8 @@ namespace carvelle::merge {
 // of the format, from their headers alone: each element opens with BOUNDARY,
 // PATH, SREF, AREF, TEXT, NODE or BOX, takes its records in the order the
 // format gives (optional ones only where they may stand), each with its data
-// type and length (XY with the point count of its kind), then PROPATTR and
+// type and length (XY with the point count of its kind; a BOUNDARY's or a
+// PATH's points may go on in further XY records), then PROPATTR and
 // PROPVALUE pairs, then ENDEL. One table lookup per record, no allocation.
 class ElementChecker {
 public:
@@ -41,7 +42,7 @@ public:
 
     // The record header, the state count and the width of a table row.
     static constexpr std::size_t kHeader = 4;
-    static constexpr std::size_t kStates = 64;
+    static constexpr std::size_t kStates = 72;
     static constexpr std::size_t kColumns = 64;
     // Fixed states; those of the elements follow.
     static constexpr std::uint8_t kFault = 0, kStructureStart = 1, kAfterClass = 2, kBetween = 3,

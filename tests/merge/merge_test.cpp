@@ -46,7 +46,8 @@ const Bytes kUnits = hex("3E 41 89 37 4B C6 A7 EF  39 44 B8 2F A0 9B 5A 50");
 const Bytes kOtherUnits = hex("3E 41 89 37 4B C6 A7 EF  3A 10 C6 F7 A0 B5 ED 8D");
 const Bytes kEndLib = record(ENDLIB, 0x00);
 // Records that other writers put in their libraries, numbered as the format numbers them.
-constexpr std::uint8_t REFLIBS = 0x1F, FONTS = 0x20, PROPATTR = 0x2B, PROPVALUE = 0x2C, LIBDIRSIZE = 0x39;
+constexpr std::uint8_t REFLIBS = 0x1F, FONTS = 0x20, PROPATTR = 0x2B, PROPVALUE = 0x2C, LIBDIRSIZE = 0x39,
+                       SRFNAME = 0x3A, LIBSECUR = 0x3B;
 
 Bytes head(const Bytes& units = kUnits, const std::string& libName = "part.gds", const Bytes& between = {},
            std::int64_t version = 3) {
@@ -339,8 +340,10 @@ TEST_F(Merge, EveryRefusalNamesItsPartAndLeavesTheOutputAsItWas) {
         {"units differ",
          {library(a), head(kOtherUnits) + kEndLib},
          MergeFailure::UnitsDiffer,
-         "p1.gds has user unit 0.001, 3.9062499999999998e-09 m (3E 41 89 37 4B C6 A7 EF 3A 10 C6 F7 A0 "
-         "B5 ED 8D), part "},
+         "UNITS differ: part " + dir.file("p1.gds") + " has user unit 1.0000000000000000e-03 (3E 41 89 37 4B C6 A7 EF), "
+                                                      "meter unit 3.9062499999999998e-09 (3A 10 C6 F7 A0 B5 ED 8D);\n  part " +
+             dir.file("p0.gds") +
+             " has user unit 1.0000000000000000e-03 (3E 41 89 37 4B C6 A7 EF), meter unit 9.9999999999999986e-10 (39 44 B8 2F A0 9B 5A 50)"},
         {"a name in two parts, other records",
          {library(a), library(structure("B")), library(structure("A", box(2)))},
          MergeFailure::DuplicateStructure,
@@ -353,7 +356,16 @@ TEST_F(Merge, EveryRefusalNamesItsPartAndLeavesTheOutputAsItWas) {
          {head(hex("41 10 00 00 00 00 00 00  39 44 B8 2F A0 9B 5A 50")) + kEndLib,
           head(hex("41 10 00 00 00 00 00 00  3A 10 C6 F7 A0 B5 ED 8D")) + kEndLib},
          MergeFailure::UnitsDiffer,
-         "p1.gds has user unit 1, 3.9062499999999998e-09 m"},
+         "p1.gds has user unit 1.0000000000000000e+00 (41 10 00 00 00 00 00 00), meter unit 3.9062499999999998e-09"},
+        // Doubles one unit in the last place apart, beyond the one unit of the 56-bit fraction the merge allows:
+        // the digits show it, in one layout for both.
+        {"units that print alike at fewer digits",
+         {head(hex("3F 14 7A E1 47 AE 14 7B  39 44 B8 2F A0 9B 5A 50")) + kEndLib,
+          head(hex("3F 14 7A E1 47 AE 14 7D  39 44 B8 2F A0 9B 5A 50")) + kEndLib},
+         MergeFailure::UnitsDiffer,
+         "has user unit 5.0000000000000018e-03 (3F 14 7A E1 47 AE 14 7D), meter unit 9.9999999999999986e-10 (39 44 B8 2F "
+         "A0 9B 5A 50);\n  part " +
+             dir.file("p0.gds") + " has user unit 5.0000000000000001e-03 (3F 14 7A E1 47 AE 14 7B)"},
         {"a HEADER of 8 bytes", {record(HEADER, 0x02, be16(3) + be16(0)) + Bytes(whole.begin() + 6, whole.end())}, MergeFailure::NotALibrary, "does not begin with HEADER"},
         {"UNITS of 24 bytes",
          {Bytes(whole.begin(), whole.begin() + 46) + record(UNITS, 0x05, kUnits + Bytes(8, 0)) + kEndLib},
@@ -368,7 +380,7 @@ TEST_F(Merge, EveryRefusalNamesItsPartAndLeavesTheOutputAsItWas) {
         {"a record of 2 bytes", {library(a), library(lengthTwo)}, MergeFailure::NotALibrary, "length 2 at byte"},
         {"a record of odd length", {library(lengthFive)}, MergeFailure::NotALibrary, "length 5 at byte"},
         {"a bracket record among like elements", {library(bracketAmongElements)}, MergeFailure::NotALibrary, "ENDSTR in BOX after XY, where only ENDEL or PROPATTR may stand, at byte"},
-        {"a head record no merge keeps", {head(kUnits, "part.gds", record(LIBDIRSIZE, 0x02, be16(1))) + kEndLib}, MergeFailure::NotALibrary, "expected UNITS at byte 46, found LIBDIRSIZE ("},
+        {"a head record no merge keeps", {head(kUnits, "part.gds", record(LIBSECUR, 0x02, be16(1) + be16(1) + be16(1))) + kEndLib}, MergeFailure::NotALibrary, "expected UNITS at byte 46, found LIBSECUR ("},
         {"UNITS of another data type",
          {record(HEADER, 0x02, be16(3)) + record(BGNLIB, 0x02, Bytes(24, 0)) + record(LIBNAME, 0x06, padded("p")) +
           record(UNITS, 0x03, kUnits) + kEndLib},
