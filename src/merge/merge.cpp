@@ -27,6 +27,7 @@ namespace carvelle {
 namespace merge {
 
 void (*afterHead)() = nullptr;
+void (*beforeCopy)(std::size_t) = nullptr;
 
 namespace {
 
@@ -278,6 +279,7 @@ private:
             const Part& part = parts_[index];
             PartReader file;
             if (!reopen(file, part, outcome_)) return false;
+            if (beforeCopy) beforeCopy(index);
             // The kernel copies between plain files; bytes to decompress or compress pass through a buffer.
             const bool plain = !file.gzip() && !out.compressed();
             std::uint64_t end = part.bodyEnd;
