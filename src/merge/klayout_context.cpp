@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <iterator>
 
 #include "encoding/record_writer.h"
 
@@ -201,8 +202,12 @@ bool ContextJoin::add(const std::string& bytes, const std::string& path, std::st
         if (missing != seen.end()) {
             return broken("string " + std::to_string(missing - seen.begin()) + " of \"" + target + "\" is missing");
         }
-        for (const std::string& text : element.strings) {
-            if (!wholeContextString(text)) return broken("the string \"" + text + "\" of \"" + target + "\" is cut");
+        const auto cut = std::find_if(element.strings.begin(), element.strings.end(),
+                                      [](const std::string& text) { return !wholeContextString(text); });
+        if (cut != element.strings.end()) {
+            std::string why = "the string \"";
+            why.append(*cut).append("\" of \"").append(target).append("\" is cut");
+            return broken(why);
         }
         element.bytes = bytes.substr(first, at - first);
         const std::string key = bytes.substr(first, properties - first);
@@ -220,18 +225,26 @@ bool ContextJoin::add(const std::string& bytes, const std::string& path, std::st
                    earlier.strings[differ] == element.strings[differ]) {
                 ++differ;
             }
-            auto quoted = [](const std::vector<std::string>& strings, std::size_t index) {
-                return index < strings.size() ? "\"" + strings[index] + "\"" : std::string("nothing");
+            auto quoted = [](std::string& to, const std::vector<std::string>& strings, std::size_t index) {
+                if (index < strings.size()) {
+                    to.append("\"").append(strings[index]).append("\"");
+                } else {
+                    to.append("nothing");
+                }
             };
             disagree = true;
-            error = "parts " + paths_[earlier.part] + " and " + path + " describe the cell \"" + target +
-                    "\" otherwise in their " + kContextCell + " (string " + std::to_string(differ) + ": " +
-                    quoted(earlier.strings, differ) + " against " + quoted(element.strings, differ) +
-                    "): KLayout keeps one context per cell";
+            error = "parts ";
+            error.append(paths_[earlier.part]).append(" and ").append(path).append(" describe the cell \"");
+            error.append(target).append("\" otherwise in their ").append(kContextCell).append(" (string ");
+            error.append(std::to_string(differ)).append(": ");
+            quoted(error, earlier.strings, differ);
+            error.append(" against ");
+            quoted(error, element.strings, differ);
+            error.append("): KLayout keeps one context per cell");
             return false;
         }
     }
-    for (Element& element : added) elements_.push_back(std::move(element));
+    elements_.insert(elements_.end(), std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
     return true;
 }
 

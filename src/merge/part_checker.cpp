@@ -103,9 +103,9 @@ bool PartChecker::takeStructures(PartScanner& scanner, std::size_t index, PartRe
         structures_[id].definition = here;
         structures_[id].defined = true;
         ++defined_;
-        std::vector<std::uint32_t> references;
-        references.reserve(structure.references.size());
-        for (std::string& name : structure.references) references.push_back(idOf(std::move(name)));
+        std::vector<std::uint32_t> references(structure.references.size());
+        std::transform(structure.references.begin(), structure.references.end(), references.begin(),
+                       [&](std::string& name) { return idOf(std::move(name)); });
         structures_[id].references = std::move(references);
     }
     scanner.structures().clear();
@@ -155,10 +155,10 @@ bool PartChecker::acyclic() {
                                  *parts_[structure.definition.part].path;
                     }
                 }
-                cycle += " -> " + *structures_[to].name;
-                return outcome.fail(MergeFailure::Cycle,
-                                    "the structures' references make a cycle, " + cycle + " (" + where +
-                                        "): a structure would contain itself, which readers refuse");
+                std::string message = "the structures' references make a cycle, ";
+                message.append(cycle).append(" -> ").append(*structures_[to].name).append(" (").append(where);
+                message.append("): a structure would contain itself, which readers refuse");
+                return outcome.fail(MergeFailure::Cycle, std::move(message));
             }
         }
     }

@@ -123,14 +123,14 @@ private:
     std::string structure_;  // the open structure's name
     std::uint64_t structureBegin_ = 0;
     bool named_ = false;  // the open structure's STRNAME is read
+    bool keepReferences_ = false;
     ElementChecker elements_;
     std::uint64_t bodyStart_ = 0;
     std::vector<Structure> structures_;
     std::string error_;
     std::uint64_t errorOffset_ = 0;
     RecordVisitor* visitor_ = nullptr;
-    std::string cut_;  // for the visitor: the bytes so far of a record that began in an earlier piece
-    bool keepReferences_ = false;
+    std::string cut_;                             // for the visitor: the bytes so far of a record that began in an earlier piece
     std::unordered_set<std::string> references_;  // of the open structure
     std::string lastReference_;                   // the last one added, which the next most often repeats
 };
