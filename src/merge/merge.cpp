@@ -279,10 +279,15 @@ private:
             const Part& part = parts_[index];
             PartReader file;
             if (!reopen(file, part, outcome_)) return false;
-            if (beforeCopy) beforeCopy(index);
             // The kernel copies between plain files; bytes to decompress or compress pass through a buffer.
             const bool plain = !file.gzip() && !out.compressed();
             std::uint64_t end = part.bodyEnd;
+            if (beforeCopy) {
+                // Once the check is through with the part: a change made there is met by the copy alone.
+                std::uint64_t checkedEnd = end;
+                progress.wait(index, ~std::uint64_t{0} - 1, skips, checkedEnd);
+                beforeCopy(index);
+            }
             std::size_t skipped = 0;
             for (std::uint64_t at = part.bodyStart; at < end;) {
                 const std::uint64_t allowed = std::min(progress.wait(index, at, skips, end), end);

@@ -781,15 +781,15 @@ TEST_F(Merge, NeitherAChangedPartNorASignalLeavesAnOutput) {
         }
     }
 
-    // Changed once the copy has it open: whichever of the check and the copy meets the change first, a short
-    // read or damage is the change, not a failed disk (17) nor a damaged part (14).
+    // Cut or rewritten once the check is through with it and the copy has it open: a short read is the change,
+    // not a failed disk (17). (A part replaced then is copied whole from the file the copy has open.)
     Bytes boxes;
     for (std::int16_t i = 0; boxes.size() < (std::size_t{4} << 20); ++i) {
         const Bytes one = box(static_cast<std::int16_t>(i % 5));
         boxes.insert(boxes.end(), one.begin(), one.end());
     }
     const Bytes large = library(structure("A", box(1)) + structure("L", boxes));
-    for (const auto& change : changes) {
+    for (const auto& change : {changes[0], changes[1]}) {
         SCOPED_TRACE(std::string(change.what) + " while copied");
         for (const auto& entry : std::filesystem::directory_iterator(dir.path())) std::filesystem::remove(entry);
         const auto parts = write({part, large});
