@@ -28,6 +28,7 @@ namespace merge {
 
 void (*afterHead)() = nullptr;
 void (*beforeCopy)(std::size_t) = nullptr;
+void (*beforeCheck)(std::size_t) = nullptr;
 
 namespace {
 

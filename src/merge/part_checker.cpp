@@ -33,6 +33,7 @@ bool PartChecker::check(std::size_t index) {
     const Part& part = parts_[index];
     PartReader file;
     if (!reopen(file, part, outcome)) return false;
+    if (beforeCheck) beforeCheck(index);
     PartScanner scanner;
     scanner.keepReferences(true);
     std::string error;

@@ -60,5 +60,7 @@ extern void (*afterHead)();
 // Called, when set, as the copy opens each part again (with the part's index), once the check is through with
 // that part: a test changes a part there.
 extern void (*beforeCopy)(std::size_t part);
+// Called, when set, as the check opens each part again (with the part's index): a test changes a part there.
+extern void (*beforeCheck)(std::size_t part);
 
 }  // namespace carvelle::merge

@@ -492,7 +492,9 @@ Bytes context(const Bytes& elements, std::uint8_t stamp = 0x22) {
 // when they disagree on a cell, when a string is cut or missing, and when a part has a context elsewhere.
 TEST_F(Merge, KLayoutContextsAreJoinedIntoTheFirstStructure) {
     const std::vector<std::string> hello = {"LIB=Basic", "P(text)='HELLO'", "P(layer)=[layer:1/0]", "PCELL=TEXT"};
-    const std::vector<std::string> circle = {"LIB=Basic", "P(radius)=##5", "P(npoints)=#l32", "PCELL=CIRCLE"};
+    // A note longer than the piece the head is read in: the context is read on past it.
+    const std::vector<std::string> circle = {"LIB=Basic", "P(radius)=##5", "P(note)='" + std::string(6000, 'n') + "'",
+                                             "PCELL=CIRCLE"};
     const Bytes text = contextElement("TEXT", hello), round = contextElement("CIRCLE", circle);
     const Bytes ours = structure("OURS", box(1)), textCell = structure("TEXT", box(2)),
                 circleCell = structure("CIRCLE", box(3));
@@ -516,6 +518,8 @@ TEST_F(Merge, KLayoutContextsAreJoinedIntoTheFirstStructure) {
         {"cut quote", {library(context(contextElement("C", {"LIB=Basic", "P(text)='HE"})))}, MergeFailure::NotALibrary, "is cut"},
         {"cut number", {library(context(contextElement("C", {"P(n)=#l"})))}, MergeFailure::NotALibrary, "is cut"},
         {"cut list", {library(context(contextElement("C", {"P(n)=(#1,"})))}, MergeFailure::NotALibrary, "is cut"},
+        {"cut in a list", {library(context(contextElement("C", {"P(n)=(#1,#2"})))}, MergeFailure::NotALibrary, "is cut"},
+        {"more after the value", {library(context(contextElement("C", {"P(text)='HE'LLO"})))}, MergeFailure::NotALibrary, "is cut"},
         {"no value", {library(context(contextElement("C", {"PCELL="})))}, MergeFailure::NotALibrary, "is cut"},
         {"missing", {library(context(record(SREF, 0x00) + record(SNAME, 0x06, padded("C")) + record(XY, 0x03, points({{0, 0}})) + record(PROPATTR, 0x02, be16(1)) + record(PROPVALUE, 0x06, padded("PCELL=X")) + record(ENDEL, 0x00)))}, MergeFailure::NotALibrary, "string 0 of \"C\" is missing"},
         {"elsewhere", {library(context(text)), library(textCell + context(text))}, MergeFailure::DuplicateStructure, "is not the part's first"},
@@ -805,6 +809,21 @@ TEST_F(Merge, NeitherAChangedPartNorASignalLeavesAnOutput) {
         EXPECT_NE(result.message.find("part " + parts[1] + " was changed or cut while it was merged"), std::string::npos)
             << result.message;
         EXPECT_EQ(files(), (std::vector<std::string>{"p0.gds", "p1.gds"}));
+    }
+
+    // Rewritten once the check has the part open: the records that no longer parse are the change, not damage.
+    {
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path())) std::filesystem::remove(entry);
+        const auto parts = write({part, part});
+        std::filesystem::last_write_time(parts[1], std::filesystem::last_write_time(parts[1]) - std::chrono::hours(1));
+        changedPart = parts[1];
+        changeWhileCopied = changes[1].change;
+        carvelle::merge::beforeCheck = [](std::size_t index) {
+            if (index == 1) changeWhileCopied();
+        };
+        const carvelle::MergeResult result = carvelle::merge_libraries(out, parts);
+        carvelle::merge::beforeCheck = nullptr;
+        EXPECT_EQ(result.failure, MergeFailure::PartChanged) << result.message;
     }
 
     for (const auto& entry : std::filesystem::directory_iterator(dir.path())) std::filesystem::remove(entry);
