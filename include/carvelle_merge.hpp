@@ -7,6 +7,11 @@
 // first part's bytes), then every structure of every part in part order, byte
 // for byte, then ENDLIB. A structure that two parts define with the same
 // records (BGNSTR's timestamps aside) is written once, where it first comes.
+// KLayout's $$$CONTEXT_INFO$$$ structure, which KLayout reads only as a
+// library's first structure, is written first: the contexts of every part
+// that has one joined (one entry per cell), refused when two parts describe
+// one cell otherwise. References that would close a cycle across the parts
+// are refused.
 // It is written as "<output>.merging-<pid>-<n>" in the output's folder and
 // renamed to the output name once complete: a refused or failed merge leaves
 // no output file (an existing file of that name stays as it was). A part
@@ -46,10 +51,13 @@ enum class MergeFailure : int {
                              // MASK, ENDMASKS) differ
     PartChanged = 9,         // a part was cut, rewritten or replaced while it was merged
     Interrupted = 10,        // SIGINT or SIGTERM (Ctrl-C) came during the merge
+    Cycle = 11,              // the structures' references make a cycle (A -> B -> A) once the parts are joined,
+                             // which readers refuse
+    PartRepeated = 12,       // one file is given twice as a part (the same file under two names counts)
 };
 
 /// The exit status of carvelle-merge for each failure: 0 when the output was written, 10 + the failure's number
-/// for a refusal (11 to 20), 2 for a usage error. A host running the program maps it back without reading text.
+/// for a refusal (11 to 22), 2 for a usage error. A host running the program maps it back without reading text.
 constexpr int merge_exit_status(MergeFailure failure) {
     return failure == MergeFailure::None ? 0 : 10 + static_cast<int>(failure);
 }

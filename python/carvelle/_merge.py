@@ -28,6 +28,8 @@ class MergeFailure(enum.IntEnum):
     HEAD_DIFFERS = 8
     PART_CHANGED = 9
     INTERRUPTED = 10
+    CYCLE = 11
+    PART_REPEATED = 12
 
 
 # carvelle-merge's exit status for each kind of refusal (its man page's table).

@@ -19,13 +19,16 @@ constexpr std::size_t libraryHeadSize(std::size_t nameLength, std::size_t betwee
            2 * sizeof(Real8);
 }
 
-// HEADER, BGNLIB, LIBNAME, the records between (the merge's other writers' REFLIBS, FONTS ...), UNITS: the one
-// place that writes a library's head, for the library writer and the merge alike.
+// HEADER, BGNLIB, the records before LIBNAME (the merge's other writers' LIBDIRSIZE, SRFNAME), LIBNAME, the
+// records between (REFLIBS, FONTS ...), UNITS: the one place that writes a library's head, for the library
+// writer and the merge alike.
 inline void putLibraryHead(RecordWriter& out, std::uint16_t version, const Timestamp& now, const char* name,
                            std::size_t nameLength, const Real8& userUnit, const Real8& meterUnit,
-                           const std::uint8_t* between = nullptr, std::size_t betweenSize = 0) {
+                           const std::uint8_t* between = nullptr, std::size_t betweenSize = 0,
+                           const std::uint8_t* beforeName = nullptr, std::size_t beforeNameSize = 0) {
     out.header(Record::Header, 2).put2(version);
     out.timestampRecord(Record::BgnLib, now);
+    if (beforeNameSize > 0) out.putRecords(beforeName, beforeNameSize);
     out.stringRecord(Record::LibName, name, nameLength);
     if (betweenSize > 0) out.putRecords(between, betweenSize);
     out.header(Record::Units, 2 * sizeof(Real8)).put8(userUnit).put8(meterUnit);

@@ -41,16 +41,24 @@ constexpr Rule points(std::size_t fewest, std::size_t most = (kLongest - Element
 }
 
 // One record of an element's grammar: what it must be, whether it may be
-// left out, and whether it belongs to STRANS (MAG and ANGLE stand only after it).
+// left out, whether it belongs to STRANS (MAG and ANGLE stand only after it),
+// and whether more records of its kind may follow it.
 struct Slot {
     Rule rule;
     bool optional = false;
     bool afterStrans = false;
+    bool repeats = false;
 };
-constexpr Slot must(Rule rule) { return {rule, false, false}; }
-constexpr Slot may(Rule rule) { return {rule, true, false}; }
+constexpr Slot must(Rule rule) { return {rule, false, false, false}; }
+constexpr Slot may(Rule rule) { return {rule, true, false, false}; }
 constexpr Slot transform(Record record, std::size_t payload) {
-    return {fixed(record, payload), true, record != Record::Strans};
+    return {fixed(record, payload), true, record != Record::Strans, false};
+}
+// Points beyond the 8,191 of one XY record: KLayout writes a large polygon or path as several XY records in one
+// element (its multi-XY form), and reads them back so.
+constexpr Slot morePoints(Slot slot) {
+    slot.repeats = true;
+    return slot;
 }
 
 constexpr std::size_t kMostSlots = 12;
@@ -69,11 +77,11 @@ constexpr Slot kSname = must(text(Record::Sname, 2));
 // The format's element grammar. A BOUNDARY is closed, so 4 points at least;
 // a PATH takes 1 point or more (a single point is a square dot to KLayout).
 constexpr Grammar kGrammars[] = {
-    {Record::Boundary, 5, {kElFlags, kPlex, kLayer, must(fixed(Record::Datatype, 2)), must(points(4))}},
+    {Record::Boundary, 5, {kElFlags, kPlex, kLayer, must(fixed(Record::Datatype, 2)), morePoints(must(points(4)))}},
     {Record::Path,
      9,
      {kElFlags, kPlex, kLayer, must(fixed(Record::Datatype, 2)), may(fixed(Record::PathType, 2)),
-      may(fixed(Record::Width, 4)), may(fixed(kBgnExtn, 4)), may(fixed(kEndExtn, 4)), must(points(1))}},
+      may(fixed(Record::Width, 4)), may(fixed(kBgnExtn, 4)), may(fixed(kEndExtn, 4)), morePoints(must(points(1)))}},
     {Record::Sref, 7, {kElFlags, kPlex, kSname, kStrans, kMag, kAngle, must(points(1, 1))}},
     {Record::Aref,
      8,
@@ -100,11 +108,9 @@ constexpr Tables build() {
     t.transitions[ElementChecker::kAfterValue][kPropAttr.recordType] = ElementChecker::kAfterAttribute;
     t.transitions[ElementChecker::kAfterValue][tagOf(Record::EndEl).recordType] = ElementChecker::kBetween;
 
-    std::size_t boundaryPoints = 0;  // the state after a BOUNDARY's XY
     for (const Grammar& grammar : kGrammars) {
         // State base + i: the element's first i slots are behind (taken or left out).
         const std::size_t base = t.states;
-        if (grammar.opening == Record::Boundary) boundaryPoints = base + grammar.size;
         t.states += grammar.size + 1;
         const std::uint8_t opening = tagOf(grammar.opening).recordType;
         for (std::uint8_t from : {ElementChecker::kStructureStart, ElementChecker::kAfterClass, ElementChecker::kBetween}) {
@@ -131,16 +137,21 @@ constexpr Tables build() {
                 t.transitions[base + i][tagOf(Record::EndEl).recordType] = ElementChecker::kBetween;
             }
         }
+        // A slot that repeats: one more state, entered by a record of its kind of any count (the first one
+        // holds what the element needs), that leads on as the slot's own state does.
+        for (std::size_t i = 0; i < grammar.size; ++i) {
+            if (!grammar.slots[i].repeats) continue;
+            const std::size_t slot = base + i + 1, again = t.states++;
+            Rule more = grammar.slots[i].rule;
+            more.shortest = static_cast<std::uint16_t>(ElementChecker::kHeader + (more.unitMask + 1));
+            more.element = opening;
+            t.rules[again] = more;
+            for (std::size_t column = 0; column < ElementChecker::kColumns; ++column) {
+                t.transitions[again][column] = t.transitions[slot][column];
+            }
+            t.transitions[slot][more.record] = t.transitions[again][more.record] = static_cast<std::uint8_t>(again);
+        }
     }
-    // KLayout writes a BOUNDARY of more points than one XY record holds as XY records in a row; those after the
-    // first may hold any number of points.
-    const std::size_t more = t.states++;
-    const std::uint8_t xy = tagOf(Record::Xy).recordType;
-    t.rules[more] = points(1);
-    t.rules[more].element = tagOf(Record::Boundary).recordType;
-    t.transitions[boundaryPoints][xy] = t.transitions[more][xy] = static_cast<std::uint8_t>(more);
-    t.transitions[more][kPropAttr.recordType] = ElementChecker::kAfterAttribute;
-    t.transitions[more][tagOf(Record::EndEl).recordType] = ElementChecker::kBetween;
     return t;
 }
 

@@ -11,7 +11,8 @@ namespace carvelle::merge {
 // of the format, from their headers alone: each element opens with BOUNDARY,
 // PATH, SREF, AREF, TEXT, NODE or BOX, takes its records in the order the
 // format gives (optional ones only where they may stand), each with its data
-// type and length (XY with the point count of its kind), then PROPATTR and
+// type and length (XY with the point count of its kind; a BOUNDARY's or a
+// PATH's points may go on in further XY records), then PROPATTR and
 // PROPVALUE pairs, then ENDEL. One table lookup per record, no allocation.
 class ElementChecker {
 public:

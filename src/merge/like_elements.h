@@ -17,7 +17,10 @@ public:
     static constexpr std::size_t kMostRecords = 16;
 
     // Forgets the element learned, and starts learning the one that begins here.
-    void restart() { records_ = size_ = 0; }
+    void restart() {
+        records_ = size_ = 0;
+        nameAt_ = kNoName;
+    }
     // The next record of the element being learned, at offset `from` in it.
     void add(const std::uint8_t* record, std::size_t from) {
         if (records_ < kMostRecords) {
@@ -25,6 +28,10 @@ public:
             starts_[records_] = static_cast<std::uint32_t>(from);
         }
         ++records_;
+    }
+    // The record just added is the element's SNAME: each like element names the structure it references there.
+    void markName() {
+        if (records_ <= kMostRecords) nameAt_ = starts_[records_ - 1];
     }
     // The element learned ends at offset `size`: the elements after it are held against it, unless it has more
     // records than a template holds.
@@ -41,6 +48,9 @@ public:
     std::size_t size() const { return size_; }
     std::size_t records() const { return records_; }
     std::size_t start(std::size_t index) const { return starts_[index]; }
+    // Where the learned element's SNAME record begins; kNoName for an element that references nothing.
+    static constexpr std::size_t kNoName = ~std::size_t{0};
+    std::size_t nameAt() const { return nameAt_; }
 
     // The element at bytes (of which size are at hand) has the headers learned.
     bool matches(const std::uint8_t* bytes, std::size_t size) const {
@@ -61,6 +71,7 @@ private:
     std::uint32_t headers_[kMostRecords] = {};  // as they lie in memory: compared, never read as numbers
     std::uint32_t starts_[kMostRecords] = {};
     std::size_t records_ = 0, size_ = 0;
+    std::size_t nameAt_ = kNoName;
 };
 
 }  // namespace carvelle::merge

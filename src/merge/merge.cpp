@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The merge as one operation: the parts' heads and ends read before the output exists, then the copy of their
-// structures beside the check of every record (on a thread of its own), then ENDLIB.
+// The merge as one operation: the parts' heads, first structures and ends read before the output exists, then
+// the copy of their structures beside the check of every record (on a thread of its own), then ENDLIB.
 #include "carvelle_merge.hpp"
 
 #include <algorithm>
@@ -13,6 +13,7 @@
 #include "encoding/library_head.h"
 #include "encoding/output.h"
 #include "encoding/record_writer.h"
+#include "merge/klayout_context.h"
 #include "merge/merge_outcome.h"
 #include "merge/merge_part.h"
 #include "merge/part_checker.h"
@@ -26,6 +27,8 @@ namespace carvelle {
 namespace merge {
 
 void (*afterHead)() = nullptr;
+void (*beforeCopy)(std::size_t) = nullptr;
+void (*beforeCheck)(std::size_t) = nullptr;
 
 namespace {
 
@@ -42,7 +45,7 @@ class Merger {
 public:
     Merger(const std::string& output, const std::vector<std::string>& paths) : output_(output) {
         std::transform(paths.begin(), paths.end(), std::back_inserter(parts_), [](const std::string& path) {
-            return Part{&path, {}, 0, 0};
+            return Part{&path, {}, 0, 0, false, 0, 0};
         });
     }
 
@@ -65,8 +68,13 @@ public:
 
         Progress progress(parts_.size());
         std::atomic<bool> copyFailed{false};
+        for (std::size_t index = 0; index < parts_.size(); ++index) {
+            // Written already, joined, with the head.
+            if (parts_[index].hasContext()) progress.skip(index, parts_[index].contextBegin, parts_[index].contextEnd);
+        }
         PartChecker checker(parts_, progress);
         checker.stopWhen(copyFailed);
+        checker.contextWritten(!context_.empty());
         std::thread checking;
         try {
             checking = std::thread([&] { checker.checkAll(); });
@@ -93,7 +101,7 @@ public:
             return result();
         }
         bytes_ = out.compressed() ? out.fileBytes() : bytes_ + sizeof end;
-        structures_ = checker.structures();
+        structures_ = checker.structures() + (context_.empty() ? 0 : 1);
         return result();
     }
 
@@ -147,32 +155,59 @@ private:
         PartFile& file = reader.file();
         part.identity = file.identity();
         part.gzip = reader.gzip();
+        // The same file twice would give each of its structures twice: the second name is a slip.
+        for (std::size_t earlier = 0; earlier < index; ++earlier) {
+            const FileIdentity& seen = parts_[earlier].identity;
+            if (seen.device == part.identity.device && seen.file == part.identity.file) {
+                return outcome_.fail(MergeFailure::PartRepeated, "part " + path + " is the same file as part " +
+                                                                     *parts_[earlier].path +
+                                                                     ": a part may be given once only");
+            }
+        }
+        // The head, and the first structure as far as its name, or whole if it is KLayout's context.
         PartScanner scanner;
+        FirstStructure first;
+        scanner.visit(&first);
         bool fed = true;
-        for (std::size_t got = 1; fed && got > 0 && !scanner.headRead();) {
+        auto enough = [&] {
+            return scanner.headRead() && (first.decided() || (!scanner.inStructure() && scanner.offset() > scanner.bodyStart()));
+        };
+        for (std::size_t got = 1; fed && got > 0 && !enough();) {
             got = reader.read(buffer_.get(), kHeadPiece, error);
             if (!error.empty()) {
+                if (!unchanged(reader, part, outcome_)) return false;
                 return outcome_.fail(reader.damaged() ? MergeFailure::NotALibrary : MergeFailure::Open, error);
             }
             fed = scanner.feed(buffer_.get(), got);
+            scanner.structures().clear();
         }
         if (!fed || (!scanner.headRead() && !scanner.finish())) {
+            if (!unchanged(reader, part, outcome_)) return false;
             return outcome_.fail(MergeFailure::NotALibrary, "part " + path + " is not a complete library: " +
                                                                 scanner.error());
         }
         if (index == 0) {
             units_ = scanner.units();
+            nameRecords_ = scanner.nameRecords();
             headRecords_ = scanner.headRecords();
         } else if (!sameUnits(scanner.units(), units_)) {
-            return outcome_.fail(MergeFailure::UnitsDiffer, "part " + path + " has " +
-                                                                describeUnits(scanner.units()) + ", part " +
+            return outcome_.fail(MergeFailure::UnitsDiffer, "UNITS differ: part " + path + " has " +
+                                                                describeUnits(scanner.units()) + ";\n  part " +
                                                                 *parts_[0].path + " has " + describeUnits(units_));
-        } else if (const std::string record = firstDifferentRecord(scanner.headRecords(), headRecords_);
-                   !record.empty()) {
+        } else if (std::string record = firstDifferentRecord(scanner.nameRecords(), nameRecords_);
+                   !record.empty() || !(record = firstDifferentRecord(scanner.headRecords(), headRecords_)).empty()) {
             return outcome_.fail(MergeFailure::HeadDiffers, "part " + path + " and part " + *parts_[0].path +
                                                                 " differ in their head at " + record +
                                                                 " (the merge keeps such records only when every "
                                                                 "part has the same)");
+        }
+        if (first.isContext()) {
+            bool disagree = false;
+            if (!context_.add(first.bytes(), path, error, disagree)) {
+                return outcome_.fail(disagree ? MergeFailure::DuplicateStructure : MergeFailure::NotALibrary, error);
+            }
+            part.contextBegin = first.begin();
+            part.contextEnd = first.begin() + first.bytes().size();
         }
         version_ = std::max(version_, scanner.version());
         part.bodyStart = scanner.bodyStart();
@@ -218,15 +253,22 @@ private:
         return false;
     }
 
+    // The head, and the parts' contexts joined, which KLayout reads only as the first structure.
     bool writeHead(Output& out) {
         std::uint8_t* head = buffer_.get();
         RecordWriter records(head);
         putLibraryHead(records, version_, currentTimestamp(), output_.data(), output_.size(), unitAt(units_, 0),
                        unitAt(units_, 1), reinterpret_cast<const std::uint8_t*>(headRecords_.data()),
-                       headRecords_.size());
+                       headRecords_.size(), reinterpret_cast<const std::uint8_t*>(nameRecords_.data()),
+                       nameRecords_.size());
         const auto size = static_cast<std::size_t>(records.position() - head);
         if (!out.write(head, size)) return outcome_.fail(MergeFailure::Write, out.failure());
         bytes_ = size;
+        if (!context_.empty()) {
+            const std::string context = context_.bytes();
+            if (!out.write(context.data(), context.size())) return outcome_.fail(MergeFailure::Write, out.failure());
+            bytes_ += context.size();
+        }
         return true;
     }
 
@@ -241,6 +283,12 @@ private:
             // The kernel copies between plain files; bytes to decompress or compress pass through a buffer.
             const bool plain = !file.gzip() && !out.compressed();
             std::uint64_t end = part.bodyEnd;
+            if (beforeCopy) {
+                // Once the check is through with the part: a change made there is met by the copy alone.
+                std::uint64_t checkedEnd = end;
+                progress.wait(index, ~std::uint64_t{0} - 1, skips, checkedEnd);
+                beforeCopy(index);
+            }
             std::size_t skipped = 0;
             for (std::uint64_t at = part.bodyStart; at < end;) {
                 const std::uint64_t allowed = std::min(progress.wait(index, at, skips, end), end);
@@ -256,7 +304,7 @@ private:
                     if (skipped < skips.size()) until = std::min(until, skips[skipped].first);
                     if (plain ? !out.file().copy(file.file(), at, until - at, error)
                               : !copyThroughBuffer(file, out, at, until - at, error)) {
-                        return outcome_.fail(file.damaged() ? MergeFailure::NotALibrary : MergeFailure::Write, error);
+                        return failCopy(file, part, out, error);
                     }
                     bytes_ += until - at;
                     at = until;
@@ -267,11 +315,20 @@ private:
         return true;
     }
 
+    // A copy that failed: a part cut or rewritten meanwhile reads short or as damage, so that comes first; then
+    // the output's own failure, then the part's.
+    bool failCopy(PartReader& file, const Part& part, Output& out, const std::string& error) {
+        if (!unchanged(file, part, outcome_)) return false;
+        if (out.file().failed() || writeFailed_) return outcome_.fail(MergeFailure::Write, out.failure());
+        return outcome_.fail(file.damaged() ? MergeFailure::NotALibrary : MergeFailure::Open, error);
+    }
+
     bool copyThroughBuffer(PartReader& file, Output& out, std::uint64_t at, std::uint64_t size, std::string& error) {
         while (size > 0) {
             const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(size, kPieceSize));
             if (!file.readAt(at, buffer_.get(), piece, error)) return false;
             if (!out.write(buffer_.get(), piece)) {
+                writeFailed_ = true;
                 error = out.failure();
                 return false;
             }
@@ -284,10 +341,12 @@ private:
     const std::string& output_;
     std::vector<Part> parts_;
     std::unique_ptr<std::uint8_t[]> buffer_{new std::uint8_t[kPieceSize]};
-    std::string units_, headRecords_;
+    std::string units_, nameRecords_, headRecords_;
+    ContextJoin context_;
     std::uint16_t version_ = 0;
     Outcome outcome_;
     std::uint64_t bytes_ = 0, structures_ = 0;
+    bool writeFailed_ = false;  // by the copy through the buffer
 };
 
 }  // namespace

@@ -12,8 +12,9 @@ bool reopen(PartReader& reader, const Part& part, Outcome& outcome) {
 bool unchanged(PartReader& reader, const Part& part, Outcome& outcome) {
     std::string error;
     if (reader.identity() == part.identity && reader.unchanged(error)) return true;
-    return outcome.fail(MergeFailure::PartChanged,
-                        error.empty() ? "part " + *part.path + " changed while it was merged" : error);
+    return outcome.fail(MergeFailure::PartChanged, "part " + *part.path +
+                                                       " was changed or cut while it was merged (its size, times "
+                                                       "or file are no longer those it had when its head was read)");
 }
 
 }  // namespace carvelle::merge

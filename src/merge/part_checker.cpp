@@ -2,8 +2,10 @@
 #include "merge/part_checker.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "encoding/record_writer.h"
+#include "merge/klayout_context.h"
 #include "platform/files.h"
 
 namespace carvelle::merge {
@@ -15,6 +17,8 @@ bool PartChecker::checkAll() noexcept {
     try {
         for (std::size_t index = 0; index < parts_.size(); ++index) {
             if (!check(index)) break;
+            // The last part's end waits for the references of all: a cycle discards the output.
+            if (index + 1 == parts_.size() && !acyclic()) break;
             progress_.allow(index + 1, 0);
         }
     } catch (...) {
@@ -29,7 +33,9 @@ bool PartChecker::check(std::size_t index) {
     const Part& part = parts_[index];
     PartReader file;
     if (!reopen(file, part, outcome)) return false;
+    if (beforeCheck) beforeCheck(index);
     PartScanner scanner;
+    scanner.keepReferences(true);
     std::string error;
     std::uint64_t ended = part.bodyStart;  // the end of the last structure read
     for (;;) {
@@ -37,19 +43,24 @@ bool PartChecker::check(std::size_t index) {
         if (stopped_ && stopped_->load(std::memory_order_relaxed)) return false;
         std::size_t size = 0;
         const std::uint8_t* bytes = file.next(size, error);
-        if (bytes == nullptr) return failRead(file, error);
+        if (bytes == nullptr) return failRead(file, index, error);
         if (size == 0 || !scanner.feed(bytes, size)) break;
         if (!scanner.structures().empty()) ended = scanner.structures().back().end;
         if (!takeStructures(scanner, index, file)) return false;
         // A structure whose name came before may yet prove a copy to leave out: the copy stops at its start.
-        const bool mayRepeat =
-            scanner.inStructure() && (!scanner.openNamed() || firstDefined_.count(scanner.openName()) > 0);
+        bool mayRepeat = scanner.inStructure() && !scanner.openNamed();
+        if (scanner.inStructure() && scanner.openNamed()) {
+            const auto known = ids_.find(scanner.openName());
+            mayRepeat = known != ids_.end() && structures_[known->second].defined;
+        }
         // Outside a structure, no further than the last one's end: past it may lie ENDLIB.
         progress_.allow(index, !scanner.inStructure() ? ended
                                : mayRepeat            ? scanner.openBegin()
                                                       : scanner.offset());
     }
     if (!scanner.finish()) {
+        // A part cut or rewritten under the merge reads as damage: that is not the part's fault.
+        if (!unchanged(file, part, outcome)) return false;
         return outcome.fail(MergeFailure::NotALibrary,
                             "part " + *part.path + " is not a complete library: " + scanner.error());
     }
@@ -58,21 +69,100 @@ bool PartChecker::check(std::size_t index) {
     return true;
 }
 
-// A damaged gzip part is no complete library; a plain part that cannot be read changed under the merge.
-bool PartChecker::failRead(const PartReader& file, const std::string& error) {
-    return outcome.fail(file.damaged() ? MergeFailure::NotALibrary : MergeFailure::PartChanged, error);
+// A part cut or rewritten meanwhile reads short or as damage; else a damaged gzip part is no complete library,
+// and a plain part that cannot be read failed its reader.
+bool PartChecker::failRead(PartReader& file, std::size_t index, const std::string& error) {
+    if (!unchanged(file, parts_[index], outcome)) return false;
+    return outcome.fail(file.damaged() ? MergeFailure::NotALibrary : MergeFailure::Open, error);
+}
+
+std::uint32_t PartChecker::idOf(std::string name) {
+    const auto [at, added] = ids_.emplace(std::move(name), static_cast<std::uint32_t>(structures_.size()));
+    if (added) structures_.push_back({&at->first, {}, false, {}});
+    return at->second;
 }
 
 bool PartChecker::takeStructures(PartScanner& scanner, std::size_t index, PartReader& file) {
+    const Part& part = parts_[index];
     for (PartScanner::Structure& structure : scanner.structures()) {
-        const Definition here{index, structure.begin, structure.end};
-        const auto [at, added] = firstDefined_.emplace(std::move(structure.name), here);
-        if (!added) {
-            if (!sameDefinition(at->first, at->second, here, file)) return false;
-            progress_.skip(index, here.begin, here.end);
+        // The part's context, written joined ahead of every part, and no cell of the hierarchy.
+        if (part.hasContext() && structure.begin == part.contextBegin) continue;
+        if (contextWritten_ && structure.name == kContextCell) {
+            return outcome.fail(MergeFailure::DuplicateStructure,
+                                "structure \"" + structure.name + "\" at byte " + std::to_string(structure.begin) +
+                                    " of part " + *part.path +
+                                    " is not the part's first: the merged library begins with the parts' "
+                                    "contexts joined, and KLayout reads a context only there");
         }
+        const Definition here{index, structure.begin, structure.end};
+        const std::uint32_t id = idOf(std::move(structure.name));
+        if (structures_[id].defined) {
+            if (!sameDefinition(*structures_[id].name, structures_[id].definition, here, file)) return false;
+            progress_.skip(index, here.begin, here.end);
+            continue;
+        }
+        structures_[id].definition = here;
+        structures_[id].defined = true;
+        ++defined_;
+        std::vector<std::uint32_t> references(structure.references.size());
+        std::transform(structure.references.begin(), structure.references.end(), references.begin(),
+                       [&](std::string& name) { return idOf(std::move(name)); });
+        structures_[id].references = std::move(references);
     }
     scanner.structures().clear();
+    return true;
+}
+
+// A depth-first walk from each structure in turn; a reference back to a structure on the walk's path closes a
+// cycle. Iterative, so that a deep hierarchy cannot overflow the stack.
+bool PartChecker::acyclic() {
+    enum : std::uint8_t { kUnseen,
+                          kOnPath,
+                          kDone };
+    std::vector<std::uint8_t> state(structures_.size(), kUnseen);
+    std::vector<std::pair<std::uint32_t, std::size_t>> path;  // a structure, and its next reference to follow
+    for (std::uint32_t root = 0; root < structures_.size(); ++root) {
+        if (state[root] != kUnseen) continue;
+        path.emplace_back(root, 0);
+        state[root] = kOnPath;
+        while (!path.empty()) {
+            auto& [at, next] = path.back();
+            const std::vector<std::uint32_t>& references = structures_[at].references;
+            if (next == references.size()) {
+                state[at] = kDone;
+                path.pop_back();
+                continue;
+            }
+            const std::uint32_t to = references[next++];
+            if (state[to] == kUnseen) {
+                state[to] = kOnPath;
+                path.emplace_back(to, 0);
+            } else if (state[to] == kOnPath) {
+                // The cycle is the path from `to` on, back to `to`.
+                std::size_t from = path.size();
+                while (path[from - 1].first != to) --from;
+                --from;
+                constexpr std::size_t kMostNamed = 12;
+                std::string cycle, where;
+                for (std::size_t i = from; i < path.size(); ++i) {
+                    const Structure& structure = structures_[path[i].first];
+                    if (i - from == kMostNamed) {
+                        cycle += " -> ... (" + std::to_string(path.size() - i) + " more)";
+                        break;
+                    }
+                    cycle += (i == from ? "" : " -> ") + *structure.name;
+                    if (i - from < 4) {
+                        where += (i == from ? "" : ", ") + *structure.name + " in part " +
+                                 *parts_[structure.definition.part].path;
+                    }
+                }
+                std::string message = "the structures' references make a cycle, ";
+                message.append(cycle).append(" -> ").append(*structures_[to].name).append(" (").append(where);
+                message.append("): a structure would contain itself, which readers refuse");
+                return outcome.fail(MergeFailure::Cycle, std::move(message));
+            }
+        }
+    }
     return true;
 }
 
@@ -102,8 +192,8 @@ bool PartChecker::sameDefinition(const std::string& name, const Definition& firs
     std::uint64_t skipFrom = 0, skipTo = 0;  // BGNSTR's payload, once its header is known to be the same
     for (std::uint64_t at = 0; at < shorter && differ == shorter; at += kComparePiece) {
         const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(shorter - at, kComparePiece));
-        if (!earlier->readAt(first.begin + at, a, size, error)) return failRead(*earlier, error);
-        if (!file->readAt(again.begin + at, b, size, error)) return failRead(*file, error);
+        if (!earlier->readAt(first.begin + at, a, size, error)) return failRead(*earlier, first.part, error);
+        if (!file->readAt(again.begin + at, b, size, error)) return failRead(*file, again.part, error);
         if (at == 0 && size >= kRecordHeaderSize && std::equal(a, a + kRecordHeaderSize, b)) {
             skipFrom = kRecordHeaderSize;
             skipTo = std::size_t{a[0]} << 8 | a[1];

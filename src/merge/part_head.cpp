@@ -20,14 +20,18 @@ bool sameUnits(const std::string& a, const std::string& b) {
 }
 
 std::string describeUnits(const std::string& payload) {
+    // The same layout for every value, 17 significant digits, and each real's bytes beside it: two values that
+    // differ show it in the digits where a double can, and in the bytes always.
     char text[160];
-    int at = std::snprintf(text, sizeof text, "user unit %.17g, %.17g m (", fromReal8(unitAt(payload, 0)),
-                           fromReal8(unitAt(payload, 1)));
-    for (std::size_t i = 0; i < payload.size() && at > 0 && static_cast<std::size_t>(at) + 4 < sizeof text; ++i) {
-        at += std::snprintf(text + at, sizeof text - static_cast<std::size_t>(at), i == 0 ? "%02X" : " %02X",
-                            static_cast<std::uint8_t>(payload[i]));
+    int at = 0;
+    for (std::size_t index = 0; index < 2 && at >= 0 && static_cast<std::size_t>(at) < sizeof text; ++index) {
+        const Real8 real = unitAt(payload, index);
+        at += std::snprintf(text + at, sizeof text - static_cast<std::size_t>(at),
+                            "%s %.16e (%02X %02X %02X %02X %02X %02X %02X %02X)",
+                            index == 0 ? "user unit" : ", meter unit", fromReal8(real), real[0], real[1], real[2],
+                            real[3], real[4], real[5], real[6], real[7]);
     }
-    return std::string(text) + ")";
+    return text;
 }
 
 std::string firstDifferentRecord(const std::string& a, const std::string& b) {

@@ -59,5 +59,10 @@ private:
 // Called, when set, once the parts' heads are read and the output's head is written: a test changes a part, or
 // sends a signal, there.
 extern void (*afterHead)();
+// Called, when set, as the copy opens each part again (with the part's index), once the check is through with
+// that part: a test changes a part there.
+extern void (*beforeCopy)(std::size_t part);
+// Called, when set, as the check opens each part again (with the part's index): a test changes a part there.
+extern void (*beforeCheck)(std::size_t part);
 
 }  // namespace carvelle::merge

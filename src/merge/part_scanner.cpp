@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <iterator>
 
 #include "encoding/record_writer.h"
@@ -27,27 +28,21 @@ constexpr RecordTag kHeadRecords[] = {
     {recordTypeNamed("MASK"), kText},
     {recordTypeNamed("ENDMASKS"), kNoData},
 };
+// Those that the format puts between BGNLIB and LIBNAME; readers (KLayout) take them after LIBNAME as well.
+constexpr RecordTag kNameRecords[] = {
+    {recordTypeNamed("LIBDIRSIZE"), kInt16},
+    {recordTypeNamed("SRFNAME"), kText},
+};
+constexpr std::uint8_t kSname = tagOf(Record::Sname).recordType;
 
 bool is(const std::uint8_t* header, Record record) {
     const RecordTag tag = tagOf(record);
     return header[2] == tag.recordType && header[3] == tag.dataType;
 }
 
-// The records that may stand between BGNLIB and LIBNAME: LIBDIRSIZE, SRFNAME and LIBSECUR. Legal, and KLayout
-// reads them; the scanner passes them over.
-constexpr RecordTag kBeforeName[] = {
-    {recordTypeNamed("LIBDIRSIZE"), kInt16},
-    {recordTypeNamed("SRFNAME"), kText},
-    {recordTypeNamed("LIBSECUR"), kInt16},
-};
-
-bool isBeforeName(const std::uint8_t* header) {
-    return std::any_of(std::begin(kBeforeName), std::end(kBeforeName),
-                       [&](RecordTag tag) { return header[2] == tag.recordType && header[3] == tag.dataType; });
-}
-
-bool isHeadRecord(const std::uint8_t* header) {
-    return std::any_of(std::begin(kHeadRecords), std::end(kHeadRecords),
+template <std::size_t kCount>
+bool isOneOf(const std::uint8_t* header, const RecordTag (&tags)[kCount]) {
+    return std::any_of(std::begin(tags), std::end(tags),
                        [&](RecordTag tag) { return header[2] == tag.recordType && header[3] == tag.dataType; });
 }
 
@@ -91,6 +86,11 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
     while (size - at >= kRecordHeaderSize) {
         if (like.ready()) {
             if (like.matches(bytes + at, size - at)) {
+                if (keepReferences_ && like.nameAt() != LikeElements::kNoName) {
+                    const std::uint8_t* name = bytes + at + like.nameAt();
+                    reference(reinterpret_cast<const char*>(name) + kRecordHeaderSize,
+                              (std::size_t{name[0]} << 8 | name[1]) - kRecordHeaderSize);
+                }
                 at += like.size();
                 ++run;
                 continue;
@@ -107,6 +107,10 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
         }
         if (kVisit) visitor_->record(bytes + at, length, offset_ + at);
         like.add(bytes + at, at - elementStart);
+        if (bytes[at + 2] == kSname) {
+            like.markName();
+            if (keepReferences_) reference(reinterpret_cast<const char*>(bytes + at) + kRecordHeaderSize, length - kRecordHeaderSize);
+        }
         const bool endsElement = bytes[at + 2] == endEl;
         at += length;
         if (endsElement) {
@@ -208,20 +212,22 @@ bool PartScanner::beginRecord() {
         case Expect::BgnLib:
         case Expect::LibName:
         case Expect::Units: {
-            if (expect_ == Expect::Units && isHeadRecord(header_)) {
+            if (expect_ != Expect::BgnLib && isOneOf(header_, kNameRecords)) {
+                kept_ = Kept::NameRecord;
+                return true;
+            }
+            if (expect_ == Expect::Units && isOneOf(header_, kHeadRecords)) {
                 kept_ = Kept::HeadRecord;
                 return true;
             }
-            if (expect_ == Expect::LibName && isBeforeName(header_)) return true;
             const Record wanted = expect_ == Expect::BgnLib    ? Record::BgnLib
                                   : expect_ == Expect::LibName ? Record::LibName
                                                                : Record::Units;
             if (!is(header_, wanted)) {
                 return fail(recordStart_, "expected " + nameOf(tagOf(wanted).recordType) + at + ", found " +
                                               found(header_, wanted) +
-                                              " (a part's head holds HEADER, BGNLIB, LIBDIRSIZE, SRFNAME and LIBSECUR at most, LIBNAME, "
-                                              "then REFLIBS, FONTS, GENERATIONS, ATTRTABLE, FORMAT, MASK and ENDMASKS at most, "
-                                              "then UNITS)");
+                                              " (a part's head holds HEADER, BGNLIB, LIBDIRSIZE, SRFNAME, LIBNAME, then REFLIBS, "
+                                              "FONTS, GENERATIONS, ATTRTABLE, FORMAT, MASK and ENDMASKS at most, then UNITS)");
             }
             if (wanted == Record::Units && payloadLeft_ != kUnitsPayload) {
                 return fail(recordStart_, "UNITS" + at + " holds " + std::to_string(payloadLeft_) + " bytes, not 16");
@@ -253,7 +259,15 @@ bool PartScanner::beginRecord() {
             return true;
         case Expect::Element:
             if (is(header_, Record::EndStr) && length == kEmptyRecordSize && elements_.betweenElements()) {
-                structures_.push_back({structure_, structureBegin_, offset_});
+                structures_.push_back({structure_, structureBegin_, offset_, {}});
+                if (!references_.empty()) {
+                    std::vector<std::string>& names = structures_.back().references;
+                    names.reserve(references_.size());
+                    for (auto node = references_.begin(); node != references_.end();) {
+                        names.push_back(std::move(references_.extract(node++).value()));
+                    }
+                    lastReference_.clear();
+                }
                 named_ = false;
                 expect_ = Expect::Structure;
                 return true;
@@ -267,6 +281,7 @@ bool PartScanner::beginRecord() {
             if (!elements_.record(length, type, header_[3])) {
                 return fail(recordStart_, elements_.describe(length, type, header_[3]) + "," + at + " in structure \"" + structure_ + "\"");
             }
+            if (type == kSname && keepReferences_) kept_ = Kept::Reference;
             return true;
         case Expect::Padding:
             break;
@@ -285,6 +300,12 @@ bool PartScanner::endRecord() {
         case Kept::HeadRecord:
             headRecords_.append(reinterpret_cast<const char*>(header_), kRecordHeaderSize).append(payload_);
             break;
+        case Kept::NameRecord:
+            nameRecords_.append(reinterpret_cast<const char*>(header_), kRecordHeaderSize).append(payload_);
+            break;
+        case Kept::Reference:
+            reference(payload_.data(), payload_.size());
+            break;
         case Kept::Units:
             units_ = payload_;
             bodyStart_ = offset_;
@@ -295,6 +316,13 @@ bool PartScanner::endRecord() {
             break;
     }
     return true;
+}
+
+void PartScanner::reference(const char* name, std::size_t size) {
+    size = static_cast<std::size_t>(std::find(name, name + size, '\0') - name);  // up to the first NUL, as names
+    if (size == lastReference_.size() && std::memcmp(name, lastReference_.data(), size) == 0) return;
+    lastReference_.assign(name, size);
+    references_.insert(lastReference_);
 }
 
 bool PartScanner::finish() {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "merge/element_checker.h"
@@ -27,21 +28,27 @@ protected:
 
 // Walks the records of one part as its bytes arrive, in pieces of any size,
 // and checks that they make one library the merge can join: HEADER, BGNLIB,
-// LIBNAME, the optional head records of other writers (REFLIBS, FONTS,
-// GENERATIONS, ATTRTABLE, FORMAT, MASK, ENDMASKS) and UNITS, then structures
-// (BGNSTR, STRNAME ... ENDSTR), then ENDLIB, then nothing but NUL padding.
-// The records inside a structure must make elements as the format defines
-// them (ElementChecker).
+// LIBNAME, the optional head records of other writers (LIBDIRSIZE and
+// SRFNAME, before or after LIBNAME as readers take them; REFLIBS, FONTS,
+// GENERATIONS, ATTRTABLE, FORMAT, MASK, ENDMASKS after it) and UNITS, then
+// structures (BGNSTR, STRNAME ... ENDSTR), then ENDLIB, then nothing but NUL
+// padding. The records inside a structure must make elements as the format
+// defines them (ElementChecker).
 class PartScanner {
 public:
-    // A structure read to its ENDSTR: its name up to the first NUL, and where its BGNSTR begins and its ENDSTR ends.
+    // A structure read to its ENDSTR: its name up to the first NUL, where its BGNSTR begins and its ENDSTR ends,
+    // and (when kept) the names its SREFs and AREFs reference, each once, in no particular order.
     struct Structure {
         std::string name;
         std::uint64_t begin, end;
+        std::vector<std::string> references;
     };
 
     // Hands each record checked to visitor from now on (none by default).
     void visit(RecordVisitor* visitor) { visitor_ = visitor; }
+    // Gathers the names each structure references into its Structure (off by default): memory grows with the
+    // distinct names of one structure, not with its elements.
+    void keepReferences(bool keep) { keepReferences_ = keep; }
     // False at the first fault; error() says what and at which byte, errorOffset() the byte (0 for a file that
     // is no GDSII library).
     bool feed(const std::uint8_t* bytes, std::size_t size);
@@ -49,10 +56,12 @@ public:
     bool finish();
 
     bool headRead() const { return expect_ >= Expect::Structure; }
-    // Once the head is read: HEADER's version, the 16 payload bytes of UNITS, the whole records between LIBNAME
-    // and UNITS, and the offset of the first byte after UNITS.
+    // Once the head is read: HEADER's version, the 16 payload bytes of UNITS, the whole records that stand
+    // before LIBNAME in the format's order (LIBDIRSIZE, SRFNAME, wherever the part had them), those between
+    // LIBNAME and UNITS, and the offset of the first byte after UNITS.
     std::uint16_t version() const { return version_; }
     const std::string& units() const { return units_; }
+    const std::string& nameRecords() const { return nameRecords_; }
     const std::string& headRecords() const { return headRecords_; }
     std::uint64_t bodyStart() const { return bodyStart_; }
     // The structures ended since the caller last cleared it.
@@ -88,6 +97,8 @@ private:
     std::size_t skipElements(const std::uint8_t* bytes, std::size_t size);
     // Hands the record just ended to the visitor: [from, to) is its part in this piece.
     void visitWhole(const std::uint8_t* from, const std::uint8_t* to);
+    // An SREF's or AREF's SNAME payload, for the open structure's references.
+    void reference(const char* name, std::size_t size);
 
     Expect expect_ = Expect::Header;
     std::uint64_t offset_ = 0;       // of the next byte to arrive
@@ -100,23 +111,28 @@ private:
         Nothing,
         Version,
         HeadRecord,
+        NameRecord,
         Units,
-        Name
+        Name,
+        Reference
     };
     Kept kept_ = Kept::Nothing;
     std::string payload_;
     std::uint16_t version_ = 0;
-    std::string units_, headRecords_;
+    std::string units_, nameRecords_, headRecords_;
     std::string structure_;  // the open structure's name
     std::uint64_t structureBegin_ = 0;
     bool named_ = false;  // the open structure's STRNAME is read
+    bool keepReferences_ = false;
     ElementChecker elements_;
     std::uint64_t bodyStart_ = 0;
     std::vector<Structure> structures_;
     std::string error_;
     std::uint64_t errorOffset_ = 0;
     RecordVisitor* visitor_ = nullptr;
-    std::string cut_;  // for the visitor: the bytes so far of a record that began in an earlier piece
+    std::string cut_;                             // for the visitor: the bytes so far of a record that began in an earlier piece
+    std::unordered_set<std::string> references_;  // of the open structure
+    std::string lastReference_;                   // the last one added, which the next most often repeats
 };
 
 }  // namespace carvelle::merge

@@ -20,9 +20,11 @@ grep -qx "merged.gds: $(stat -c %s merged.gds) bytes, [1-9][0-9]* structures" st
   { echo "-v printed:"; cat stdout; exit 1; }
 test "$(tail -c 4 merged.gds | od -An -tx1 | tr -d ' ')" = "00040400" ||
   { echo "merged.gds does not end with ENDLIB"; exit 1; }
-# The same structures twice are kept once.
-expect 0 "$merge" -v twice.gds part.gds part.gds >stdout2
-test "$(cut -d, -f2 stdout2)" = "$(cut -d, -f2 stdout)"
+# The same file twice, under its name or another, is refused before anything is written.
+ln part.gds linked.gds
+expect 22 "$merge" twice.gds part.gds linked.gds
+grep -q "^carvelle-merge: part linked.gds is the same file as part part.gds" stderr
+test ! -e twice.gds
 # Refusals, each with its own status.
 mkfifo fifo.gds
 expect 13 "$merge" fifo-out.gds part.gds fifo.gds
@@ -34,4 +36,4 @@ test ! -e fifo-out.gds && test ! -e cut-out.gds
 expect 2 "$merge" only-output.gds
 expect 2 "$merge" --unknown out.gds part.gds
 expect 0 "$merge" --help
-echo "carvelle-merge: exit status 0, 2, 12, 13 and 14 as documented"
+echo "carvelle-merge: exit status 0, 2, 12, 13, 14 and 22 as documented"

@@ -46,7 +46,8 @@ const Bytes kUnits = hex("3E 41 89 37 4B C6 A7 EF  39 44 B8 2F A0 9B 5A 50");
 const Bytes kOtherUnits = hex("3E 41 89 37 4B C6 A7 EF  3A 10 C6 F7 A0 B5 ED 8D");
 const Bytes kEndLib = record(ENDLIB, 0x00);
 // Records that other writers put in their libraries, numbered as the format numbers them.
-constexpr std::uint8_t REFLIBS = 0x1F, FONTS = 0x20, PROPATTR = 0x2B, PROPVALUE = 0x2C, LIBDIRSIZE = 0x39;
+constexpr std::uint8_t REFLIBS = 0x1F, FONTS = 0x20, PROPATTR = 0x2B, PROPVALUE = 0x2C, LIBDIRSIZE = 0x39,
+                       SRFNAME = 0x3A, LIBSECUR = 0x3B;
 
 Bytes head(const Bytes& units = kUnits, const std::string& libName = "part.gds", const Bytes& between = {},
            std::int64_t version = 3) {
@@ -339,8 +340,10 @@ TEST_F(Merge, EveryRefusalNamesItsPartAndLeavesTheOutputAsItWas) {
         {"units differ",
          {library(a), head(kOtherUnits) + kEndLib},
          MergeFailure::UnitsDiffer,
-         "p1.gds has user unit 0.001, 3.9062499999999998e-09 m (3E 41 89 37 4B C6 A7 EF 3A 10 C6 F7 A0 "
-         "B5 ED 8D), part "},
+         "UNITS differ: part " + dir.file("p1.gds") + " has user unit 1.0000000000000000e-03 (3E 41 89 37 4B C6 A7 EF), "
+                                                      "meter unit 3.9062499999999998e-09 (3A 10 C6 F7 A0 B5 ED 8D);\n  part " +
+             dir.file("p0.gds") +
+             " has user unit 1.0000000000000000e-03 (3E 41 89 37 4B C6 A7 EF), meter unit 9.9999999999999986e-10 (39 44 B8 2F A0 9B 5A 50)"},
         {"a name in two parts, other records",
          {library(a), library(structure("B")), library(structure("A", box(2)))},
          MergeFailure::DuplicateStructure,
@@ -353,7 +356,16 @@ TEST_F(Merge, EveryRefusalNamesItsPartAndLeavesTheOutputAsItWas) {
          {head(hex("41 10 00 00 00 00 00 00  39 44 B8 2F A0 9B 5A 50")) + kEndLib,
           head(hex("41 10 00 00 00 00 00 00  3A 10 C6 F7 A0 B5 ED 8D")) + kEndLib},
          MergeFailure::UnitsDiffer,
-         "p1.gds has user unit 1, 3.9062499999999998e-09 m"},
+         "p1.gds has user unit 1.0000000000000000e+00 (41 10 00 00 00 00 00 00), meter unit 3.9062499999999998e-09"},
+        // Doubles one unit in the last place apart, beyond the one unit of the 56-bit fraction the merge allows:
+        // the digits show it, in one layout for both.
+        {"units that print alike at fewer digits",
+         {head(hex("3F 14 7A E1 47 AE 14 7B  39 44 B8 2F A0 9B 5A 50")) + kEndLib,
+          head(hex("3F 14 7A E1 47 AE 14 7D  39 44 B8 2F A0 9B 5A 50")) + kEndLib},
+         MergeFailure::UnitsDiffer,
+         "has user unit 5.0000000000000018e-03 (3F 14 7A E1 47 AE 14 7D), meter unit 9.9999999999999986e-10 (39 44 B8 2F "
+         "A0 9B 5A 50);\n  part " +
+             dir.file("p0.gds") + " has user unit 5.0000000000000001e-03 (3F 14 7A E1 47 AE 14 7B)"},
         {"a HEADER of 8 bytes", {record(HEADER, 0x02, be16(3) + be16(0)) + Bytes(whole.begin() + 6, whole.end())}, MergeFailure::NotALibrary, "does not begin with HEADER"},
         {"UNITS of 24 bytes",
          {Bytes(whole.begin(), whole.begin() + 46) + record(UNITS, 0x05, kUnits + Bytes(8, 0)) + kEndLib},
@@ -368,7 +380,7 @@ TEST_F(Merge, EveryRefusalNamesItsPartAndLeavesTheOutputAsItWas) {
         {"a record of 2 bytes", {library(a), library(lengthTwo)}, MergeFailure::NotALibrary, "length 2 at byte"},
         {"a record of odd length", {library(lengthFive)}, MergeFailure::NotALibrary, "length 5 at byte"},
         {"a bracket record among like elements", {library(bracketAmongElements)}, MergeFailure::NotALibrary, "ENDSTR in BOX after XY, where only ENDEL or PROPATTR may stand, at byte"},
-        {"a head record no merge keeps", {head(kUnits, "part.gds", record(LIBDIRSIZE, 0x02, be16(1))) + kEndLib}, MergeFailure::NotALibrary, "expected UNITS at byte 46, found LIBDIRSIZE ("},
+        {"a head record no merge keeps", {head(kUnits, "part.gds", record(LIBSECUR, 0x02, be16(1) + be16(1) + be16(1))) + kEndLib}, MergeFailure::NotALibrary, "expected UNITS at byte 46, found LIBSECUR ("},
         {"UNITS of another data type",
          {record(HEADER, 0x02, be16(3)) + record(BGNLIB, 0x02, Bytes(24, 0)) + record(LIBNAME, 0x06, padded("p")) +
           record(UNITS, 0x03, kUnits) + kEndLib},
@@ -400,6 +412,156 @@ TEST_F(Merge, EveryRefusalNamesItsPartAndLeavesTheOutputAsItWas) {
     EXPECT_EQ(openDescriptors(), descriptors);
 }
 
+Bytes sref(const std::string& name) {
+    return record(SREF, 0x00) + record(SNAME, 0x06, padded(name)) + record(XY, 0x03, points({{0, 0}})) +
+           record(ENDEL, 0x00);
+}
+Bytes aref(const std::string& name) {
+    return record(AREF, 0x00) + record(SNAME, 0x06, padded(name)) + record(COLROW, 0x02, be16(2) + be16(1)) +
+           record(XY, 0x03, points({{0, 0}, {20, 0}, {0, 10}})) + record(ENDEL, 0x00);
+}
+
+// References that close a cycle only once the parts are joined, through like elements (checked by template), an
+// AREF, or a structure that references itself; a diamond and a name no part defines are no cycle.
+TEST_F(Merge, ReferencesThatMakeACycleAreRefusedNamingIt) {
+    const Bytes top = structure("TOP", sref("C1") + sref("C2") + sref("C3") + sref("C3") + box(1));
+    const struct {
+        const char* what;
+        std::vector<Bytes> parts;
+        const char* cycle;  // empty: accepted
+    } cases[] = {
+        {"across two parts", {library(structure("A", sref("B"))), library(structure("B", aref("A")))}, "A -> B -> A"},
+        {"through the third of like SREFs",
+         {library(top + structure("C1") + structure("C2")), library(structure("C3", box(2) + aref("TOP")))},
+         "TOP -> C3 -> TOP"},
+        {"a structure in itself", {library(structure("A") + structure("SELF", box(1) + sref("A") + sref("SELF")))}, "SELF -> SELF"},
+        {"a diamond", {library(structure("D", sref("B") + sref("C"))), library(structure("B", sref("E")) + structure("C", sref("E")) + structure("E", sref("UNDEFINED")))}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path())) std::filesystem::remove(entry);
+        const carvelle::MergeResult result = carvelle::merge_libraries(out, write(c.parts));
+        if (*c.cycle == '\0') {
+            EXPECT_TRUE(result) << result.message;
+            continue;
+        }
+        EXPECT_EQ(result.failure, MergeFailure::Cycle);
+        EXPECT_EQ(carvelle::merge_exit_status(result.failure), 21);
+        EXPECT_NE(result.message.find(std::string("make a cycle, ") + c.cycle + " ("), std::string::npos) << result.message;
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
+}
+
+// The names a structure references, each once, whether its SREFs come whole, cut by pieces or by template.
+TEST(PartScanner, KeepsTheNamesEachStructureReferencesWhateverThePieces) {
+    const Bytes file = library(structure("T", sref("AB") + sref("CD") + sref("CD") + sref("EF") + box(1) + aref("GH") + sref("AB")) +
+                               structure("U", box(2)) + structure("V", sref("T")));
+    for (std::size_t piece : {std::size_t{1}, std::size_t{3}, std::size_t{7}, file.size()}) {
+        SCOPED_TRACE(piece);
+        carvelle::merge::PartScanner scanner;
+        scanner.keepReferences(true);
+        std::vector<std::vector<std::string>> references;
+        for (std::size_t at = 0; at < file.size(); at += piece) {
+            ASSERT_TRUE(scanner.feed(file.data() + at, std::min(piece, file.size() - at))) << scanner.error();
+            for (auto& structure : scanner.structures()) {
+                std::sort(structure.references.begin(), structure.references.end());
+                references.push_back(structure.references);
+            }
+            scanner.structures().clear();
+        }
+        ASSERT_TRUE(scanner.finish());
+        EXPECT_EQ(references, (std::vector<std::vector<std::string>>{{"AB", "CD", "EF", "GH"}, {}, {"T"}}));
+    }
+}
+
+// KLayout's context: an SREF per cell, whose properties are its strings by index.
+Bytes contextElement(const std::string& cell, const std::vector<std::string>& strings) {
+    Bytes element = record(SREF, 0x00) + record(SNAME, 0x06, padded(cell)) + record(XY, 0x03, points({{0, 0}}));
+    for (std::size_t i = strings.size(); i-- > 0;) {
+        element = element + record(PROPATTR, 0x02, be16(static_cast<std::int64_t>(i))) +
+                  record(PROPVALUE, 0x06, padded(strings[i]));
+    }
+    return element + record(ENDEL, 0x00);
+}
+Bytes context(const Bytes& elements, std::uint8_t stamp = 0x22) {
+    return record(BGNSTR, 0x02, Bytes(24, stamp)) + record(STRNAME, 0x06, padded("$$$CONTEXT_INFO$$$")) + elements +
+           record(ENDSTR, 0x00);
+}
+
+// Contexts of several parts joined into the output's first structure, whatever part they came from; refused
+// when they disagree on a cell, when a string is cut or missing, and when a part has a context elsewhere.
+TEST_F(Merge, KLayoutContextsAreJoinedIntoTheFirstStructure) {
+    const std::vector<std::string> hello = {"LIB=Basic", "P(text)='HELLO'", "P(layer)=[layer:1/0]", "PCELL=TEXT"};
+    // A note longer than the piece the head is read in: the context is read on past it.
+    const std::vector<std::string> circle = {"LIB=Basic", "P(radius)=##5", "P(note)='" + std::string(6000, 'n') + "'",
+                                             "PCELL=CIRCLE"};
+    const Bytes text = contextElement("TEXT", hello), round = contextElement("CIRCLE", circle);
+    const Bytes ours = structure("OURS", box(1)), textCell = structure("TEXT", box(2)),
+                circleCell = structure("CIRCLE", box(3));
+    const auto parts = write({library(ours), library(context(text) + textCell),
+                              library(context(round + text, 0x33) + circleCell + textCell)});
+    const carvelle::MergeResult result = carvelle::merge_libraries(out, parts);
+    ASSERT_TRUE(result) << result.message;
+    EXPECT_EQ(result.structures, 4u);
+    const Bytes merged = readFile(out);
+    ASSERT_GT(merged.size(), 34u);
+    EXPECT_EQ(Bytes(merged.begin() + 34, merged.end()), record(LIBNAME, 0x06, padded(out)) +
+                                                            record(UNITS, 0x05, kUnits) + context(text + round) +
+                                                            ours + textCell + circleCell + kEndLib);
+
+    std::vector<std::string> bye = hello, cut = hello;
+    bye[1] = "P(text)='BYE'";
+    cut[2] = "P(layer)=[layer:1/";
+    const std::vector<Refusal> refusals = {
+        {"disagree", {library(context(text)), library(context(contextElement("TEXT", bye)))}, MergeFailure::DuplicateStructure, "describe the cell \"TEXT\" otherwise in their $$$CONTEXT_INFO$$$ (string 1: \"P(text)='HELLO'\" against \"P(text)='BYE'\")"},
+        {"cut", {library(context(contextElement("TEXT", cut)))}, MergeFailure::NotALibrary, "the string \"P(layer)=[layer:1/\" of \"TEXT\" is cut"},
+        {"cut quote", {library(context(contextElement("C", {"LIB=Basic", "P(text)='HE"})))}, MergeFailure::NotALibrary, "is cut"},
+        {"cut number", {library(context(contextElement("C", {"P(n)=#l"})))}, MergeFailure::NotALibrary, "is cut"},
+        {"cut list", {library(context(contextElement("C", {"P(n)=(#1,"})))}, MergeFailure::NotALibrary, "is cut"},
+        {"cut in a list", {library(context(contextElement("C", {"P(n)=(#1,#2"})))}, MergeFailure::NotALibrary, "is cut"},
+        {"more after the value", {library(context(contextElement("C", {"P(text)='HE'LLO"})))}, MergeFailure::NotALibrary, "is cut"},
+        {"no value", {library(context(contextElement("C", {"PCELL="})))}, MergeFailure::NotALibrary, "is cut"},
+        {"missing", {library(context(record(SREF, 0x00) + record(SNAME, 0x06, padded("C")) + record(XY, 0x03, points({{0, 0}})) + record(PROPATTR, 0x02, be16(1)) + record(PROPVALUE, 0x06, padded("PCELL=X")) + record(ENDEL, 0x00)))}, MergeFailure::NotALibrary, "string 0 of \"C\" is missing"},
+        {"elsewhere", {library(context(text)), library(textCell + context(text))}, MergeFailure::DuplicateStructure, "is not the part's first"},
+    };
+    for (const Refusal& refusal : refusals) {
+        SCOPED_TRACE(refusal.what);
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path())) std::filesystem::remove(entry);
+        const carvelle::MergeResult refused = carvelle::merge_libraries(out, write(refusal.parts));
+        EXPECT_EQ(refused.failure, refusal.failure);
+        EXPECT_NE(refused.message.find(refusal.says), std::string::npos) << refused.message;
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
+}
+
+// LIBDIRSIZE and SRFNAME, before LIBNAME where the format puts them or after it where KLayout takes them too,
+// are kept before LIBNAME when every part has the same; a BOUNDARY's points go on past one XY record.
+TEST_F(Merge, HeadRecordsBeforeLibNameAndPointsPastOneXyRecordPass) {
+    const Bytes dirSize = record(LIBDIRSIZE, 0x02, be16(7)), rules = record(SRFNAME, 0x06, padded("rules.srf"));
+    auto withHead = [&](const Bytes& beforeName, const Bytes& afterName, const Bytes& structures) {
+        return record(HEADER, 0x02, be16(600)) + record(BGNLIB, 0x02, Bytes(24, 0x11)) + beforeName +
+               record(LIBNAME, 0x06, padded("p")) + afterName + record(UNITS, 0x05, kUnits) + structures + kEndLib;
+    };
+    std::vector<std::pair<std::int32_t, std::int32_t>> many;
+    for (std::int32_t i = 0; i < 8191; ++i) many.emplace_back(i, i % 2);
+    const Bytes big = structure("BIG", record(BOUNDARY, 0x00) + record(LAYER, 0x02, be16(1)) + record(DATATYPE, 0x02, be16(0)) +
+                                           record(XY, 0x03, points(many)) + record(XY, 0x03, points({{8190, -5}, {0, -5}, {0, 0}})) +
+                                           record(ENDEL, 0x00));
+    const Bytes a = structure("A", box(1));
+    const auto parts = write({withHead(dirSize + rules, {}, big), withHead({}, dirSize + rules, a)});
+    const carvelle::MergeResult result = carvelle::merge_libraries(out, parts);
+    ASSERT_TRUE(result) << result.message;
+    const Bytes merged = readFile(out);
+    ASSERT_GT(merged.size(), 34u);
+    EXPECT_TRUE(Bytes(merged.begin() + 34, merged.end()) ==
+                dirSize + rules + record(LIBNAME, 0x06, padded(out)) + record(UNITS, 0x05, kUnits) + big + a + kEndLib);
+
+    const auto other = write({withHead(dirSize + rules, {}, a), withHead(dirSize + record(SRFNAME, 0x06, padded("other")), {}, {})});
+    const carvelle::MergeResult differ = carvelle::merge_libraries(out, other);
+    EXPECT_EQ(differ.failure, MergeFailure::HeadDiffers);
+    EXPECT_NE(differ.message.find("differ in their head at SRFNAME"), std::string::npos) << differ.message;
+}
+
 TEST_F(Merge, CallsThatCannotMergeAreRefusedBeforeAnyFileIsMade) {
     const auto parts = write({library(structure("A"))});
     EXPECT_EQ(carvelle::merge_libraries(out, {}).failure, MergeFailure::NoParts);
@@ -407,6 +569,15 @@ TEST_F(Merge, CallsThatCannotMergeAreRefusedBeforeAnyFileIsMade) {
     EXPECT_EQ(missing.failure, MergeFailure::Open);
     EXPECT_NE(missing.message.find("missing.gds"), std::string::npos) << missing.message;
     EXPECT_EQ(carvelle::merge_libraries(parts[0], parts).failure, MergeFailure::OutputIsPart);
+    // The same file twice, by its name or by another link to it.
+    std::filesystem::create_hard_link(parts[0], dir.file("link.gds"));
+    const carvelle::MergeResult twice = carvelle::merge_libraries(out, {parts[0], dir.file("link.gds")});
+    EXPECT_EQ(twice.failure, MergeFailure::PartRepeated);
+    EXPECT_EQ(carvelle::merge_exit_status(twice.failure), 22);
+    EXPECT_NE(twice.message.find("part " + dir.file("link.gds") + " is the same file as part " + parts[0]),
+              std::string::npos)
+        << twice.message;
+    std::filesystem::remove(dir.file("link.gds"));
     EXPECT_EQ(carvelle::merge_libraries(dir.path().string(), parts).failure, MergeFailure::Open);
     EXPECT_EQ(carvelle::merge_libraries(std::string(65531, 'n'), parts).failure, MergeFailure::Open);
     EXPECT_EQ(carvelle::merge_libraries(dir.file("no-folder/out.gds"), parts).failure, MergeFailure::Open);
@@ -566,6 +737,7 @@ TEST_F(Merge, AFullDiskLeavesNoOutput) {
 }
 
 std::string changedPart;
+void (*changeWhileCopied)() = nullptr;
 int signalToSend = 0;
 
 // A part cut short, rewritten in place or replaced once its head was read, and SIGINT or SIGTERM from a user or
@@ -611,6 +783,47 @@ TEST_F(Merge, NeitherAChangedPartNorASignalLeavesAnOutput) {
             EXPECT_EQ(result.failure, MergeFailure::PartChanged) << result.message;
             EXPECT_EQ(files(), (std::vector<std::string>{"p0.gds" + gz, "p1.gds" + gz}));
         }
+    }
+
+    // Cut or rewritten once the check is through with it and the copy has it open: a short read is the change,
+    // not a failed disk (17). (A part replaced then is copied whole from the file the copy has open.)
+    Bytes boxes;
+    for (std::int16_t i = 0; boxes.size() < (std::size_t{4} << 20); ++i) {
+        const Bytes one = box(static_cast<std::int16_t>(i % 5));
+        boxes.insert(boxes.end(), one.begin(), one.end());
+    }
+    const Bytes large = library(structure("A", box(1)) + structure("L", boxes));
+    for (const auto& change : {changes[0], changes[1]}) {
+        SCOPED_TRACE(std::string(change.what) + " while copied");
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path())) std::filesystem::remove(entry);
+        const auto parts = write({part, large});
+        std::filesystem::last_write_time(parts[1], std::filesystem::last_write_time(parts[1]) - std::chrono::hours(1));
+        changedPart = parts[1];
+        changeWhileCopied = change.change;
+        carvelle::merge::beforeCopy = [](std::size_t index) {
+            if (index == 1) changeWhileCopied();
+        };
+        const carvelle::MergeResult result = carvelle::merge_libraries(out, parts);
+        carvelle::merge::beforeCopy = nullptr;
+        EXPECT_EQ(result.failure, MergeFailure::PartChanged) << result.message;
+        EXPECT_NE(result.message.find("part " + parts[1] + " was changed or cut while it was merged"), std::string::npos)
+            << result.message;
+        EXPECT_EQ(files(), (std::vector<std::string>{"p0.gds", "p1.gds"}));
+    }
+
+    // Rewritten once the check has the part open: the records that no longer parse are the change, not damage.
+    {
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path())) std::filesystem::remove(entry);
+        const auto parts = write({part, part});
+        std::filesystem::last_write_time(parts[1], std::filesystem::last_write_time(parts[1]) - std::chrono::hours(1));
+        changedPart = parts[1];
+        changeWhileCopied = changes[1].change;
+        carvelle::merge::beforeCheck = [](std::size_t index) {
+            if (index == 1) changeWhileCopied();
+        };
+        const carvelle::MergeResult result = carvelle::merge_libraries(out, parts);
+        carvelle::merge::beforeCheck = nullptr;
+        EXPECT_EQ(result.failure, MergeFailure::PartChanged) << result.message;
     }
 
     for (const auto& entry : std::filesystem::directory_iterator(dir.path())) std::filesystem::remove(entry);

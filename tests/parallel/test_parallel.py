@@ -264,8 +264,15 @@ def test_merge_refusals_and_the_program_in_place_of_the_compiled_module(tmp_path
         tile(lib, 2)
     with open(str(tmp_path / "cut.gds"), "wb") as f:
         f.write(open(a, "rb").read()[:-10])
-    refusals = [([a, micro], carvelle.MergeFailure.UNITS_DIFFER, "micro.gds has user unit"),
+    # Two parts that each reference the other's structure: read alone, fine; joined, a cycle.
+    for name, here, there in (("ab.gds", "A", "B"), ("ba.gds", "B", "A")):
+        with carvelle.Library(str(tmp_path / name)) as lib:
+            with lib.structure(here) as s:
+                s.sref(there, 0, 0)
+    refusals = [([a, micro], carvelle.MergeFailure.UNITS_DIFFER, "UNITS differ: part .*micro.gds has user unit"),
                 ([a, str(tmp_path / "cut.gds")], carvelle.MergeFailure.NOT_A_LIBRARY, "cut short"),
+                ([str(tmp_path / "ab.gds"), str(tmp_path / "ba.gds")], carvelle.MergeFailure.CYCLE, "A -> B -> A"),
+                ([a, b, a], carvelle.MergeFailure.PART_REPEATED, "is the same file as part"),
                 ([], carvelle.MergeFailure.NO_PARTS, "no parts")]
 
     def merges():

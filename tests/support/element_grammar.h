@@ -70,10 +70,10 @@ private:
         is(0x2F, 0x03, 8);  // PLEX
         bool body = false;
         switch (opening.type) {
-            case 0x08:  // BOUNDARY
+            case 0x08:  // BOUNDARY: KLayout's multi-XY form goes on in more XY records
                 body = is(0x0D, 0x02, 6) && is(0x0E, 0x02, 6) && xy(4, 8191);
                 while (body && xy(1, 8191)) {
-                }  // KLayout's form of a long BOUNDARY: more XY records
+                }
                 break;
             case 0x09:  // PATH
                 body = is(0x0D, 0x02, 6) && is(0x0E, 0x02, 6);
@@ -82,6 +82,8 @@ private:
                 is(0x30, 0x03, 8);
                 is(0x31, 0x03, 8);
                 body = body && xy(1, 8191);
+                while (body && xy(1, 8191)) {
+                }
                 break;
             case 0x0A:  // SREF
             case 0x0B:  // AREF
