@@ -125,6 +125,44 @@ TEST(CarvelleHpp, EveryElementWritesTheBytesOfTheCCalls) {
     EXPECT_EQ(maskTimestamps(readFile(path)), expected);
 }
 
+TEST(CarvelleHpp, PropertiesAndAFixedTimeWriteTheBytesOfTheCCalls) {
+    gdstest::TempDir dir;
+    const std::string path = dir.file("properties.gds");
+    GdsHandle h = nullptr;
+    ASSERT_EQ(GDS_BeginLibAt(path.c_str(), 0.001, 1e-9, 86399, &h), GDS_OK);
+    ASSERT_EQ(GDS_BeginStructure(h, "TOP"), GDS_OK);
+    ASSERT_EQ(GDS_Box(h, 0, 0, 1, 1, 1, 0, 0, 0), GDS_OK);
+    ASSERT_EQ(GDS_Property(h, 1, "net"), GDS_OK);
+    ASSERT_EQ(GDS_Property(h, 2, "vdd"), GDS_OK);
+    ASSERT_EQ(GDS_Sref(h, "CELL", 0, 0, 0, 1.0, 0.0, 0, 0), GDS_OK);
+    ASSERT_EQ(GDS_Property(h, 127, "x"), GDS_OK);
+    ASSERT_EQ(GDS_EndStructure(h), GDS_OK);
+    ASSERT_EQ(GDS_EndLib(h), GDS_OK);
+    const Bytes expected = readFile(path);
+    {
+        carvelle::Library lib;
+        lib.open_at(path.c_str(), 86399);
+        auto top = lib.structure("TOP");
+        top->box(0, 0, 1, 1, 1);
+        EXPECT_EQ(lib.try_property(0, "refused"), GDS_ERR_PROPERTY);
+        EXPECT_EQ(lib.try_property(3, std::string("a\0b", 3)), GDS_ERR_PROPERTY);
+        lib.properties({{1, "net"}, {2, "vdd"}});
+        top->sref("CELL", 0, 0);
+        lib.property(127, std::string("x"));
+        EXPECT_EQ(errorOf([&] { lib.property(127, "again"); }).code(), GDS_ERR_PROPERTY);
+        top.end();
+        EXPECT_EQ(errorOf([&] { lib.property(5, "late"); }).code(), GDS_ERR_NO_ELEMENT);
+    }
+    const Bytes written = readFile(path);
+    EXPECT_EQ(written, expected);
+    // 1970-01-01 23:59:59 UTC, in BGNLIB and BGNSTR alike.
+    const auto records = splitRecords(written);
+    ASSERT_GT(records.size(), 5u);
+    const Bytes day = {0, 70, 0, 1, 0, 1, 0, 23, 0, 59, 0, 59, 0, 70, 0, 1, 0, 1, 0, 23, 0, 59, 0, 59};
+    EXPECT_EQ(records[1].payload, day);
+    EXPECT_EQ(records[4].payload, day);
+}
+
 // A .gz name is the library's business: the layer passes it through.
 TEST(CarvelleHpp, AGzNameWritesTheSameRecordsCompressed) {
     gdstest::TempDir dir;
@@ -302,7 +340,7 @@ struct BoxTakes : std::false_type {};
 template <class Coordinate, class Layer>
 struct BoxTakes<Coordinate, Layer,
                 std::void_t<decltype(std::declval<carvelle::Library&>().try_box(std::declval<Coordinate>(), 0, 1, 1,
-                                                                                  std::declval<Layer>()))>>
+                                                                                std::declval<Layer>()))>>
     : std::true_type {};
 static_assert(BoxTakes<int32_t, int>::value && BoxTakes<long long, unsigned char>::value);
 static_assert(!BoxTakes<double, int>::value && !BoxTakes<float, int>::value && !BoxTakes<int, bool>::value);
@@ -316,7 +354,7 @@ TEST(CarvelleHpp, ValuesThatDoNotFitTheirCParameterAreRefusedNeverCut) {
         carvelle::Library lib(path);
         auto s = lib.structure("N");
         lib.box(0, 0, 1, 1, METAL1, 0, carvelle::Bits16(0x8000));  // an enumeration; a bit word up to 0xFFFF
-        lib.path(xs, ys, 20, 7);                                      // two std::vector<int32_t>
+        lib.path(xs, ys, 20, 7);                                   // two std::vector<int32_t>
         if (!refused) return;
         const int layer = 70000;
         const long long far = 3000000000LL;
@@ -389,12 +427,12 @@ TEST(CarvelleHpp, MovingTransfersTheHandleAndAssignmentEndsTheOldLibrary) {
     GdsHandle handle = first.handle();
     carvelle::Library moved(std::move(first));
     EXPECT_EQ(moved.handle(), handle);
-    EXPECT_FALSE(first.is_open());               // NOLINT(bugprone-use-after-move)
+    EXPECT_FALSE(first.is_open());                 // NOLINT(bugprone-use-after-move)
     EXPECT_EQ(first.try_close(), GDS_ERR_HANDLE);  // NOLINT(bugprone-use-after-move)
 
     carvelle::Library second(dir.file("2.gds"));
     EXPECT_EQ(second.try_open(dir.file("3.gds")), GDS_ERR_STARTED);  // already holds a library
-    moved = std::move(second);  // ends 1.gds, with its open structure
+    moved = std::move(second);                                       // ends 1.gds, with its open structure
     using namespace gdstest;
     EXPECT_EQ(tailTypes(readFile(dir.file("1.gds")), 2), (std::vector<uint8_t>{ENDSTR, ENDLIB}));
     moved.close();
