@@ -149,13 +149,13 @@ class Library:
     ------
     Error
         GDS_ERR_OPEN when the file cannot be created (`Error.detail` says
-        why); GDS_ERR_RANGE for units the file cannot hold, or a timestamp
-        before 1970 or after 9999.
+        why); GDS_ERR_RANGE for units the file cannot hold.
     TypeError
         When both forms of units are given, or `timestamp` is neither a
         datetime nor 0.
     ValueError
-        When a unit is not finite and greater than 0, or the name holds NUL.
+        When a unit is not finite and greater than 0, the name holds NUL,
+        or the timestamp lies before 1970.
 
     Examples
     --------

@@ -174,7 +174,7 @@ def property_value(value: object, what: str) -> bytes:
         assert data is not None
         return data
     if hasattr(value, "__index__"):
-        return b"%d" % operator.index(value)  # type: ignore[arg-type]
+        return b"%d" % operator.index(value)
     if isinstance(value, float) or type(value).__name__.startswith("float"):
         number = float(value)  # type: ignore[arg-type]
         if number != number or number in (float("inf"), float("-inf")):
@@ -220,7 +220,10 @@ def timestamp_seconds(value: object) -> Optional[int]:
         return None
     if isinstance(value, datetime.datetime):
         aware = value if value.tzinfo is not None else value.replace(tzinfo=datetime.timezone.utc)
-        return calendar.timegm(aware.utctimetuple())
+        seconds = calendar.timegm(aware.utctimetuple())
+        if seconds < 0:
+            raise ValueError("timestamp %s is before 1970, which the format's stamps do not hold" % value)
+        return seconds
     if type(value) is int and value == 0:
         return TIME_ZERO
     raise TypeError("timestamp must be a datetime.datetime or 0, not %r" % (value,))
