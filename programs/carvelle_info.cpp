@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// carvelle-info [--json] FILE...: what a GDSII library holds, per structure
+// carvelle-info [--json] [--properties] FILE...: what a GDSII library holds, per structure
 // (elements by kind and by layer, bounding box, references) and as a whole
 // (top structures, undefined references, cycles). The file is streamed in
 // pieces through the merge's part scanner and element checker, so it takes
@@ -24,17 +24,19 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: carvelle-info [--json] FILE...\n"
+    "usage: carvelle-info [--json] [--properties] FILE...\n"
     "Prints what each GDSII library holds: per structure its elements by kind and by\n"
     "layer/datatype, its bounding box and its references; then the top structures,\n"
     "the undefined references and the cycles.\n"
-    "  --json  one JSON array with an object per file, for scripts\n";
+    "  --json        one JSON array with an object per file, for scripts\n"
+    "  --properties  before each file's figures, one line per element property:\n"
+    "                STRUCTURE KIND N: ATTRIBUTE = VALUE (N counts from 1 in the structure)\n";
 
 }  // namespace
 
 int runTool(int argc, const char* const* argv) {
     std::vector<std::string> paths;
-    bool options = true, asJson = false;
+    bool options = true, asJson = false, properties = false;
     for (int i = 1; i < argc; ++i) {
         if (options && std::strcmp(argv[i], "--") == 0) {
             options = false;
@@ -43,6 +45,8 @@ int runTool(int argc, const char* const* argv) {
             return 0;
         } else if (options && std::strcmp(argv[i], "--json") == 0) {
             asJson = true;
+        } else if (options && std::strcmp(argv[i], "--properties") == 0) {
+            properties = true;
         } else if (options && std::strcmp(argv[i], "--version") == 0) {
             std::printf("carvelle-info %d.%d.%d\n", CARVELLE_VERSION_MAJOR, CARVELLE_VERSION_MINOR, CARVELLE_VERSION_PATCH);
             return 0;
@@ -54,6 +58,10 @@ int runTool(int argc, const char* const* argv) {
             paths.emplace_back(argv[i]);
         }
     }
+    if (properties && asJson) {
+        std::fputs("carvelle-info: --properties prints text; it does not go with --json\n", stderr);
+        return 2;
+    }
     if (paths.empty()) {
         std::fputs(kUsage, stderr);
         return 2;
@@ -63,7 +71,7 @@ int runTool(int argc, const char* const* argv) {
     for (std::size_t i = 0; i < paths.size(); ++i) {
         info::Library library;
         library.path = paths[i];
-        const info::Outcome outcome = info::read(library);
+        const info::Outcome outcome = info::read(library, properties ? stdout : nullptr);
         if (outcome != info::Outcome::Read) {
             std::fprintf(stderr, "carvelle-info: %s: %s\n", library.path.c_str(), library.error.c_str());
             status = std::max(status, outcome == info::Outcome::Damaged ? 1 : 2);

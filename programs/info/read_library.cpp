@@ -5,12 +5,13 @@
 
 #include "info/figures.h"
 #include "info/hierarchy.h"
+#include "info/properties.h"
 #include "merge/part_reader.h"
 #include "merge/part_scanner.h"
 
 namespace info {
 
-Outcome read(Library& library) {
+Outcome read(Library& library, std::FILE* properties) {
     carvelle::merge::PartReader file;
     if (!file.open(library.path, library.error)) return Outcome::Unreadable;
     library.bytes = file.gzip() ? 0 : file.file().size();  // a .gz file's bytes are counted as they come
@@ -19,7 +20,8 @@ Outcome read(Library& library) {
     const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kPiece]);
     carvelle::merge::PartScanner scanner;
     Figures figures(library);
-    scanner.visit(&figures);
+    PropertyLister lister(figures, properties);
+    scanner.visit(properties != nullptr ? static_cast<carvelle::merge::RecordVisitor*>(&lister) : &figures);
     for (;;) {
         const std::size_t got = file.read(buffer.get(), kPiece, library.error);
         if (!library.error.empty()) return file.damaged() ? Outcome::Damaged : Outcome::Unreadable;

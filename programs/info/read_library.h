@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include <cstdio>
+
 #include "info/library.h"
 
 namespace info {
@@ -12,6 +14,7 @@ enum class Outcome { Read,
 // Reads the file at library.path in pieces (a .gz file decompressed on the way): its figures and hierarchy when
 // it is read; otherwise library.error says why, and for a damaged file library.errorOffset says where (0 for a
 // file that is no GDSII library, or whose gzip data is damaged).
-Outcome read(Library& library);
+// With properties, each property is printed there as it is read (carvelle-info --properties).
+Outcome read(Library& library, std::FILE* properties = nullptr);
 
 }  // namespace info

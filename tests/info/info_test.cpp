@@ -8,10 +8,10 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <sys/wait.h>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/wait.h>
 #include <vector>
 
 #include "gds_api.h"
@@ -19,8 +19,8 @@
 
 namespace {
 
-using gdstest::Bytes;
 using gdstest::be16;
+using gdstest::Bytes;
 using gdstest::padded;
 using gdstest::points;
 using gdstest::record;
@@ -88,7 +88,8 @@ TEST_F(Info, FiguresOfALibraryWrittenHere) {
     ASSERT_EQ(info.status, 0) << info.err;
     const std::string size = std::to_string(readFile(path).size());
     EXPECT_EQ(info.out, path + ": library \"" + path + "\", version 3, user unit 0.001, database unit 1e-09 m, " +
-                            size + " bytes, 7 structures\n"
+                            size +
+                            " bytes, 7 structures\n"
                             "structure \"CELL\": 9 elements: 2 BOUNDARY, 1 PATH, 3 BOX, 2 TEXT, 1 NODE\n"
                             "  layer 1/0: 3 BOX\n"
                             "  layer 2/1: 2 BOUNDARY\n"
@@ -133,18 +134,39 @@ Bytes sref(const std::string& name) {
 
 TEST_F(Info, JsonForScriptsWithNamesAsTheyAre) {
     const std::string name = "q\"\xE6\x97\xA5";  // a quote and a UTF-8 character
-    const std::string latin = "\xE9t\xE9";        // not UTF-8
+    const std::string latin = "\xE9t\xE9";       // not UTF-8
     const std::string path = write("j.gds", head() + structure(name, box(-1, -32768, 7) + sref(latin)) + record(ENDLIB, 0x00));
     const Outcome info = run("--json " + path);
     ASSERT_EQ(info.status, 0) << info.err;
-    EXPECT_EQ(info.out, "[{\"file\": \"" + path + "\", \"bytes\": 198, \"library\": \"L\", \"version\": 600, "
-                        "\"user_unit\": 0.001, \"meter_unit\": 9.9999999999999986e-10, \"structures\": [\n"
-                        "  {\"name\": \"q\\\"\xE6\x97\xA5\", \"offset\": 60, \"elements\": {\"BOX\": 1, \"SREF\": 1}, "
-                        "\"layers\": [{\"layer\": 65535, \"datatype\": 32768, \"elements\": {\"BOX\": 1}}], "
-                        "\"bbox\": [7, 7, 8, 8], \"references\": [{\"name\": \"\\u00E9t\\u00E9\", \"sref\": 1, "
-                        "\"aref\": 0, \"placements\": 1}]}],\n"
-                        " \"top\": [\"q\\\"\xE6\x97\xA5\"], \"undefined\": [{\"name\": \"\\u00E9t\\u00E9\", "
-                        "\"referenced_by\": [\"q\\\"\xE6\x97\xA5\"]}], \"cycles\": [], \"defined_again\": []}]\n");
+    EXPECT_EQ(info.out, "[{\"file\": \"" + path +
+                            "\", \"bytes\": 198, \"library\": \"L\", \"version\": 600, "
+                            "\"user_unit\": 0.001, \"meter_unit\": 9.9999999999999986e-10, \"structures\": [\n"
+                            "  {\"name\": \"q\\\"\xE6\x97\xA5\", \"offset\": 60, \"elements\": {\"BOX\": 1, \"SREF\": 1}, "
+                            "\"layers\": [{\"layer\": 65535, \"datatype\": 32768, \"elements\": {\"BOX\": 1}}], "
+                            "\"bbox\": [7, 7, 8, 8], \"references\": [{\"name\": \"\\u00E9t\\u00E9\", \"sref\": 1, "
+                            "\"aref\": 0, \"placements\": 1}]}],\n"
+                            " \"top\": [\"q\\\"\xE6\x97\xA5\"], \"undefined\": [{\"name\": \"\\u00E9t\\u00E9\", "
+                            "\"referenced_by\": [\"q\\\"\xE6\x97\xA5\"]}], \"cycles\": [], \"defined_again\": []}]\n");
+}
+
+TEST_F(Info, PropertiesLineByLineWithTheirElement) {
+    const auto withProperty = [](Bytes element, int attribute, const std::string& value) {
+        const Bytes pair = record(0x2B, 0x02, be16(attribute)) + record(0x2C, 0x06, padded(value));
+        element.insert(element.end() - 4, pair.begin(), pair.end());  // before ENDEL
+        return element;
+    };
+    // Three like boxes in a row, then an SREF: the second and third box and the SREF carry properties.
+    const Bytes elements = box(1, 0, 0) + withProperty(box(1, 0, 5), 1, "net") + withProperty(box(1, 0, 9), 1, "odd") +
+                           withProperty(sref("C"), 127, "q\"\x01");
+    const std::string path = write("p.gds", head() + structure("T", elements) + record(ENDLIB, 0x00));
+    const Outcome info = run("--properties " + path);
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(info.out.substr(0, info.out.find(path)),
+              "\"T\" BOX 2: 1 = \"net\"\n"
+              "\"T\" BOX 3: 1 = \"odd\"\n"
+              "\"T\" SREF 4: 127 = \"q\\\"\\x01\"\n");
+    EXPECT_NE(info.out.find("4 elements: 3 BOX, 1 SREF"), std::string::npos) << info.out;
+    EXPECT_EQ(run("--properties --json " + path).status, 2);
 }
 
 // Elements that straddle the 1 MiB pieces of the reading, of many layers, in two structures.
