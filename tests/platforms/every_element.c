@@ -162,13 +162,15 @@ static void curveSweep(GdsHandle lib) {
 }
 
 int main(int argc, char **argv) {
-    GdsHandle lib = NULL;
+    GdsHandle lib = NULL, refused = NULL;
     if (argc != 2) {
         fprintf(stderr, "usage: every_element OUTPUT.gds\n");
         return 2;
     }
-    /* 2024-03-01 12:34:56 UTC on every platform. */
-    CALL(GDS_BeginLibAt(argv[1], 0.001, 1e-9, 1709296496, &lib));
+    /* A time past 9999 is refused alike everywhere, before the file is made. */
+    check(GDS_BeginLibAt(argv[1], 0.001, 1e-9, 253402300800, &refused), GDS_ERR_RANGE, "GDS_BeginLibAt(10000)");
+    check(GDS_EndLib(refused), GDS_ERR_STOPPED, "GDS_EndLib(refused)");
+    CALL(GDS_BeginLib(argv[1], 0.001, 1e-9, &lib));
     CALL(GDS_BeginStructure(lib, "CELL"));
     polygons(lib);
     paths(lib);
