@@ -88,12 +88,13 @@ private:
         return sink.failed() ? GDS_ERR_WRITE : GDS_OK;
     }
 
-    // emit for an element, which properties may then follow.
+    // emit for an element, which properties may then follow. Marked even
+    // when the file has failed: a property then meets the failure (18), and
+    // the element path pays one store and no test.
     template <typename Write>
     ResultCode emitElement(Attachable kind, std::size_t maxSize, Write&& write) {
-        const ResultCode code = emit(maxSize, write);
-        if (code == GDS_OK) attachable = kind;
-        return code;
+        attachable = kind;
+        return emit(maxSize, write);
     }
 
     // Checks shared by the curve writers: structure open, count, range.
