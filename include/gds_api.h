@@ -147,11 +147,10 @@ GDS_API int32_t GDS_BeginLib(const char *fileName, double userUnit, double meter
                              GdsHandle *outHandle);
 /** @} */
 
-/** Argument of GDS_BeginLibAt(): every timestamp word zero, as tools write that leave the time out. */
-#define GDS_TIME_ZERO (-1)
-
 /** @defgroup GDS_BeginLibAt Begin a GDSII library file with a fixed time
  * @{ */
+/** Argument of GDS_BeginLibAt(): every timestamp word zero, as tools write that leave the time out. */
+#define GDS_TIME_ZERO (-1)
 /**
  * GDS_BeginLib(), except that BGNLIB and every BGNSTR of this library carry
  * the moment @p time, in UTC, whatever the clock and SOURCE_DATE_EPOCH say.

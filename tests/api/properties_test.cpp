@@ -85,6 +85,7 @@ TEST_F(PropertyTest, TheFormatsLimitsAreRefusedAndLeaveTheElementAsItWas) {
     // References hold 512: four values of 126.
     const int32_t xs[] = {0, 10, 0}, ys[] = {0, 0, 10};
     ASSERT_EQ(GDS_Aref(h, "leaf", xs, ys, 1, 1, 0, 1.0, 0.0, 0, 0), GDS_OK);
+    EXPECT_EQ(GDS_Property(h, 5, tooLong.c_str()), GDS_ERR_PROPERTY);  // too long, though the room would hold it
     for (int16_t attribute = 1; attribute <= 4; ++attribute) {
         ASSERT_EQ(GDS_Property(h, attribute, longest.c_str()), GDS_OK) << attribute;
     }
