@@ -8,6 +8,7 @@ runs of a deterministic program, and the variable fixes it.
 """
 
 import argparse
+import datetime
 import os
 import struct
 import subprocess
@@ -54,9 +55,13 @@ def main() -> int:
         print("%s: two runs differ at byte %d (%d and %d bytes)" % (args.name, first, len(runs[0]), len(runs[1])))
         return 1
     # Two runs within one second match without the variable: the stamps
-    # themselves show that it was honoured.
+    # themselves show that it was honoured, or that the example fixes a time
+    # of its own (Library(timestamp=)), which is never today's.
     found = stamps(runs[0])
-    if not found or any(stamp != STAMP for stamp in found):
+    today = {day.timetuple()[:3] for day in (datetime.date.today(), datetime.datetime.now(datetime.timezone.utc).date())}
+    own = bool(found) and len(set(found)) == 1 and (
+        struct.unpack(">3h", found[0][:6])[0] + 1900, *struct.unpack(">2h", found[0][2:6])) not in today
+    if not found or (any(stamp != STAMP for stamp in found) and not own):
         print("%s: not every BGNLIB and BGNSTR holds SOURCE_DATE_EPOCH's time: %r" % (args.name, found[:3]))
         return 1
     print("%s: two runs with SOURCE_DATE_EPOCH wrote the same %d bytes" % (args.name, len(runs[0])))
