@@ -58,7 +58,8 @@ def main() -> int:
     # themselves show that it was honoured, or that the example fixes a time
     # of its own (Library(timestamp=)), which is never today's.
     found = stamps(runs[0])
-    today = {day.timetuple()[:3] for day in (datetime.date.today(), datetime.datetime.now(datetime.timezone.utc).date())}
+    days = (datetime.date.today(), datetime.datetime.now(datetime.timezone.utc).date())
+    today = {day.timetuple()[:3] for day in days}
     own = bool(found) and len(set(found)) == 1 and (
         struct.unpack(">3h", found[0][:6])[0] + 1900, *struct.unpack(">2h", found[0][2:6])) not in today
     if not found or (any(stamp != STAMP for stamp in found) and not own):
