@@ -27,7 +27,7 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CARVELLE_DEB_DESCRIPTION "Carvelle writes integrated-circuit layouts in the GDSII stream format\n\
-through seventeen plain C functions, streaming each element to the file\nat once.")
+through nineteen plain C functions, streaming each element to the file\nat once.")
 # The tools link the shared library of the same build.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR})
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "libcarvelle1 (= ${PROJECT_VERSION})")

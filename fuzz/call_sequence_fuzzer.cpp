@@ -53,17 +53,17 @@ public:
     }
 
     std::int16_t i16() {
-        static const std::int16_t table[] = {0,    1,    2,    3,     4,     5,     50,     51,  8189,
-                                             8190, 8191, 16381, 16382, 32767, -1,    -32768, 255, 256};
+        static const std::int16_t table[] = {0, 1, 2, 3, 4, 5, 50, 51, 8189,
+                                             8190, 8191, 16381, 16382, 32767, -1, -32768, 255, 256};
         const std::uint8_t pick = byte() % 21;
         if (pick < sizeof table / sizeof table[0]) return table[pick];
         if (pick == 18) return static_cast<std::int16_t>(raw(2));
         return static_cast<std::int16_t>(byte());
     }
     std::int32_t i32() {
-        static const std::int32_t table[] = {0,          1,          -1,         100, 1000, -1000,
-                                             INT32_MAX,  INT32_MIN,  INT32_MAX - 1, INT32_MIN + 1,
-                                             1 << 30,    -(1 << 30)};
+        static const std::int32_t table[] = {0, 1, -1, 100, 1000, -1000,
+                                             INT32_MAX, INT32_MIN, INT32_MAX - 1, INT32_MIN + 1,
+                                             1 << 30, -(1 << 30)};
         const std::uint8_t pick = byte() % 14;
         if (pick < sizeof table / sizeof table[0]) return table[pick];
         if (pick == 12) return static_cast<std::int32_t>(static_cast<std::uint32_t>(raw(4)));
@@ -165,7 +165,8 @@ std::size_t srefBytes(std::size_t len) { return kFrame + 4 + padded(len) + 6 + 1
 std::size_t arefBytes(std::size_t len) { return kFrame + 4 + padded(len) + 6 + 12 + 12 + 8 + 28; }
 std::size_t nodeBytes(std::size_t n) { return kFrame + 6 + 6 + 4 + 8 * n; }
 
-enum class Target { File, DevFull };
+enum class Target { File,
+                    DevFull };
 
 struct Model {
     bool live = false;  // a handle is stored in the slot
@@ -178,6 +179,10 @@ struct Model {
     std::set<std::string> names;
     std::size_t buffered = 0;
     std::size_t total = 0;  // bytes of all records emitted
+    // Properties: 0 no element to attach to, 1 a shape, 2 a reference (512 bytes), 3 one with properties.
+    int attachable = 0;
+    std::size_t propertyBytes = 0, propertyLimit = 0;
+    std::set<int> attributes;
 
     // The records of one call: a full buffer goes to the file first.
     int emit(std::size_t size) {
@@ -257,7 +262,7 @@ NO_COVERAGE void checkFile(const Model& m) {
 }
 
 bool fileExists(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0;
 }
 
@@ -291,7 +296,8 @@ void endLibrary(Model& m, bool nullHandle) {
         // ENDSTR for a structure left open, ENDLIB, then the final flush.
         m.emit(m.structureOpen ? 8 : 4);
         if (m.buffered > 0 && m.target == Target::DevFull) m.failed = true;
-        want = m.structureOpen ? GDS_ERR_STRUCT_NOT_CLOSED : m.failed ? GDS_ERR_WRITE : GDS_OK;
+        want = m.structureOpen ? GDS_ERR_STRUCT_NOT_CLOSED : m.failed ? GDS_ERR_WRITE
+                                                                      : GDS_OK;
     }
     expect(GDS_EndLib(m.handle), want, "end of library");
     if (m.libraryOpen && m.target == Target::File) checkFile(m);
@@ -309,13 +315,24 @@ void beginLibrary(Model& m, int slot, Input& in) {
     const char* fileName = nullptr;
     Target target = Target::File;
     switch (fileKind) {
-        case 0: name = "/dev/full"; target = Target::DevFull; break;
-        case 1: name = "/nonexistent-carvelle-fuzz/x.gds"; break;
-        case 2: break;  // null
-        case 3: name.assign(kMaxName + 1 + in.byte() % 2, 'f'); break;  // too long for LIBNAME
-        case 4: name.assign(kMaxName - in.byte() % 2, 'f'); break;      // fits LIBNAME, cannot be opened
-        default: name = g_dir + "/carvelle-fuzz-" + std::to_string(getpid()) + "-" + std::to_string(slot) +
-                        (fileKind == 5 ? ".gds" : "-long.gds");
+        case 0:
+            name = "/dev/full";
+            target = Target::DevFull;
+            break;
+        case 1:
+            name = "/nonexistent-carvelle-fuzz/x.gds";
+            break;
+        case 2:
+            break;  // null
+        case 3:
+            name.assign(kMaxName + 1 + in.byte() % 2, 'f');
+            break;  // too long for LIBNAME
+        case 4:
+            name.assign(kMaxName - in.byte() % 2, 'f');
+            break;  // fits LIBNAME, cannot be opened
+        default:
+            name = g_dir + "/carvelle-fuzz-" + std::to_string(getpid()) + "-" + std::to_string(slot) +
+                   (fileKind == 5 ? ".gds" : "-long.gds");
     }
     if (fileKind != 2) fileName = name.c_str();
     if (fileKind >= 5) std::remove(name.c_str());
@@ -361,6 +378,53 @@ int predict(Model& m, std::initializer_list<int> checks, std::size_t size) {
     return m.emit(size);
 }
 
+// GDS_Property right after an element call (or a refused one): the state,
+// a null value, the format's limits, the file; then the pair goes before
+// the element's ENDEL, which the writer takes back and writes again.
+void property(Model& m, GdsHandle h, Input& in) {
+    g_opName = "GDS_Property";
+    static const std::int16_t attributes[] = {-1, 0, 1, 2, 3, 64, 127, 128};
+    static const std::size_t lengths[] = {0, 1, 2, 3, 61, 62, 63, 125, 126, 127};
+    const std::uint8_t pickAttribute = in.byte();
+    const std::int16_t attribute = pickAttribute < 240 ? attributes[pickAttribute % 8] : in.i16();
+    const std::uint8_t pickValue = in.byte() % 11;
+    const std::string value(pickValue == 0 ? 0 : lengths[pickValue - 1], 'v');
+    const std::size_t length = value.size();
+    int want;
+    if (h == nullptr)
+        want = GDS_ERR_HANDLE;
+    else if (!m.libraryOpen)
+        want = GDS_ERR_STOPPED;
+    else if (m.attachable == 0)
+        want = GDS_ERR_NO_ELEMENT;
+    else if (pickValue == 0)
+        want = GDS_ERR_NO_STRING;
+    else if (attribute < 1 || attribute > 127 || length > 126)
+        want = GDS_ERR_PROPERTY;
+    else {
+        const bool first = m.attachable != 3;
+        const std::size_t limit = !first ? m.propertyLimit : m.attachable == 2 ? 512
+                                                                               : 128;
+        std::set<int> used = first ? std::set<int>() : m.attributes;
+        const std::size_t bytes = (first ? 0 : m.propertyBytes) + 2 + padded(length);
+        if (used.count(attribute) != 0 || bytes > limit) {
+            want = GDS_ERR_PROPERTY;
+        } else if (m.failed) {
+            want = GDS_ERR_WRITE;
+        } else {
+            m.buffered -= 4;  // ENDEL, written again behind the pair
+            m.total -= 4;
+            want = m.emit(6 + 4 + padded(length) + 4);
+            used.insert(attribute);
+            m.attributes = used;
+            m.propertyBytes = bytes;
+            m.propertyLimit = limit;
+            m.attachable = want == GDS_OK ? 3 : 0;
+        }
+    }
+    expect(GDS_Property(h, attribute, pickValue == 0 ? nullptr : value.c_str()), want, "property");
+}
+
 void element(Model& m, bool nullHandle, int kind, Input& in) {
     GdsHandle h = (nullHandle || !m.live) ? nullptr : m.handle;
     auto pointArrays = [&](const std::int32_t*& xs, const std::int32_t*& ys) {
@@ -384,13 +448,14 @@ void element(Model& m, bool nullHandle, int kind, Input& in) {
             const std::int16_t n = in.i16();
             run([&] { return GDS_Boundary(h, xs, ys, n, layer, type, elflags, plex); },
                 [&] {
-                    return predict(m, {n > 8189 ? GDS_ERR_TOO_MANY_POINTS : 0, n < 3 ? GDS_ERR_TOO_FEW_POINTS : 0,
-                                       ok ? 0 : GDS_ERR_NO_POINTS},
+                    return predict(m, {n > 8189 ? GDS_ERR_TOO_MANY_POINTS : 0, n < 3 ? GDS_ERR_TOO_FEW_POINTS : 0, ok ? 0 : GDS_ERR_NO_POINTS},
                                    n >= 3 && n <= 8189 ? boundaryBytes(static_cast<std::size_t>(n)) : 0);
                 });
             break;
         }
-        case 1: case 2: case 3: {
+        case 1:
+        case 2:
+        case 3: {
             const std::int32_t a = in.i32(), b = in.i32(), c = in.i32(), d = in.i32();
             if (kind == 1) {
                 g_opName = "GDS_Box";
@@ -433,14 +498,17 @@ void element(Model& m, bool nullHandle, int kind, Input& in) {
                 });
             break;
         }
-        case 5: case 6: case 7: {
+        case 5:
+        case 6:
+        case 7: {
             const std::int32_t cx = in.i32(), cy = in.i32(), r = in.i32();
             const std::int16_t n = in.i16();
             const double a0 = kind == 5 ? 0.0 : in.f64();
             const double a1 = kind == 5 ? 0.0 : in.f64();
             const std::int32_t width = in.i32();
             const std::int16_t pathtype = in.i16();
-            const int countCheck = n > 8189 ? GDS_ERR_TOO_MANY_POINTS : n < 3 ? GDS_ERR_TOO_FEW_POINTS : 0;
+            const int countCheck = n > 8189 ? GDS_ERR_TOO_MANY_POINTS : n < 3 ? GDS_ERR_TOO_FEW_POINTS
+                                                                              : 0;
             const bool inRange = curveFits(cx, cy, r) && std::isfinite(a0) && std::isfinite(a1);
             const auto count = static_cast<std::size_t>(n < 3 ? 3 : n);
             if (kind == 5) {
@@ -475,25 +543,22 @@ void element(Model& m, bool nullHandle, int kind, Input& in) {
             const std::int32_t x = in.i32(), y = in.i32(), width = in.i32();
             const std::int16_t presentation = in.i16(), pathtype = in.i16(), strans = in.i16();
             const double mag = in.f64(), angle = in.f64();
-            run([&] {
-                    return GDS_Text(h, x, y, has ? text.c_str() : nullptr, layer, type, presentation, pathtype,
-                                    width, strans, mag, angle, elflags, plex);
-                },
+            run([&] { return GDS_Text(h, x, y, has ? text.c_str() : nullptr, layer, type, presentation, pathtype,
+                                      width, strans, mag, angle, elflags, plex); },
                 [&] {
-                    return predict(m, {has ? 0 : GDS_ERR_NO_STRING,
-                                       has && text.size() > kMaxText ? GDS_ERR_STRING_LENGTH : 0,
-                                       static_cast<std::uint16_t>(type) > 255 ? GDS_ERR_TEXTTYPE : 0,
-                                       fitsReal8(mag) && fitsReal8(angle) ? 0 : GDS_ERR_RANGE},
+                    return predict(m, {has ? 0 : GDS_ERR_NO_STRING, has && text.size() > kMaxText ? GDS_ERR_STRING_LENGTH : 0, static_cast<std::uint16_t>(type) > 255 ? GDS_ERR_TEXTTYPE : 0, fitsReal8(mag) && fitsReal8(angle) ? 0 : GDS_ERR_RANGE},
                                    textBytes(text.size()));
                 });
             break;
         }
-        case 9: case 10: {
+        case 9:
+        case 10: {
             std::string sname;
             const bool has = in.name(sname);
             const std::int16_t strans = in.i16();
             const double mag = in.f64(), angle = in.f64();
-            const int nameCheck = !has ? GDS_ERR_NO_STRING : sname.size() > kMaxName ? GDS_ERR_STRING_LENGTH : 0;
+            const int nameCheck = !has ? GDS_ERR_NO_STRING : sname.size() > kMaxName ? GDS_ERR_STRING_LENGTH
+                                                                                     : 0;
             const int realCheck = fitsReal8(mag) && fitsReal8(angle) ? 0 : GDS_ERR_RANGE;
             const char* s = has ? sname.c_str() : nullptr;
             if (kind == 9) {
@@ -521,14 +586,16 @@ void element(Model& m, bool nullHandle, int kind, Input& in) {
             const std::int16_t n = in.i16();
             run([&] { return GDS_Node(h, xs, ys, n, layer, type, elflags, plex); },
                 [&] {
-                    return predict(m, {n > 50 ? GDS_ERR_NODE_TOO_MANY : 0, n < 1 ? GDS_ERR_NODE_TOO_FEW : 0,
-                                       ok ? 0 : GDS_ERR_NO_POINTS},
+                    return predict(m, {n > 50 ? GDS_ERR_NODE_TOO_MANY : 0, n < 1 ? GDS_ERR_NODE_TOO_FEW : 0, ok ? 0 : GDS_ERR_NO_POINTS},
                                    nodeBytes(static_cast<std::size_t>(n < 1 ? 1 : n)));
                 });
             break;
         }
     }
     expect(got, want, "element");
+    // An element that passed its checks may take properties, also on a failed file (which they report).
+    if (h != nullptr && (want == GDS_OK || want == GDS_ERR_WRITE)) m.attachable = kind == 9 || kind == 10 ? 2 : 1;
+    for (int extra = in.byte() % 4; extra > 0 && !in.empty(); --extra) property(m, h, in);
 }
 
 void beginStructure(Model& m, bool nullHandle, Input& in) {
@@ -537,13 +604,20 @@ void beginStructure(Model& m, bool nullHandle, Input& in) {
     const bool has = in.name(name);
     GdsHandle h = (nullHandle || !m.live) ? nullptr : m.handle;
     int want;
-    if (h == nullptr) want = GDS_ERR_HANDLE;
-    else if (!m.libraryOpen) want = GDS_ERR_STOPPED;
-    else if (m.structureOpen) want = GDS_ERR_STRUCT_OPEN;
-    else if (!has) want = GDS_ERR_NO_STRING;
-    else if (name.size() > kMaxName) want = GDS_ERR_STRING_LENGTH;
-    else if (m.failed) want = GDS_ERR_WRITE;
-    else if (m.names.count(name) != 0) want = GDS_ERR_STRUCT_DUPLICATE;
+    if (h == nullptr)
+        want = GDS_ERR_HANDLE;
+    else if (!m.libraryOpen)
+        want = GDS_ERR_STOPPED;
+    else if (m.structureOpen)
+        want = GDS_ERR_STRUCT_OPEN;
+    else if (!has)
+        want = GDS_ERR_NO_STRING;
+    else if (name.size() > kMaxName)
+        want = GDS_ERR_STRING_LENGTH;
+    else if (m.failed)
+        want = GDS_ERR_WRITE;
+    else if (m.names.count(name) != 0)
+        want = GDS_ERR_STRUCT_DUPLICATE;
     else {
         m.names.insert(name);
         m.structureOpen = true;
@@ -556,8 +630,10 @@ void endStructure(Model& m, bool nullHandle) {
     g_opName = "GDS_EndStructure";
     GdsHandle h = (nullHandle || !m.live) ? nullptr : m.handle;
     int want;
-    if (h == nullptr) want = GDS_ERR_HANDLE;
-    else if (!m.structureOpen) want = GDS_ERR_STRUCT_NOT_OPEN;
+    if (h == nullptr)
+        want = GDS_ERR_HANDLE;
+    else if (!m.structureOpen)
+        want = GDS_ERR_STRUCT_NOT_OPEN;
     else {
         // Closes the bracket even on a failed file, without writing ENDSTR.
         m.structureOpen = false;
@@ -568,7 +644,7 @@ void endStructure(Model& m, bool nullHandle) {
 
 void getError(Input& in) {
     g_opName = "GDS_GetError";
-    static const std::int32_t codes[] = {0, 1, 9, 10, 17, 18, 19, 20, -1, INT32_MIN, INT32_MAX};
+    static const std::int32_t codes[] = {0, 1, 9, 10, 17, 18, 19, 21, 22, INT32_MIN, INT32_MAX};
     const std::uint8_t pick = in.byte() % 12;
     const std::int32_t code = pick < 11 ? codes[pick] : static_cast<std::int32_t>(in.raw(4));
     static const std::int32_t sizes[] = {-1, 0, 1, 2, 10, 31, 32, 38, 39, 55, 56, 1024, INT32_MIN};
@@ -577,7 +653,7 @@ void getError(Input& in) {
     char buffer[1024 + 16];
     std::memset(buffer, 0x5A, sizeof buffer);
     expect(GDS_GetError(code, nullBuffer ? nullptr : buffer, size), code, "returns its code");
-    const bool known = static_cast<std::uint32_t>(code) < 20;
+    const bool known = static_cast<std::uint32_t>(code) < GDS_RESULT_CODE_COUNT;
     std::size_t touched = 0;
     if (known && !nullBuffer && size > 0) {
         char full[GDS_ERROR_BUFFER_SIZE];
@@ -612,13 +688,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint8_t op = in.byte();
         Model& m = slots[op & 1];
         const bool nullHandle = (op & 0x80) != 0 && (op & 0x40) != 0;  // one op in four
+        // Any call on this library but a property ends the element's turn for properties.
+        if (!nullHandle && m.live) m.attachable = 0;
         switch ((op >> 1) % 18) {
-            case 0: beginLibrary(m, op & 1, in); break;
-            case 1: endLibrary(m, nullHandle); break;
-            case 2: case 3: beginStructure(m, nullHandle, in); break;
-            case 4: endStructure(m, nullHandle); break;
-            case 17: getError(in); break;
-            default: element(m, nullHandle, (op >> 1) % 18 - 5, in); break;
+            case 0:
+                beginLibrary(m, op & 1, in);
+                break;
+            case 1:
+                endLibrary(m, nullHandle);
+                break;
+            case 2:
+            case 3:
+                beginStructure(m, nullHandle, in);
+                break;
+            case 4:
+                endStructure(m, nullHandle);
+                break;
+            case 17:
+                getError(in);
+                break;
+            default:
+                element(m, nullHandle, (op >> 1) % 18 - 5, in);
+                break;
         }
     }
     for (Model& m : slots) {

@@ -355,21 +355,15 @@ public:
     /// the handle that GDS_BeginLib made is released and the object stays
     /// empty. An object that already holds a library returns GDS_ERR_STARTED.
     int32_t try_open(const char* path, double user_unit = 1e-3, double meter_unit = 1e-9) noexcept {
-        if (handle_ != nullptr) return GDS_ERR_STARTED;
-        if (!detail::is_unit(user_unit) || !detail::is_unit(meter_unit)) return GDS_ERR_RANGE;
-        GdsHandle handle = nullptr;
-        const int32_t code = GDS_BeginLib(path, user_unit, meter_unit, &handle);
-        if (code != GDS_OK) {
-            if (handle != nullptr) GDS_EndLib(handle);
-            return code;
-        }
-        handle_ = handle;
-        unwinding_ = std::uncaught_exceptions();
-        keep(path_, path);
-        return GDS_OK;
+        return begin(path, user_unit, meter_unit, false, 0);
     }
     int32_t try_open(const std::string& path, double user_unit = 1e-3, double meter_unit = 1e-9) noexcept {
         return try_open(path.c_str(), user_unit, meter_unit);
+    }
+    /// try_open with every BGNLIB and BGNSTR at time (GDS_BeginLibAt): seconds
+    /// since 1970 in UTC, or GDS_TIME_ZERO for zero words.
+    int32_t try_open_at(const char* path, int64_t time, double user_unit = 1e-3, double meter_unit = 1e-9) noexcept {
+        return begin(path, user_unit, meter_unit, true, time);
     }
 
     /// Ends a structure begun through this object and still open, as leaving
@@ -442,6 +436,26 @@ public:
     /// GDS_BeginStructure result, and the scope is empty unless it is 0.
     inline Structure try_structure(const char* name, int32_t& result) noexcept;
     inline Structure try_structure(const std::string& name, int32_t& result) noexcept;
+
+    // --- properties (GDS_Property) ------------------------------------------
+    /// PROPATTR attribute (1 to 127) and PROPVALUE value (at most 126 bytes) on
+    /// the element that the call just before wrote; call again for more.
+    int32_t try_property(Int16 attribute, const char* value) noexcept {
+        if (!fit(attribute)) return GDS_ERR_PROPERTY;
+        return GDS_Property(handle_, attribute, value);
+    }
+    int32_t try_property(Int16 attribute, const std::string& value) noexcept {
+        // A value with a NUL inside would reach the file cut short.
+        if (value.find('\0') != std::string::npos) return GDS_ERR_PROPERTY;
+        return try_property(attribute, value.c_str());
+    }
+    /// Several at once, in order; stops at the first refused.
+    int32_t try_properties(std::initializer_list<std::pair<int, const char*>> properties) noexcept {
+        for (const auto& [attribute, value] : properties) {
+            if (const int32_t code = try_property(attribute, value)) return code;
+        }
+        return GDS_OK;
+    }
 
     // --- elements (GDS_ functions of the same name) --------------------------
     /// Point lists longer than 32767 do not fit the 16-bit count: they return
@@ -580,7 +594,19 @@ public:
     void open(const std::string& path, double user_unit = 1e-3, double meter_unit = 1e-9) {
         open(path.c_str(), user_unit, meter_unit);
     }
+    void open_at(const char* path, int64_t time, double user_unit = 1e-3, double meter_unit = 1e-9) {
+        check(try_open_at(path, time, user_unit, meter_unit), "GDS_BeginLibAt");
+    }
     void close() { check(try_close(), "GDS_EndLib"); }
+    void property(Int16 attribute, const char* value) {
+        check(try_property(attribute, value), "GDS_Property");
+    }
+    void property(Int16 attribute, const std::string& value) {
+        check(try_property(attribute, value), "GDS_Property");
+    }
+    void properties(std::initializer_list<std::pair<int, const char*>> properties) {
+        check(try_properties(properties), "GDS_Property");
+    }
     void begin_structure(const char* name) { check(try_begin_structure(name), "GDS_BeginStructure"); }
     void begin_structure(const std::string& name) { begin_structure(name.c_str()); }
     void end_structure() { check(try_end_structure(), "GDS_EndStructure"); }
@@ -673,6 +699,22 @@ public:
 #endif
 
 private:
+    int32_t begin(const char* path, double user_unit, double meter_unit, bool at, int64_t time) noexcept {
+        if (handle_ != nullptr) return GDS_ERR_STARTED;
+        if (!detail::is_unit(user_unit) || !detail::is_unit(meter_unit)) return GDS_ERR_RANGE;
+        GdsHandle handle = nullptr;
+        const int32_t code = at ? GDS_BeginLibAt(path, user_unit, meter_unit, time, &handle)
+                                : GDS_BeginLib(path, user_unit, meter_unit, &handle);
+        if (code != GDS_OK) {
+            if (handle != nullptr) GDS_EndLib(handle);
+            return code;
+        }
+        handle_ = handle;
+        unwinding_ = std::uncaught_exceptions();
+        keep(path_, path);
+        return GDS_OK;
+    }
+
     void finish() noexcept {
         if (handle_ == nullptr) return;
         try_close();

@@ -16,7 +16,8 @@
  * (1); the state (5, 6, 7, 8); the call's own counts and text checks (10,
  * 11, 12, 15, 16, 17); null names (13), names too long (14), reals or curve
  * samples out of range (2), null point arrays (19); last, a file that has
- * already failed (18).
+ * already failed (18). GDS_Property() tests the state (5, 20), a null value
+ * (13), the format's limits (21), then the file (18).
  *
  * Units: coordinates, widths and PLEX numbers are 32-bit signed integers in
  * database units. Layer, type, count and bit-word parameters are 16-bit: only
@@ -40,7 +41,15 @@
  * GDS_BeginStructure(3), GDS_EndStructure(3), GDS_Boundary(3), GDS_Box(3),
  * GDS_BoxWH(3), GDS_Square(3), GDS_Path(3), GDS_Circle(3), GDS_Arc(3),
  * GDS_Sector(3), GDS_Text(3), GDS_Sref(3), GDS_Aref(3), GDS_Node(3),
- * GDS_GetError(3).
+ * GDS_GetError(3); and, added since, GDS_Property(3) and GDS_BeginLibAt(3).
+ *
+ * Time: BGNLIB and every BGNSTR carry the local time of the call, unless the
+ * environment variable SOURCE_DATE_EPOCH, read by GDS_BeginLib(), holds a
+ * decimal number of seconds since 1970-01-01 00:00:00 UTC (digits only, at
+ * most 253402300799): then every one of them is that moment in UTC, and two
+ * runs of the same calls give the same bytes. Any other value is ignored (the
+ * local time is written). GDS_BeginLibAt() fixes the moment for one library
+ * without the environment.
  *
  * Include `<gds_api.h>` and link with `-lcarvelle` (`pkg-config --cflags --libs carvelle`) or, in CMake,
  * `find_package(Carvelle)` and the target `Carvelle::carvelle`.
@@ -101,11 +110,13 @@ enum GdsResultCode {
     GDS_ERR_NODE_TOO_MANY = 16,    /**< NODE count above 50. */
     GDS_ERR_NODE_TOO_FEW = 17,     /**< NODE count below 1. */
     GDS_ERR_WRITE = 18,            /**< The file could not be written, flushed or closed, in this call or before. */
-    GDS_ERR_NO_POINTS = 19         /**< Null point array. */
+    GDS_ERR_NO_POINTS = 19,        /**< Null point array. */
+    GDS_ERR_NO_ELEMENT = 20,       /**< GDS_Property() not right after an element written. */
+    GDS_ERR_PROPERTY = 21          /**< A property outside the format's limits: see GDS_Property(). */
 };
 
 /** Number of result codes: GDS_GetError() knows 0 to GDS_RESULT_CODE_COUNT - 1. */
-#define GDS_RESULT_CODE_COUNT 20
+#define GDS_RESULT_CODE_COUNT 22
 
 /** Largest buffer that GDS_GetError() needs, terminator included. */
 #define GDS_ERROR_BUFFER_SIZE 56
@@ -115,8 +126,8 @@ enum GdsResultCode {
 /** @defgroup GDS_BeginLib Begin a GDSII library file
  * @{ */
 /**
- * Creates or truncates @p fileName and writes HEADER, BGNLIB (the local time),
- * LIBNAME and UNITS. The handle is stored in @p *outHandle before the file is
+ * Creates or truncates @p fileName and writes HEADER, BGNLIB (the local time,
+ * or SOURCE_DATE_EPOCH's: see the top of this page), LIBNAME and UNITS. The handle is stored in @p *outHandle before the file is
  * opened, so it must be released with GDS_EndLib() whatever this returns,
  * except #GDS_ERR_HANDLE.
  *
@@ -141,6 +152,29 @@ enum GdsResultCode {
  */
 GDS_API int32_t GDS_BeginLib(const char *fileName, double userUnit, double meterUnit,
                              GdsHandle *outHandle);
+/** @} */
+
+/** @defgroup GDS_BeginLibAt Begin a GDSII library file with a fixed time
+ * @{ */
+/** Argument of GDS_BeginLibAt(): every timestamp word zero, as tools write that leave the time out. */
+#define GDS_TIME_ZERO (-1)
+/**
+ * GDS_BeginLib(), except that BGNLIB and every BGNSTR of this library carry
+ * the moment @p time, in UTC, whatever the clock and SOURCE_DATE_EPOCH say.
+ * A host that writes several libraries at once, on several threads, fixes
+ * each one's time here instead of in the environment the threads share.
+ *
+ * @param fileName  as for GDS_BeginLib().
+ * @param userUnit  as for GDS_BeginLib().
+ * @param meterUnit as for GDS_BeginLib().
+ * @param time      seconds since 1970-01-01 00:00:00 UTC, 0 to 253402300799 (9999-12-31 23:59:59);
+ *                  or #GDS_TIME_ZERO for twelve zero words (year 1900, month 0, day 0).
+ * @param outHandle as for GDS_BeginLib().
+ * @return the codes of GDS_BeginLib(); #GDS_ERR_RANGE also for a @p time outside the range above,
+ *         tested before the file is created.
+ */
+GDS_API int32_t GDS_BeginLibAt(const char *fileName, double userUnit, double meterUnit, int64_t time,
+                               GdsHandle *outHandle);
 /** @} */
 
 /** @defgroup GDS_EndLib End a GDSII library file and free its handle
@@ -170,7 +204,7 @@ GDS_API int32_t GDS_EndLib(GdsHandle handle);
 /** @defgroup GDS_BeginStructure Begin a structure (cell)
  * @{ */
 /**
- * Writes BGNSTR (the local time) and STRNAME. Elements go into the open
+ * Writes BGNSTR (the time as for GDS_BeginLib()) and STRNAME. Elements go into the open
  * structure until GDS_EndStructure().
  *
  * @param handle the library.
@@ -542,6 +576,41 @@ GDS_API int32_t GDS_Aref(GdsHandle handle, const char *sname, const int32_t *xs,
 GDS_API int32_t GDS_Node(GdsHandle handle, const int32_t *xs, const int32_t *ys,
                          int16_t count, int16_t layer, int16_t nodetype, int16_t elflags,
                          int32_t plex);
+/** @} */
+
+/** @defgroup GDS_Property Attach a property to the element just written
+ * @{ */
+/**
+ * Writes PROPATTR @p attribute and PROPVALUE @p value into the element that
+ * the previous call on this handle wrote, before its ENDEL; call it again
+ * for more properties of the same element. Only the call right after an
+ * element's own call may do so: any other call in between (a refused one
+ * too) leaves no element to attach to. The element is complete in the file
+ * after each call: its ENDEL is written with it and moved behind each
+ * property, so a host that stops at any point leaves no element open. A PATH
+ * that GDS_Path() split into several elements gets the properties on its
+ * last piece.
+ *
+ * The limits are those of the Calma GDSII Stream Format Manual (release 6.0,
+ * PROPATTR and PROPVALUE), which strict readers hold to: attribute numbers
+ * 1 to 127, each at most once per element; a value of at most 126 bytes; and
+ * per element, the values' bytes (padded to even) plus 2 per property at most
+ * 128, or 512 on an SREF or AREF. KLayout and gdspy read beyond them; a file
+ * within them reads everywhere.
+ *
+ * @param handle    the library, right after an element's call that returned #GDS_OK.
+ * @param attribute PROPATTR: 1 to 127, not given before to this element.
+ * @param value     PROPVALUE: bytes up to the NUL, at most 126 (an odd length gets one NUL of padding).
+ * @retval GDS_OK             0: written.
+ * @retval GDS_ERR_HANDLE     1: @p handle is null.
+ * @retval GDS_ERR_STOPPED    5: the library is not open.
+ * @retval GDS_ERR_NO_STRING  13: @p value is null.
+ * @retval GDS_ERR_WRITE      18: the file has failed.
+ * @retval GDS_ERR_NO_ELEMENT 20: the previous call did not write an element.
+ * @retval GDS_ERR_PROPERTY   21: @p attribute outside 1 to 127 or given before to this element, @p value
+ *                              longer than 126 bytes, or the element's property bytes over 128 (512).
+ */
+GDS_API int32_t GDS_Property(GdsHandle handle, int16_t attribute, const char *value);
 /** @} */
 
 /** @defgroup GDS_GetError Copy the message of a result code

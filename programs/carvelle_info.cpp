@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// carvelle-info [--json] [--check[=RULES]] FILE...: what a GDSII library holds, per structure
+// carvelle-info [--json] [--properties] [--check[=RULES]] FILE...: what a GDSII library holds, per structure
 // (elements by kind and by layer, bounding box, references) and as a whole
 // (top structures, undefined references, cycles). The file is streamed in
 // pieces through the merge's part scanner and element checker, so it takes
@@ -28,11 +28,13 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: carvelle-info [--json] [--check[=RULES] [--first=N]] FILE...\n"
+    "usage: carvelle-info [--json] [--properties] [--check[=RULES] [--first=N]] FILE...\n"
     "Prints what each GDSII library holds: per structure its elements by kind and by\n"
     "layer/datatype, its bounding box and its references; then the top structures,\n"
     "the undefined references and the cycles.\n"
     "  --json          one JSON array with an object per file, for scripts\n"
+    "  --properties    before each file's figures, one line per element property:\n"
+    "                  STRUCTURE KIND N: ATTRIBUTE = VALUE (N counts from 1 in the structure)\n"
     "  --check[=RULES] check each file against a rule set instead: a profile (fab, the\n"
     "                  default, or readers), then RULE=N, RULE=off or RULE, comma-separated,\n"
     "                  e.g. --check=fab,max-vertices=8191; exit status 3 when a rule fails\n"
@@ -44,7 +46,7 @@ constexpr int kRuleFailed = 3;
 
 int runTool(int argc, const char* const* argv) {
     std::vector<std::string> paths;
-    bool options = true, asJson = false, checking = false;
+    bool options = true, asJson = false, checking = false, properties = false;
     info::Check check;
     for (int i = 1; i < argc; ++i) {
         if (options && std::strcmp(argv[i], "--") == 0) {
@@ -70,6 +72,8 @@ int runTool(int argc, const char* const* argv) {
                 return 2;
             }
             check.keep = static_cast<std::size_t>(first);
+        } else if (options && std::strcmp(argv[i], "--properties") == 0) {
+            properties = true;
         } else if (options && std::strcmp(argv[i], "--version") == 0) {
             std::printf("carvelle-info %d.%d.%d\n", CARVELLE_VERSION_MAJOR, CARVELLE_VERSION_MINOR, CARVELLE_VERSION_PATCH);
             return 0;
@@ -80,6 +84,10 @@ int runTool(int argc, const char* const* argv) {
         } else {
             paths.emplace_back(argv[i]);
         }
+    }
+    if (properties && asJson) {
+        std::fputs("carvelle-info: --properties prints text; it does not go with --json\n", stderr);
+        return 2;
     }
     if (paths.empty()) {
         std::fputs(kUsage, stderr);
@@ -92,7 +100,7 @@ int runTool(int argc, const char* const* argv) {
         info::Library library;
         library.path = paths[i];
         info::Check fileCheck = check;
-        const info::Outcome outcome = info::read(library, checking ? &fileCheck : nullptr);
+        const info::Outcome outcome = info::read(library, checking ? &fileCheck : nullptr, properties ? stdout : nullptr);
         if (outcome != info::Outcome::Read) {
             std::fprintf(stderr, "carvelle-info: %s: %s\n", library.path.c_str(), library.error.c_str());
             status = std::max(status, outcome == info::Outcome::Damaged ? 1 : 2);

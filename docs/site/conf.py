@@ -50,13 +50,13 @@ smartquotes = False
 nitpicky = True
 # Types of other projects, whose references would need intersphinx (online).
 nitpick_ignore_regex = [
-    ("py:(class|obj|exc|data)", r"(numpy|np|typing|collections|concurrent|os|pathlib|distributed)\..*"),
+    ("py:(class|obj|exc|data)", r"(numpy|np|typing|collections|concurrent|os|pathlib|distributed|datetime)\..*"),
     ("py:(class|obj)", r"(Any|Optional|Union|Sequence|Iterable|List|Tuple|Dict|Callable|Type|PathName|ArrayLike)"),
     ("py:(class|obj|exc)", r"(int|float|str|bytes|bool|object|None|NoneType|BaseException|Exception|ValueError"
                            r"|TypeError|OverflowError|UserWarning|RuntimeError|OSError)"),
-    ("c:identifier", r"(int16_t|int32_t|uint16_t|size_t|GdsLibrary)"),
+    ("c:identifier", r"(int16_t|int32_t|int64_t|uint16_t|size_t|GdsLibrary)"),
     # The standard library's and the C header's names in the C++ signatures.
-    ("cpp:identifier", r"(std|std::.*|int16_t|int32_t|uint16_t|uint8_t|size_t|intmax_t|GdsHandle|detail|"
+    ("cpp:identifier", r"(std|std::.*|int16_t|int32_t|int64_t|uint16_t|uint8_t|size_t|intmax_t|GdsHandle|detail|"
                        r"detail::.*|Xs|Ys|Container|I|E|F|T|carvelle|INT(16|32)_M(IN|AX))"),
     # The plain words of numpy-style type lines ("str, optional", "list of str").
     ("py:class", r"(optional|path|paths|sequence|iterable|callable|list|of|keyword arguments|"

@@ -7,27 +7,14 @@
 #include "info/checker.h"
 #include "info/figures.h"
 #include "info/hierarchy.h"
+#include "info/properties.h"
 #include "merge/part_reader.h"
 #include "merge/part_scanner.h"
 
 namespace info {
 namespace {
 
-// The reader's messages speak of a merge's parts; this tool speaks of the file it was given, whose name the
-// message follows.
-std::string aboutTheFile(const std::string& message, const std::string& path) {
-    for (const char* verb : {"cannot open", "cannot read"}) {
-        const std::string part = std::string(verb) + " part " + path;
-        if (message.compare(0, part.size(), part) == 0) return std::string(verb) + " the file" + message.substr(part.size());
-    }
-    const std::string whole = "part " + path + " is not a complete library: ";
-    if (message.compare(0, whole.size(), whole) == 0) return message.substr(whole.size());
-    return message;
-}
-
-}  // namespace
-
-Outcome read(Library& library, Check* check) {
+Outcome read(Library& library, Check* check, std::FILE* properties) {
     carvelle::merge::PartReader file;
     if (!file.open(library.path, library.error)) {
         library.error = aboutTheFile(library.error, library.path);
@@ -40,8 +27,11 @@ Outcome read(Library& library, Check* check) {
     carvelle::merge::PartScanner scanner;
     Figures figures(library);
     std::optional<Checker> checker;
+    PropertyLister lister(figures, properties);
     if (check != nullptr) {
         scanner.visit(&checker.emplace(*check));
+    } else if (properties != nullptr) {
+        scanner.visit(&lister);
     } else {
         scanner.visit(&figures);
     }

@@ -3,9 +3,9 @@
 """The batch writers of both doors: each checks its arrays (_batches), then
 the backend writes every element in one call."""
 
-from typing import TYPE_CHECKING, Any, Optional, Sequence, Union
+from typing import TYPE_CHECKING, Any, Mapping, Optional, Sequence, Union
 
-from . import _arrays, _elements
+from . import _arrays, _elements, _values
 from ._batches import BatchArrays
 
 if TYPE_CHECKING:
@@ -19,7 +19,7 @@ class BatchWriters(BatchArrays):
     """The batch writers of a Structure and of its user-unit view."""
 
     def boundaries(self, vertices: ArrayLike, offsets: ArrayLike, *, layer: ArrayLike = 0, datatype: ArrayLike = 0,
-                   elflags: ArrayLike = 0, plex: ArrayLike = 0) -> None:
+                   elflags: ArrayLike = 0, plex: ArrayLike = 0, properties: Optional[Mapping[Any, Any]] = None) -> None:
         """Write one boundary() element per row of the arrays, in one call.
 
         The arrays are checked before the first element is written. Coordinates are
@@ -33,6 +33,8 @@ class BatchWriters(BatchArrays):
             Element i takes vertices offsets[i] to offsets[i + 1].
         layer, datatype, elflags, plex : array_like
             One value per element, or one for all; as boundary() takes them.
+        properties : dict, optional
+            The properties of every element, as boundary() takes them.
 
         Raises
         ------
@@ -51,10 +53,12 @@ class BatchWriters(BatchArrays):
         n = len(ragged[1]) - 1
         columns = self._columns("boundary", n, dict(
             layer=layer, datatype=datatype, elflags=elflags, plex=plex))
-        self._write_batch("boundary", *ragged, *columns)
+        pairs = _values.properties(properties, False)
+        self._write_batch("boundary", pairs, *ragged, *columns)
 
     def boxes(self, corners: ArrayLike, *, layer: ArrayLike = 0, boxtype: ArrayLike = _elements.ZERO,
-              elflags: ArrayLike = 0, plex: ArrayLike = 0, datatype: Optional[ArrayLike] = None) -> None:
+              elflags: ArrayLike = 0, plex: ArrayLike = 0, datatype: Optional[ArrayLike] = None,
+              properties: Optional[Mapping[Any, Any]] = None) -> None:
         """Write one box() element per row of the arrays, in one call.
 
         The arrays are checked before the first element is written. Coordinates are
@@ -68,6 +72,8 @@ class BatchWriters(BatchArrays):
             One value per element, or one for all; as box() takes them.
         datatype : array_like, optional
             Another name for boxtype.
+        properties : dict, optional
+            The properties of every element, as box() takes them.
 
         Raises
         ------
@@ -86,10 +92,11 @@ class BatchWriters(BatchArrays):
         n = len(data)
         columns = self._columns("box", n, dict(
             layer=layer, boxtype=boxtype, elflags=elflags, plex=plex, datatype=datatype))
-        self._write_batch("box", data, *columns)
+        pairs = _values.properties(properties, False)
+        self._write_batch("box", pairs, data, *columns)
 
     def rectangles(self, corners: ArrayLike, *, layer: ArrayLike = 0, datatype: ArrayLike = 0, elflags: ArrayLike = 0,
-                   plex: ArrayLike = 0) -> None:
+                   plex: ArrayLike = 0, properties: Optional[Mapping[Any, Any]] = None) -> None:
         """Write one rectangle() element per row of the arrays, in one call.
 
         The arrays are checked before the first element is written. Coordinates are
@@ -101,6 +108,8 @@ class BatchWriters(BatchArrays):
             Each element's x1, y1, x2, y2.
         layer, datatype, elflags, plex : array_like
             One value per element, or one for all; as rectangle() takes them.
+        properties : dict, optional
+            The properties of every element, as rectangle() takes them.
 
         Raises
         ------
@@ -119,10 +128,12 @@ class BatchWriters(BatchArrays):
         n = len(data)
         columns = self._columns("rectangle", n, dict(
             layer=layer, datatype=datatype, elflags=elflags, plex=plex))
-        self._write_batch("rectangle", data, *columns)
+        pairs = _values.properties(properties, False)
+        self._write_batch("rectangle", pairs, data, *columns)
 
     def paths(self, vertices: ArrayLike, offsets: ArrayLike, *, width: ArrayLike = 0, layer: ArrayLike = 0,
-              datatype: ArrayLike = 0, pathtype: ArrayLike = 0, elflags: ArrayLike = 0, plex: ArrayLike = 0) -> None:
+              datatype: ArrayLike = 0, pathtype: ArrayLike = 0, elflags: ArrayLike = 0, plex: ArrayLike = 0,
+              properties: Optional[Mapping[Any, Any]] = None) -> None:
         """Write one path() element per row of the arrays, in one call.
 
         The arrays are checked before the first element is written. Coordinates are
@@ -136,6 +147,8 @@ class BatchWriters(BatchArrays):
             Element i takes vertices offsets[i] to offsets[i + 1].
         width, layer, datatype, pathtype, elflags, plex : array_like
             One value per element, or one for all; as path() takes them.
+        properties : dict, optional
+            The properties of every element, as path() takes them.
 
         Raises
         ------
@@ -154,12 +167,14 @@ class BatchWriters(BatchArrays):
         n = len(ragged[1]) - 1
         columns = self._columns("path", n, dict(
             width=width, layer=layer, datatype=datatype, pathtype=pathtype, elflags=elflags, plex=plex))
-        self._write_batch("path", *ragged, *columns)
+        pairs = _values.properties(properties, False)
+        self._write_batch("path", pairs, *ragged, *columns)
 
     def texts(self, positions: ArrayLike, strings: Sequence[Union[str, bytes]], *, layer: ArrayLike = 0,
               texttype: ArrayLike = _elements.ZERO, presentation: ArrayLike = 0, pathtype: ArrayLike = 0,
               width: ArrayLike = 0, strans: ArrayLike = 0, mag: ArrayLike = 1.0, angle: ArrayLike = 0.0,
-              elflags: ArrayLike = 0, plex: ArrayLike = 0, datatype: Optional[ArrayLike] = None) -> None:
+              elflags: ArrayLike = 0, plex: ArrayLike = 0, datatype: Optional[ArrayLike] = None,
+              properties: Optional[Mapping[Any, Any]] = None) -> None:
         """Write one text() element per row of the arrays, in one call.
 
         The arrays are checked before the first element is written. Coordinates are
@@ -175,6 +190,8 @@ class BatchWriters(BatchArrays):
             One value per element, or one for all; as text() takes them.
         datatype : array_like, optional
             Another name for texttype.
+        properties : dict, optional
+            The properties of every element, as text() takes them.
 
         Raises
         ------
@@ -195,10 +212,12 @@ class BatchWriters(BatchArrays):
         columns = self._columns("text", n, dict(
             layer=layer, texttype=texttype, presentation=presentation, pathtype=pathtype, width=width, strans=strans,
             mag=mag, angle=angle, elflags=elflags, plex=plex, datatype=datatype))
-        self._write_batch("text", data, texts, *columns)
+        pairs = _values.properties(properties, False)
+        self._write_batch("text", pairs, data, texts, *columns)
 
     def srefs(self, sname: Union[str, bytes], positions: ArrayLike, *, strans: ArrayLike = 0, mag: ArrayLike = 1.0,
-              angle: ArrayLike = 0.0, elflags: ArrayLike = 0, plex: ArrayLike = 0) -> None:
+              angle: ArrayLike = 0.0, elflags: ArrayLike = 0, plex: ArrayLike = 0,
+              properties: Optional[Mapping[Any, Any]] = None) -> None:
         """Write one sref() element per row of the arrays, in one call.
 
         The arrays are checked before the first element is written. Coordinates are
@@ -212,6 +231,8 @@ class BatchWriters(BatchArrays):
             Each element's x, y.
         strans, mag, angle, elflags, plex : array_like
             One value per element, or one for all; as sref() takes them.
+        properties : dict, optional
+            The properties of every element, as sref() takes them.
 
         Raises
         ------
@@ -231,4 +252,5 @@ class BatchWriters(BatchArrays):
         n = len(data)
         columns = self._columns("sref", n, dict(
             strans=strans, mag=mag, angle=angle, elflags=elflags, plex=plex))
-        self._write_batch("sref", name, data, *columns)
+        pairs = _values.properties(properties, True)
+        self._write_batch("sref", pairs, name, data, *columns)

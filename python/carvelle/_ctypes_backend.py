@@ -61,7 +61,7 @@ def _pointer(column: Any) -> Any:
 class Writer:
     """One library being written: its handle and the structure open in it."""
 
-    def __init__(self, path: bytes, user_unit: float, meter_unit: float) -> None:
+    def __init__(self, path: bytes, user_unit: float, meter_unit: float, time: Optional[int] = None) -> None:
         self._f = _functions()
         self._handle: Optional[int] = None
         self.open_serial = 0
@@ -71,12 +71,16 @@ class Writer:
         self._lock = threading.Lock()
         self._owner: Optional[int] = None  # the thread of the call holding _lock
         handle = ctypes.c_void_p()
-        code = self._f.GDS_BeginLib(path, user_unit, meter_unit, ctypes.byref(handle))
+        if time is None:
+            function, code = "GDS_BeginLib", self._f.GDS_BeginLib(path, user_unit, meter_unit, ctypes.byref(handle))
+        else:
+            function = "GDS_BeginLibAt"
+            code = self._f.GDS_BeginLibAt(path, user_unit, meter_unit, time, ctypes.byref(handle))
         if code != 0:
             if handle.value:
                 # The handle exists even when the file could not be begun.
                 self._f.GDS_EndLib(handle.value)
-            raise Error(code, "GDS_BeginLib")
+            raise Error(code, function)
         self._handle = handle.value
 
     @property
@@ -136,7 +140,14 @@ class StructureBase:
     def _pair(self, point: Any, what: str) -> Tuple[int, int]:
         return _units.user_pair(point, what, self._scale) if self._scale else _values.pair(point, what)
 
-    def _write_batch(self, method: str, *arrays: Any) -> None:
+    def _properties(self, pairs: Tuple[Tuple[int, bytes], ...]) -> None:
+        """GDS_Property for each checked pair, on the element just written."""
+        for attribute, value in pairs:
+            code = self._writer._f.GDS_Property(self._writer.handle, attribute, value)
+            if code:
+                raise Error(code, "GDS_Property")
+
+    def _write_batch(self, method: str, properties: Tuple[Tuple[int, bytes], ...], *arrays: Any) -> None:
         """The batch writer of an element over checked arrays (carvelle._batches)."""
         element = _elements.BY_METHOD[method]
         heads: List[Tuple[str, Tuple[Any, ...]]] = []
@@ -168,6 +179,10 @@ class StructureBase:
                     if code:
                         raise Error(code, element.function, index=index)
                     written = index + 1
+                    for attribute, value in properties:
+                        code = self._writer._f.GDS_Property(handle, attribute, value)
+                        if code:
+                            raise Error(code, "GDS_Property", index=index)
         finally:
             if element.reference and written:  # only a written element refers
                 self._writer.referenced.add(arrays[0])
@@ -239,13 +254,14 @@ def _fast_path(element: _elements.Element) -> List[str]:
     """For an element of integers only: plain ints in range in the integer
     door go straight to the call (ctypes keeps a word's bits); anything else
     takes the checks below."""
-    if any(p.kind not in _RANGES for p in element.params) or element.rectangle:
+    params = [p for p in element.params if p.kind != "props"]
+    if any(p.kind not in _RANGES for p in params) or element.rectangle:
         return []
-    tests = ["not self._scale"] + ["%s is None" % p.alias for p in element.params if p.alias]
+    tests = ["not self._scale", "properties is None"] + ["%s is None" % p.alias for p in params if p.alias]
     tests += ["(%stype(%s) is int and %d <= %s <= %d)"
               % ("%s is _ZERO or " % p.name if p.alias else "", p.name, _RANGES[p.kind][0], p.name, _RANGES[p.kind][1])
-              for p in element.params]
-    call = ", ".join(p.name for p in element.params)
+              for p in params]
+    call = ", ".join(p.name for p in params)
     return ["if %s:" % " and ".join(tests),
             "    code = self._writer._f.%s(self._h(%r), %s)" % (element.function, element.function, call),
             "    if code:\n            raise Error(code, %r)" % element.function,
@@ -283,6 +299,8 @@ def _method(element: _elements.Element) -> Any:
         elif param.kind == "coord":
             lines.append("%s = self._coord(%s, %r)" % (param.name, param.name, param.name))
             call.append(param.name)
+        elif param.kind == "props":
+            lines.append("pairs = _props(properties, %r)" % element.reference)
         else:
             lines.append("%s = %s(%s, %r)" % (param.name, _CONVERT[param.kind], param.name, param.name))
             call.append(param.name)
@@ -296,6 +314,7 @@ def _method(element: _elements.Element) -> Any:
         call = ["*_corners(%s)" % ", ".join(call[:4])] + call[4:]
     lines.append("code = self._writer._f.%s(self._h(%r), %s)" % (element.function, element.function, ", ".join(call)))
     lines.append("if code:\n        raise Error(code, %r)" % element.function)
+    lines.append("if pairs:\n        self._properties(pairs)")
     if element.reference:
         lines.append("self._writer.referenced.add(%s)" % element.params[0].name)
     fast = _fast_path(element)
@@ -305,7 +324,7 @@ def _method(element: _elements.Element) -> Any:
     namespace: Dict[str, Any] = {"_D%d" % i: p.default for i, p in enumerate(element.params)}
     namespace.update(_ZERO=_elements.ZERO, _I3=ctypes.c_int32 * 3, _corners=_corners, Error=Error, _i32=i32,
                      _w16=w16, _u16=u16, _c16=c16, _dim=_guards.dim, _finite=_guards.finite, _mag=_guards.mag,
-                     _text=text_bytes)
+                     _text=text_bytes, _props=_values.properties)
     exec(compile(source, "<carvelle %s>" % element.method, "exec"), namespace)
     method = namespace[element.method]
     method.__qualname__ = "StructureBase." + element.method

@@ -23,6 +23,9 @@ A parameter's kind says how a Python value reaches the C type:
 - points, ys: the two const int32_t * columns and their count
 - pair: one (x, y) corner of the three that GDS_Aref takes, which the C
   function receives as two columns of three
+- props: the element's properties, {attribute: value}; not an argument of
+  the element's C function but one GDS_Property call per pair after it, and
+  in a batch writer one mapping for every row
 
 Parameters after the first `positional` are keyword-only; the keyword-only
 ones are also the per-element columns of the batch writer, in this order.
@@ -64,7 +67,8 @@ class Element(NamedTuple):
 
     @property
     def keywords(self) -> Tuple[Param, ...]:
-        return self.params[self.positional:]
+        """The keyword-only parameters that are a batch writer's columns."""
+        return tuple(p for p in self.params[self.positional:] if p.kind != "props")
 
 
 REQUIRED = object()
@@ -97,7 +101,7 @@ def _real(name: str, default: object = REQUIRED) -> Param:
 
 
 _POINTS = (Param("points", "const int32_t *", REQUIRED, "points"), Param("ys", "const int32_t *", None, "ys"))
-_TAIL = (_word("elflags"), Param("plex", "int32_t", 0, "i32"))
+_TAIL = (_word("elflags"), Param("plex", "int32_t", 0, "i32"), Param("properties", "properties", None, "props"))
 _LAYERED = (_number("layer"), _number("datatype")) + _TAIL
 _BOXED = (_number("layer"), _number("boxtype", "datatype")) + _TAIL
 _COUNT = Param("count", "int16_t", REQUIRED, "c16")
@@ -198,11 +202,14 @@ _DOCS: Dict[str, str] = {
     "angle": "ANGLE, degrees counterclockwise, finite.",
     "elflags": "ELFLAGS bit word, 16 bits.",
     "plex": "PLEX number, 32 bits.",
+    "properties": "The element's properties, {attribute: value}: attributes 1 to 127; values str (UTF-8), "
+                  "bytes, or numbers (written in decimal), at most 126 bytes each; per element at most 128 bytes "
+                  "of values, 2 per property and the padding of odd lengths (512 on sref and aref).",
 }
 
 _TYPES = {"coord": "int", "i32": "int", "w16": "int", "u16": "int", "c16": "int", "dim": "int", "real": "float",
           "mag": "float", "text": "str or bytes", "points": "sequence or array", "ys": "sequence or array, optional",
-          "pair": "(x, y) pair"}
+          "pair": "(x, y) pair", "props": "dict, optional"}
 
 _RAISES = ("Raises\n------\n"
            "Error\n    The library refused the element (see its code); nothing was written.\n"

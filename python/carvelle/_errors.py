@@ -30,6 +30,8 @@ class Result(enum.IntEnum):
     GDS_ERR_NODE_TOO_FEW = 17
     GDS_ERR_WRITE = 18
     GDS_ERR_NO_POINTS = 19
+    GDS_ERR_NO_ELEMENT = 20
+    GDS_ERR_PROPERTY = 21
 
 
 # Set by the backend once it is loaded: code -> the library's message.

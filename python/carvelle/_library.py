@@ -145,6 +145,14 @@ class Library:
         The database unit in metres, as UNITS holds it (default 1e-9).
     keep_incomplete : bool, optional
         Rename an unfinished file to NAME.incomplete instead of removing it.
+    timestamp : datetime.datetime or 0, optional
+        The time of BGNLIB and of every BGNSTR (GDS_BeginLibAt), for files
+        that are the same byte for byte on every run: a datetime in UTC (a
+        naive one is read as UTC), or 0 for twelve zero words, as KLayout
+        and magic write when told to leave the time out. By default the
+        local time of each record, or SOURCE_DATE_EPOCH's time when that
+        variable holds seconds since 1970; unlike the variable, this touches
+        no other library of the process.
 
     Raises
     ------
@@ -152,10 +160,12 @@ class Library:
         GDS_ERR_OPEN when the file cannot be created (`Error.detail` says
         why).
     TypeError
-        When both forms of units are given, or units are given by position.
+        When both forms of units are given, units are given by position, or
+        `timestamp` is neither a datetime nor 0.
     ValueError
         When a unit is not finite and greater than 0, or lies outside what
-        UNITS holds (2**-260 to 2**252: RangeError), or the name holds NUL.
+        UNITS holds (2**-260 to 2**252: RangeError), the name holds NUL, or
+        the timestamp lies before 1970.
 
     Examples
     --------
@@ -191,12 +201,13 @@ class Library:
 
     def __init__(self, path: PathName, *positional: NoReturn, user_unit: Optional[float] = None,
                  meter_unit: Optional[float] = None, unit: Optional[float] = None, precision: Optional[float] = None,
-                 keep_incomplete: bool = False) -> None:
+                 keep_incomplete: bool = False, timestamp: Optional[Any] = None) -> None:
         if positional:
             raise TypeError("Library() takes the units by keyword only: Library(path, unit=1e-6, precision=1e-9) "
                             "in metres, or Library(path, user_unit=1e-3, meter_unit=1e-9) as UNITS holds them; "
                             "%d more positional argument%s given" % (len(positional), "s" * (len(positional) > 1)))
         self.units = Units.from_arguments(user_unit, meter_unit, unit, precision)
+        seconds = _values.timestamp_seconds(timestamp)
         self.path = path
         self.keep_incomplete = keep_incomplete
         self._graph: Dict[bytes, Set[bytes]] = {}
@@ -207,7 +218,8 @@ class Library:
         self._name = name
         _end_earlier_writer_of(name)
         try:
-            self._writer = Writer(name, self.units.user_unit, self.units.meter_unit)
+            self._writer = (Writer(name, self.units.user_unit, self.units.meter_unit) if seconds is None
+                            else Writer(name, self.units.user_unit, self.units.meter_unit, seconds))
         except Error as error:
             if error.code == Result.GDS_ERR_OPEN:
                 error.detail = why_not_writable(name)

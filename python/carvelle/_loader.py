@@ -1,5 +1,5 @@
 # SPDX-License-Identifier: MIT
-"""Loading the Carvelle shared library and declaring its seventeen functions.
+"""Loading the Carvelle shared library and declaring its functions.
 
 Search order (the first that exists and loads wins):
 
@@ -27,14 +27,19 @@ from typing import List, Optional, Tuple
 
 from ._signatures import ELEMENT_SIGNATURES
 
-# Argument types of the seventeen exported functions: the library's own here,
+# Argument types of the exported functions: the library's own here,
 # the elements' generated from the element table; every one returns a 32-bit
 # result code.
 SIGNATURES = {
     "GDS_BeginLib": (ctypes.c_char_p, ctypes.c_double, ctypes.c_double, ctypes.POINTER(ctypes.c_void_p)),
+    # fileName, userUnit, meterUnit, time, outHandle
+    "GDS_BeginLibAt": (ctypes.c_char_p, ctypes.c_double, ctypes.c_double, ctypes.c_int64,
+                       ctypes.POINTER(ctypes.c_void_p)),
     "GDS_EndLib": (ctypes.c_void_p,),
     "GDS_BeginStructure": (ctypes.c_void_p, ctypes.c_char_p),
     "GDS_EndStructure": (ctypes.c_void_p,),
+    # handle, attribute, value
+    "GDS_Property": (ctypes.c_void_p, ctypes.c_int16, ctypes.c_char_p),
     # code, buffer, bufferSize
     "GDS_GetError": (ctypes.c_int32, ctypes.c_char_p, ctypes.c_int32),
 }

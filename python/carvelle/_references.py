@@ -55,7 +55,7 @@ class References(_Base):
             self._graph.setdefault(self._name_bytes, set()).add(name)
 
     def sref(self, sname: Any, x: Any, y: Any, *, strans: Any = 0, mag: Any = 1.0, angle: Any = 0.0,
-             x_reflection: bool = False, elflags: Any = 0, plex: Any = 0) -> None:
+             x_reflection: bool = False, elflags: Any = 0, plex: Any = 0, properties: Any = None) -> None:
         """Write an SREF placing the structure sname at (x, y).
 
         The name is not looked up: it may name a structure written later.
@@ -88,7 +88,8 @@ class References(_Base):
         except (KeyError, TypeError):
             name = self._target(sname)
         bits = _mirrored(strans) if x_reflection else strans
-        super().sref(name, x, y, strans=bits, mag=mag, angle=angle, elflags=elflags, plex=plex)  # type: ignore[misc]
+        super().sref(name, x, y, strans=bits, mag=mag, angle=angle, elflags=elflags, plex=plex,  # type: ignore[misc]
+                     properties=properties)
         if name not in self._refers:
             self._referred(name)
         if type(sname) in (str, bytes):
@@ -98,7 +99,7 @@ class References(_Base):
              cols: Optional[SupportsIndex] = None, rows: Optional[SupportsIndex] = None, *,
              columns: Optional[SupportsIndex] = None,
              spacing: Any = None, strans: Any = 0, mag: Any = 1.0, angle: Any = 0.0, x_reflection: bool = False,
-             elflags: Any = 0, plex: Any = 0) -> None:
+             elflags: Any = 0, plex: Any = 0, properties: Any = None) -> None:
         """Write an AREF of cols x rows instances of the structure sname.
 
         Either by its three points as the AREF holds them (origin, the
@@ -154,7 +155,7 @@ class References(_Base):
         name = self._target(sname)
         super().aref(name, origin, col_corner, row_corner, cols, rows,  # type: ignore[misc]
                      strans=_mirrored(strans) if x_reflection else strans, mag=mag, angle=angle, elflags=elflags,
-                     plex=plex)
+                     plex=plex, properties=properties)
         self._referred(name)
 
     def _corners(self, origin: Any, spacing: Any, cols: SupportsIndex, rows: SupportsIndex) -> Tuple[Any, Any]:
@@ -169,7 +170,7 @@ class References(_Base):
         return ((x + n * dx) / scale, y / scale), (x / scale, (y + m * dy) / scale)
 
     def srefs(self, sname: Any, positions: Any, *, strans: Any = 0, mag: Any = 1.0, angle: Any = 0.0,
-              x_reflection: bool = False, elflags: Any = 0, plex: Any = 0) -> None:
+              x_reflection: bool = False, elflags: Any = 0, plex: Any = 0, properties: Any = None) -> None:
         """Write one SREF of the structure sname at each row of positions.
 
         Parameters
@@ -206,7 +207,7 @@ class References(_Base):
             strans = np.asarray(strans).astype(np.int64) | _X_REFLECTION if np.ndim(strans) else _mirrored(strans)
         try:
             super().srefs(name, positions, strans=strans, mag=mag, angle=angle,  # type: ignore[misc]
-                          elflags=elflags, plex=plex)
+                          elflags=elflags, plex=plex, properties=properties)
         except BaseException as error:
             # Element `index` failed, those before it are written; an
             # interrupted batch may have written some.
@@ -234,6 +235,10 @@ _SHARED_DOC = {
             ELFLAGS bit word, 16 bits.
         plex : int
             PLEX number, 32 bits.
+        properties : dict, optional
+            The element's properties, {attribute: value}, as box() takes
+            them (up to 512 bytes on a reference); one mapping for every
+            row of srefs().
 """,
     "refused": """        ValueError
             sname is empty, longer than 65,530 bytes, the open structure itself,

@@ -10,6 +10,8 @@ unsigned); counts lie in -32768..32767. bool is neither an integer nor a
 real here. A value outside its range raises RangeError, a ValueError.
 """
 
+import calendar
+import datetime
 import operator
 from array import array
 from typing import Any, Iterable, Optional, Sequence, Tuple, cast
@@ -185,3 +187,75 @@ def pair(point: object, what: str) -> Tuple[int, int]:
     if len(coordinates) != 2:
         raise TypeError("%s must be an (x, y) pair" % what)
     return i32(coordinates[0], what + ".x"), i32(coordinates[1], what + ".y")
+
+
+# The Calma manual's limits on properties, which the library holds to: see
+# GDS_Property in gds_api.h.
+PROPERTY_ATTRIBUTE_MIN, PROPERTY_ATTRIBUTE_MAX = 1, 127
+PROPERTY_VALUE_MAX = 126
+PROPERTY_BYTES_MAX, REFERENCE_PROPERTY_BYTES_MAX = 128, 512
+
+
+def property_value(value: object, what: str) -> bytes:
+    """A property's value as PROPVALUE holds it: str as UTF-8, bytes as they
+    are, numbers in decimal (the format's values are strings)."""
+    if isinstance(value, bool) or type(value).__name__ == "bool_":
+        raise TypeError("%s must be str, bytes or a number, not bool" % what)
+    if isinstance(value, (str, bytes, bytearray, memoryview)):
+        data = text_bytes(value, what)
+        assert data is not None
+        return data
+    if hasattr(value, "__index__"):
+        return b"%d" % operator.index(value)
+    if isinstance(value, float) or type(value).__name__.startswith("float"):
+        number = float(value)  # type: ignore[arg-type]
+        if number != number or number in (float("inf"), float("-inf")):
+            raise ValueError("%s=%r is not finite" % (what, number))
+        return repr(number).encode("ascii")
+    raise TypeError("%s must be str, bytes or a number, not %s" % (what, type(value).__name__))
+
+
+def properties(mapping: object, reference: bool = False) -> Tuple[Tuple[int, bytes], ...]:
+    """The (attribute, value bytes) pairs of an element's properties, checked
+    against the format's limits before the element is written; None gives ()."""
+    if mapping is None:
+        return ()
+    items = getattr(mapping, "items", None)
+    if items is None:
+        raise TypeError("properties must be a mapping {attribute: value}, not %s" % type(mapping).__name__)
+    pairs = []
+    size = 0
+    for attribute, value in items():
+        number = index_in(attribute, PROPERTY_ATTRIBUTE_MIN, PROPERTY_ATTRIBUTE_MAX, "property attribute")
+        data = property_value(value, "property %d" % number)
+        if len(data) > PROPERTY_VALUE_MAX:
+            raise ValueError("property %d is %d bytes long; the format holds %d"
+                             % (number, len(data), PROPERTY_VALUE_MAX))
+        size += 2 + len(data) + (len(data) & 1)
+        pairs.append((number, data))
+    most = REFERENCE_PROPERTY_BYTES_MAX if reference else PROPERTY_BYTES_MAX
+    if size > most:
+        raise ValueError("the properties take %d bytes; an element holds %d" % (size, most))
+    return tuple(pairs)
+
+
+# GDS_TIME_ZERO: every word of BGNLIB's and BGNSTR's timestamps zero.
+TIME_ZERO = -1
+
+
+def timestamp_seconds(value: object) -> Optional[int]:
+    """Library(timestamp=) as GDS_BeginLibAt takes it: None for the clock (or
+    SOURCE_DATE_EPOCH); 0 for zero words; a datetime as seconds since 1970
+    in UTC, a naive one read as UTC (so that the bytes do not depend on the
+    machine's zone), fractions of a second dropped."""
+    if value is None:
+        return None
+    if isinstance(value, datetime.datetime):
+        aware = value if value.tzinfo is not None else value.replace(tzinfo=datetime.timezone.utc)
+        seconds = calendar.timegm(aware.utctimetuple())
+        if seconds < 0:
+            raise ValueError("timestamp %s is before 1970, which the format's stamps do not hold" % value)
+        return seconds
+    if type(value) is int and value == 0:
+        return TIME_ZERO
+    raise TypeError("timestamp must be a datetime.datetime or 0, not %r" % (value,))

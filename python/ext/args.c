@@ -102,7 +102,49 @@ static int real(PyObject *value, PyObject *check, int positive, const char *what
 }
 
 static void keep(Call *c, PyObject *object) {
-    c->keep[c->kept++] = object; /* at most one text, points and corner per call */
+    c->keep[c->kept++] = object; /* at most one text, points, corner and properties per call */
+}
+
+/* The Python check turns the mapping into a tuple of (attribute, bytes)
+ * pairs within the format's limits, so that nothing is refused after the
+ * element is written. */
+int read_properties(Call *c, PyObject *mapping, int reference) {
+    c->property_count = 0;
+    if (mapping == Py_None) return 0;
+    return take_property_pairs(c, PyObject_CallFunction(checks.properties, "Oi", mapping, reference));
+}
+
+int take_property_pairs(Call *c, PyObject *pairs) {
+    Py_ssize_t i, n;
+    c->property_count = 0;
+    if (pairs == NULL) return -1;
+    if (!PyTuple_Check(pairs) || (n = PyTuple_GET_SIZE(pairs)) > MOST_PROPERTIES) {
+        Py_DECREF(pairs);
+        PyErr_SetString(PyExc_TypeError, "properties must be the pairs that carvelle._values.properties gives");
+        return -1;
+    }
+    keep(c, pairs);
+    for (i = 0; i < n; ++i) {
+        PyObject *pair = PyTuple_GET_ITEM(pairs, i);
+        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2 || !PyBytes_Check(PyTuple_GET_ITEM(pair, 1))) {
+            PyErr_SetString(PyExc_TypeError, "properties must be the pairs that carvelle._values.properties gives");
+            return -1;
+        }
+        c->property_attributes[i] = (int16_t)PyLong_AsLong(PyTuple_GET_ITEM(pair, 0));
+        c->property_values[i] = PyBytes_AS_STRING(PyTuple_GET_ITEM(pair, 1));
+    }
+    if (PyErr_Occurred()) return -1;
+    c->property_count = (int)n;
+    return 0;
+}
+
+int32_t write_properties(const Call *c) {
+    int i;
+    for (i = 0; i < c->property_count; ++i) {
+        int32_t code = GDS_Property(c->handle, c->property_attributes[i], c->property_values[i]);
+        if (code != GDS_OK) return code;
+    }
+    return GDS_OK;
 }
 
 static int text(Call *c, PyObject *value, const char *what, const char **out) {
@@ -320,6 +362,8 @@ static int convert(const Param *param, PyObject *value, PyObject *ys, double sca
             return 0;
         case PAIR:
             return corner(c, value, param->name, scale, (*corners)++);
+        case PROPS:
+            return 0; /* read by parse, which knows the element */
     }
     put_integer(values, param, n);
     return 0;
@@ -333,6 +377,7 @@ int parse(const Signature *sig, double scale, PyObject *const *args, Py_ssize_t 
     c->heap = NULL;
     c->text = NULL;
     c->text_size = 0;
+    c->property_count = 0;
     if (bind(sig, args, nargs, kwnames, given) < 0) return -1;
     for (k = 0; k < sig->count; ++k) {
         const Param *param = &sig->params[k];
@@ -343,8 +388,12 @@ int parse(const Signature *sig, double scale, PyObject *const *args, Py_ssize_t 
             }
             if (param->kind == REAL || param->kind == MAG)
                 put_real(values, param, param->fallback);
-            else if (param->kind != YS)
+            else if (param->kind != YS && param->kind != PROPS)
                 put_integer(values, param, 0);
+            continue;
+        }
+        if (param->kind == PROPS) {
+            if (read_properties(c, given[k], sig->reference) < 0) return -1;
             continue;
         }
         if (convert(param, given[k], k + 1 < sig->count ? given[k + 1] : NULL, scale, c, values, &corners) < 0)

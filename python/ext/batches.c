@@ -153,15 +153,17 @@ static int open_head(Batch *b, const Signature *sig, int *k, PyObject *const *ar
 static int open_batch(Batch *b, const Signature *sig, PyObject *const *args, Py_ssize_t nargs, double scale) {
     Py_ssize_t at = 0;
     int k = 0, a;
+    /* Properties come last and are no column: one mapping for every row. */
+    const int end = sig->params[sig->count - 1].kind == PROPS ? sig->count - 1 : sig->count;
     memset(b, 0, sizeof *b);
     b->n = -1;
     while (k < sig->positional)
         if (open_head(b, sig, &k, args, nargs, &at, scale) < 0) return -1;
-    if (nargs - at != sig->count - sig->positional) {
-        PyErr_Format(PyExc_TypeError, "%s() batches take %d arrays", sig->method, (int)at + sig->count - sig->positional);
+    if (nargs - at != end - sig->positional) {
+        PyErr_Format(PyExc_TypeError, "%s() batches take %d arrays", sig->method, (int)at + end - sig->positional);
         return -1;
     }
-    for (; k < sig->count; ++k) {
+    for (; k < end; ++k) {
         Array *column = &b->arrays[b->count++];
         memset(column, 0, sizeof *column);
         column->form = COLUMN;
@@ -268,6 +270,13 @@ static int fill(const Batch *b, const Signature *sig, Call *c, void *values, Py_
     return 0;
 }
 
+/* The batch's Call keeps only its properties' pairs. */
+static void release_properties(Call *c) {
+    int i;
+    for (i = 0; i < c->kept; ++i) Py_DECREF(c->keep[i]);
+    c->kept = 0;
+}
+
 PyObject *write_batch(Structure *self, Signature *const *table, int count, PyObject *const *args, Py_ssize_t nargs) {
     const Signature *sig = NULL;
     Batch b;
@@ -278,18 +287,29 @@ PyObject *write_batch(Structure *self, Signature *const *table, int count, PyObj
     int s, failure = 0, interrupted = 0;
     const char *what = "";
     PyThreadState *state;
-    if (nargs < 1 || !PyUnicode_Check(args[0])) return PyErr_Format(PyExc_TypeError, "_write_batch takes a method name");
+    if (nargs < 2 || !PyUnicode_Check(args[0]))
+        return PyErr_Format(PyExc_TypeError, "_write_batch takes a method name and properties");
     for (s = 0; s < count && sig == NULL; ++s)
         if (PyUnicode_CompareWithASCIIString(args[0], table[s]->method) == 0) sig = table[s];
     if (sig == NULL) return PyErr_Format(PyExc_TypeError, "no element %R", args[0]);
+    c.kept = 0;
+    Py_INCREF(args[1]);
+    if (take_property_pairs(&c, args[1]) < 0) {
+        release_properties(&c);
+        return NULL;
+    }
     values = PyMem_Malloc(sig->size); /* the element's struct of named values */
-    if (values == NULL) return PyErr_NoMemory();
+    if (values == NULL) {
+        release_properties(&c);
+        return PyErr_NoMemory();
+    }
     /* Ready last: nothing between it and writer_hold lets the GIL go, so the
      * structure it found open is still open when the loop starts. */
-    if (open_batch(&b, sig, args + 1, nargs - 1, self->scale) < 0 ||
+    if (open_batch(&b, sig, args + 2, nargs - 2, self->scale) < 0 ||
         structure_ready(self, sig->function, &c.handle) < 0) {
         close_batch(&b);
         PyMem_Free(values);
+        release_properties(&c);
         return NULL;
     }
     c.count = 0; /* set by ragged elements alone */
@@ -298,6 +318,7 @@ PyObject *write_batch(Structure *self, Signature *const *table, int count, PyObj
         failure = fill(&b, sig, &c, values, i, self->scale, &what);
         if (failure < 0) break;
         code = sig->call(&c, values);
+        if (code == GDS_OK && c.property_count > 0) code = write_properties(&c);
         if (code != GDS_OK) break;
         /* Ctrl-C is seen within a few milliseconds, whatever the batch's
          * length: the GIL is taken back to run the handlers every
@@ -314,10 +335,11 @@ PyObject *write_batch(Structure *self, Signature *const *table, int count, PyObj
         }
     }
     writer_release(self->writer, state);
+    release_properties(&c);
     failed = i < b.n ? i : -1;
     PyMem_Free(values);
     /* Only a batch that wrote an element refers to its structure. */
-    if (sig->reference && i > 0 && PySet_Add(self->writer->referenced, args[1]) < 0) {
+    if (sig->reference && i > 0 && PySet_Add(self->writer->referenced, args[2]) < 0) {
         close_batch(&b);
         return NULL;
     }

@@ -41,7 +41,8 @@ int import_checks(void) {
                  take(guards, "mag", &checks.mag) | take(values, "text_bytes", &checks.text) |
                  take(values, "pair", &checks.pair) | take(values, "int32_columns", &checks.columns) |
                  take(units, "to_database", &checks.user_value) | take(units, "user_pair", &checks.user_pair) |
-                 take(units, "user_columns", &checks.user_columns);
+                 take(units, "user_columns", &checks.user_columns) |
+                 take(values, "properties", &checks.properties);
     Py_XDECREF(values);
     Py_XDECREF(errors);
     Py_XDECREF(guards);

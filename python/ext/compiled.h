@@ -25,6 +25,7 @@ typedef struct {
     PyObject *error, *range_error;
     PyObject *i32, *w16, *u16, *c16, *dim, *real, *mag, *text, *pair, *columns;
     PyObject *user_value, *user_pair, *user_columns; /* carvelle._units */
+    PyObject *properties;                            /* carvelle._values: checked (attribute, bytes) pairs */
 } Checks;
 extern Checks checks;
 
@@ -96,17 +97,20 @@ enum Kind { COORD,
             TEXT,
             POINTS,
             YS,
-            PAIR };
+            PAIR,
+            PROPS };
 
 #define MOST_PARAMS 14
 #define STACK_POINTS 64
+/* Attribute numbers run from 1 to 127, each at most once per element. */
+#define MOST_PROPERTIES 127
 
 typedef struct {
     const char *name;
     enum Kind kind;
     double fallback;   /* when not given */
     const char *alias; /* a second keyword name, or NULL */
-    size_t offset;     /* of its field in the element's values; 0 for points, ys and pairs */
+    size_t offset;     /* of its field in the element's values; 0 for points, ys, pairs and properties */
 } Param;
 
 struct Call;
@@ -131,7 +135,7 @@ typedef struct Call {
     GdsHandle handle;
     const char *text;     /* the last TEXT, */
     Py_ssize_t text_size; /* and its length */
-    PyObject *keep[4];
+    PyObject *keep[5];
     int kept;
     const int32_t *xs, *ys;
     Py_ssize_t count;
@@ -140,6 +144,10 @@ typedef struct Call {
     int32_t *heap; /* both columns, when the stack is too small */
     Py_buffer views[2];
     int viewed;
+    /* The properties, written after the element; the values are kept. */
+    int property_count;
+    int16_t property_attributes[MOST_PROPERTIES];
+    const char *property_values[MOST_PROPERTIES];
 } Call;
 
 /* A converted value into its named field of an element's values. By memcpy
@@ -168,6 +176,12 @@ int parse(const Signature *sig, double scale, PyObject *const *args, Py_ssize_t 
           Call *c, void *values);
 void release(Call *c);
 int intern_names(Signature *sig);
+/* The checked pairs of a properties mapping (None: none) into c, which keeps them. */
+int read_properties(Call *c, PyObject *mapping, int reference);
+/* The same from pairs already checked (a batch writer checks them once); steals pairs. */
+int take_property_pairs(Call *c, PyObject *pairs);
+/* GDS_Property for each of c's properties: the first code that is not GDS_OK. */
+int32_t write_properties(const Call *c);
 /* A user-unit value in database units: value * scale rounded to the nearest
  * integer, halves away from zero; 0 when it is finite and fits 32 bits,
  * else -1 (not finite) or -2 (out of range). Inline: the batch loops call it

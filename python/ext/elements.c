@@ -38,6 +38,10 @@ PyObject *element(Structure *self, const Signature *sig, void *values, PyObject 
         return NULL;
     }
     code = sig->call(&c, values);
+    if (code == GDS_OK && c.property_count > 0 && (code = write_properties(&c)) != GDS_OK) {
+        release(&c);
+        return raise_error(code, "GDS_Property", -1);
+    }
     if (code == GDS_OK && sig->reference && c.text != NULL && note_reference(self, &c) < 0) {
         release(&c);
         return NULL;

@@ -29,7 +29,7 @@ static Signature sig_boundary = {
     .method = "boundary",
     .function = "GDS_Boundary",
     .positional = 2,
-    .count = 6,
+    .count = 7,
     .reference = 0,
     .size = sizeof(BoundaryValues),
     .call = call_boundary,
@@ -40,6 +40,7 @@ static Signature sig_boundary = {
         {"datatype", U16, 0.0, NULL, offsetof(BoundaryValues, datatype)},
         {"elflags", W16, 0.0, NULL, offsetof(BoundaryValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(BoundaryValues, plex)},
+        {"properties", PROPS, 0.0, NULL, 0},
     }};
 
 static PyObject *method_boundary(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
@@ -68,7 +69,7 @@ static Signature sig_box = {
     .method = "box",
     .function = "GDS_Box",
     .positional = 4,
-    .count = 8,
+    .count = 9,
     .reference = 0,
     .size = sizeof(BoxValues),
     .call = call_box,
@@ -81,6 +82,7 @@ static Signature sig_box = {
         {"boxtype", U16, 0.0, "datatype", offsetof(BoxValues, boxtype)},
         {"elflags", W16, 0.0, NULL, offsetof(BoxValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(BoxValues, plex)},
+        {"properties", PROPS, 0.0, NULL, 0},
     }};
 
 static PyObject *method_box(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
@@ -109,7 +111,7 @@ static Signature sig_box_wh = {
     .method = "box_wh",
     .function = "GDS_BoxWH",
     .positional = 4,
-    .count = 8,
+    .count = 9,
     .reference = 0,
     .size = sizeof(BoxWhValues),
     .call = call_box_wh,
@@ -122,6 +124,7 @@ static Signature sig_box_wh = {
         {"boxtype", U16, 0.0, "datatype", offsetof(BoxWhValues, boxtype)},
         {"elflags", W16, 0.0, NULL, offsetof(BoxWhValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(BoxWhValues, plex)},
+        {"properties", PROPS, 0.0, NULL, 0},
     }};
 
 static PyObject *method_box_wh(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
@@ -149,7 +152,7 @@ static Signature sig_square = {
     .method = "square",
     .function = "GDS_Square",
     .positional = 3,
-    .count = 7,
+    .count = 8,
     .reference = 0,
     .size = sizeof(SquareValues),
     .call = call_square,
@@ -161,6 +164,7 @@ static Signature sig_square = {
         {"boxtype", U16, 0.0, "datatype", offsetof(SquareValues, boxtype)},
         {"elflags", W16, 0.0, NULL, offsetof(SquareValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(SquareValues, plex)},
+        {"properties", PROPS, 0.0, NULL, 0},
     }};
 
 static PyObject *method_square(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
@@ -192,7 +196,7 @@ static Signature sig_rectangle = {
     .method = "rectangle",
     .function = "GDS_Boundary",
     .positional = 4,
-    .count = 8,
+    .count = 9,
     .reference = 0,
     .size = sizeof(RectangleValues),
     .call = call_rectangle,
@@ -205,6 +209,7 @@ static Signature sig_rectangle = {
         {"datatype", U16, 0.0, NULL, offsetof(RectangleValues, datatype)},
         {"elflags", W16, 0.0, NULL, offsetof(RectangleValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(RectangleValues, plex)},
+        {"properties", PROPS, 0.0, NULL, 0},
     }};
 
 static PyObject *method_rectangle(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
@@ -232,7 +237,7 @@ static Signature sig_path = {
     .method = "path",
     .function = "GDS_Path",
     .positional = 2,
-    .count = 8,
+    .count = 9,
     .reference = 0,
     .size = sizeof(PathValues),
     .call = call_path,
@@ -245,6 +250,7 @@ static Signature sig_path = {
         {"pathtype", U16, 0.0, NULL, offsetof(PathValues, pathtype)},
         {"elflags", W16, 0.0, NULL, offsetof(PathValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(PathValues, plex)},
+        {"properties", PROPS, 0.0, NULL, 0},
     }};
 
 static PyObject *method_path(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
@@ -273,7 +279,7 @@ static Signature sig_circle = {
     .method = "circle",
     .function = "GDS_Circle",
     .positional = 4,
-    .count = 8,
+    .count = 9,
     .reference = 0,
     .size = sizeof(CircleValues),
     .call = call_circle,
@@ -286,6 +292,7 @@ static Signature sig_circle = {
         {"datatype", U16, 0.0, NULL, offsetof(CircleValues, datatype)},
         {"elflags", W16, 0.0, NULL, offsetof(CircleValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(CircleValues, plex)},
+        {"properties", PROPS, 0.0, NULL, 0},
     }};
 
 static PyObject *method_circle(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
@@ -319,7 +326,7 @@ static Signature sig_arc = {
     .method = "arc",
     .function = "GDS_Arc",
     .positional = 6,
-    .count = 12,
+    .count = 13,
     .reference = 0,
     .size = sizeof(ArcValues),
     .call = call_arc,
@@ -336,6 +343,7 @@ static Signature sig_arc = {
         {"pathtype", U16, 0.0, NULL, offsetof(ArcValues, pathtype)},
         {"elflags", W16, 0.0, NULL, offsetof(ArcValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(ArcValues, plex)},
+        {"properties", PROPS, 0.0, NULL, 0},
     }};
 
 static PyObject *method_arc(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
@@ -367,7 +375,7 @@ static Signature sig_sector = {
     .method = "sector",
     .function = "GDS_Sector",
     .positional = 6,
-    .count = 10,
+    .count = 11,
     .reference = 0,
     .size = sizeof(SectorValues),
     .call = call_sector,
@@ -382,6 +390,7 @@ static Signature sig_sector = {
         {"datatype", U16, 0.0, NULL, offsetof(SectorValues, datatype)},
         {"elflags", W16, 0.0, NULL, offsetof(SectorValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(SectorValues, plex)},
+        {"properties", PROPS, 0.0, NULL, 0},
     }};
 
 static PyObject *method_sector(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
@@ -416,7 +425,7 @@ static Signature sig_text = {
     .method = "text",
     .function = "GDS_Text",
     .positional = 3,
-    .count = 13,
+    .count = 14,
     .reference = 0,
     .size = sizeof(TextValues),
     .call = call_text,
@@ -434,6 +443,7 @@ static Signature sig_text = {
         {"angle", REAL, 0.0, NULL, offsetof(TextValues, angle)},
         {"elflags", W16, 0.0, NULL, offsetof(TextValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(TextValues, plex)},
+        {"properties", PROPS, 0.0, NULL, 0},
     }};
 
 static PyObject *method_text(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
@@ -462,7 +472,7 @@ static Signature sig_sref = {
     .method = "sref",
     .function = "GDS_Sref",
     .positional = 3,
-    .count = 8,
+    .count = 9,
     .reference = 1,
     .size = sizeof(SrefValues),
     .call = call_sref,
@@ -475,6 +485,7 @@ static Signature sig_sref = {
         {"angle", REAL, 0.0, NULL, offsetof(SrefValues, angle)},
         {"elflags", W16, 0.0, NULL, offsetof(SrefValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(SrefValues, plex)},
+        {"properties", PROPS, 0.0, NULL, 0},
     }};
 
 static PyObject *method_sref(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
@@ -504,7 +515,7 @@ static Signature sig_aref = {
     .method = "aref",
     .function = "GDS_Aref",
     .positional = 6,
-    .count = 11,
+    .count = 12,
     .reference = 1,
     .size = sizeof(ArefValues),
     .call = call_aref,
@@ -520,6 +531,7 @@ static Signature sig_aref = {
         {"angle", REAL, 0.0, NULL, offsetof(ArefValues, angle)},
         {"elflags", W16, 0.0, NULL, offsetof(ArefValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(ArefValues, plex)},
+        {"properties", PROPS, 0.0, NULL, 0},
     }};
 
 static PyObject *method_aref(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
@@ -544,7 +556,7 @@ static Signature sig_node = {
     .method = "node",
     .function = "GDS_Node",
     .positional = 2,
-    .count = 6,
+    .count = 7,
     .reference = 0,
     .size = sizeof(NodeValues),
     .call = call_node,
@@ -555,6 +567,7 @@ static Signature sig_node = {
         {"nodetype", U16, 0.0, "datatype", offsetof(NodeValues, nodetype)},
         {"elflags", W16, 0.0, NULL, offsetof(NodeValues, elflags)},
         {"plex", I32, 0.0, NULL, offsetof(NodeValues, plex)},
+        {"properties", PROPS, 0.0, NULL, 0},
     }};
 
 static PyObject *method_node(PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames) {
@@ -585,7 +598,7 @@ static PyObject *method_write_batch(PyObject *self, PyObject *const *args, Py_ss
 
 PyMethodDef element_methods[] = {
     {"boundary", (PyCFunction)(void (*)(void))method_boundary, METH_FASTCALL | METH_KEYWORDS,
-     "boundary($self, points, ys=None, *, layer=0, datatype=0, elflags=0, plex=0)\n"
+     "boundary($self, points, ys=None, *, layer=0, datatype=0, elflags=0, plex=0, properties=None)\n"
      "--\n"
      "\n"
      "Write a BOUNDARY (polygon) through the points.\n"
@@ -609,6 +622,11 @@ PyMethodDef element_methods[] = {
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
      "    PLEX number, 32 bits.\n"
+     "properties : dict, optional\n"
+     "    The element's properties, {attribute: value}: attributes 1 to 127;\n"
+     "    values str (UTF-8), bytes, or numbers (written in decimal), at most 126\n"
+     "    bytes each; per element at most 128 bytes of values, 2 per property and\n"
+     "    the padding of odd lengths (512 on sref and aref).\n"
      "\n"
      "Raises\n"
      "------\n"
@@ -621,7 +639,7 @@ PyMethodDef element_methods[] = {
      "    Called by a signal handler in the middle of a batch of the same library\n"
      "    (a call of another thread is waited for, not refused)."},
     {"box", (PyCFunction)(void (*)(void))method_box, METH_FASTCALL | METH_KEYWORDS,
-     "box($self, x1, y1, x2, y2, *, layer=0, boxtype=0, elflags=0, plex=0, datatype=None)\n"
+     "box($self, x1, y1, x2, y2, *, layer=0, boxtype=0, elflags=0, plex=0, properties=None, datatype=None)\n"
      "--\n"
      "\n"
      "Write a BOX with corners (x1, y1) and (x2, y2).\n"
@@ -648,6 +666,11 @@ PyMethodDef element_methods[] = {
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
      "    PLEX number, 32 bits.\n"
+     "properties : dict, optional\n"
+     "    The element's properties, {attribute: value}: attributes 1 to 127;\n"
+     "    values str (UTF-8), bytes, or numbers (written in decimal), at most 126\n"
+     "    bytes each; per element at most 128 bytes of values, 2 per property and\n"
+     "    the padding of odd lengths (512 on sref and aref).\n"
      "datatype : int, optional\n"
      "    Another name for boxtype.\n"
      "\n"
@@ -662,7 +685,7 @@ PyMethodDef element_methods[] = {
      "    Called by a signal handler in the middle of a batch of the same library\n"
      "    (a call of another thread is waited for, not refused)."},
     {"box_wh", (PyCFunction)(void (*)(void))method_box_wh, METH_FASTCALL | METH_KEYWORDS,
-     "box_wh($self, x, y, w, h, *, layer=0, boxtype=0, elflags=0, plex=0, datatype=None)\n"
+     "box_wh($self, x, y, w, h, *, layer=0, boxtype=0, elflags=0, plex=0, properties=None, datatype=None)\n"
      "--\n"
      "\n"
      "Write a BOX from (x, y) to (x + w, y + h).\n"
@@ -689,6 +712,11 @@ PyMethodDef element_methods[] = {
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
      "    PLEX number, 32 bits.\n"
+     "properties : dict, optional\n"
+     "    The element's properties, {attribute: value}: attributes 1 to 127;\n"
+     "    values str (UTF-8), bytes, or numbers (written in decimal), at most 126\n"
+     "    bytes each; per element at most 128 bytes of values, 2 per property and\n"
+     "    the padding of odd lengths (512 on sref and aref).\n"
      "datatype : int, optional\n"
      "    Another name for boxtype.\n"
      "\n"
@@ -703,7 +731,7 @@ PyMethodDef element_methods[] = {
      "    Called by a signal handler in the middle of a batch of the same library\n"
      "    (a call of another thread is waited for, not refused)."},
     {"square", (PyCFunction)(void (*)(void))method_square, METH_FASTCALL | METH_KEYWORDS,
-     "square($self, x, y, side, *, layer=0, boxtype=0, elflags=0, plex=0, datatype=None)\n"
+     "square($self, x, y, side, *, layer=0, boxtype=0, elflags=0, plex=0, properties=None, datatype=None)\n"
      "--\n"
      "\n"
      "Write a BOX from (x, y) to (x + side, y + side).\n"
@@ -728,6 +756,11 @@ PyMethodDef element_methods[] = {
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
      "    PLEX number, 32 bits.\n"
+     "properties : dict, optional\n"
+     "    The element's properties, {attribute: value}: attributes 1 to 127;\n"
+     "    values str (UTF-8), bytes, or numbers (written in decimal), at most 126\n"
+     "    bytes each; per element at most 128 bytes of values, 2 per property and\n"
+     "    the padding of odd lengths (512 on sref and aref).\n"
      "datatype : int, optional\n"
      "    Another name for boxtype.\n"
      "\n"
@@ -742,7 +775,7 @@ PyMethodDef element_methods[] = {
      "    Called by a signal handler in the middle of a batch of the same library\n"
      "    (a call of another thread is waited for, not refused)."},
     {"rectangle", (PyCFunction)(void (*)(void))method_rectangle, METH_FASTCALL | METH_KEYWORDS,
-     "rectangle($self, x1, y1, x2, y2, *, layer=0, datatype=0, elflags=0, plex=0)\n"
+     "rectangle($self, x1, y1, x2, y2, *, layer=0, datatype=0, elflags=0, plex=0, properties=None)\n"
      "--\n"
      "\n"
      "Write the rectangle with corners (x1, y1) and (x2, y2) as a BOUNDARY.\n"
@@ -770,6 +803,11 @@ PyMethodDef element_methods[] = {
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
      "    PLEX number, 32 bits.\n"
+     "properties : dict, optional\n"
+     "    The element's properties, {attribute: value}: attributes 1 to 127;\n"
+     "    values str (UTF-8), bytes, or numbers (written in decimal), at most 126\n"
+     "    bytes each; per element at most 128 bytes of values, 2 per property and\n"
+     "    the padding of odd lengths (512 on sref and aref).\n"
      "\n"
      "Raises\n"
      "------\n"
@@ -782,7 +820,7 @@ PyMethodDef element_methods[] = {
      "    Called by a signal handler in the middle of a batch of the same library\n"
      "    (a call of another thread is waited for, not refused)."},
     {"path", (PyCFunction)(void (*)(void))method_path, METH_FASTCALL | METH_KEYWORDS,
-     "path($self, points, ys=None, *, width=0, layer=0, datatype=0, pathtype=0, elflags=0, plex=0)\n"
+     "path($self, points, ys=None, *, width=0, layer=0, datatype=0, pathtype=0, elflags=0, plex=0, properties=None)\n"
      "--\n"
      "\n"
      "Write a PATH (wire) through the points.\n"
@@ -811,6 +849,11 @@ PyMethodDef element_methods[] = {
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
      "    PLEX number, 32 bits.\n"
+     "properties : dict, optional\n"
+     "    The element's properties, {attribute: value}: attributes 1 to 127;\n"
+     "    values str (UTF-8), bytes, or numbers (written in decimal), at most 126\n"
+     "    bytes each; per element at most 128 bytes of values, 2 per property and\n"
+     "    the padding of odd lengths (512 on sref and aref).\n"
      "\n"
      "Raises\n"
      "------\n"
@@ -823,7 +866,7 @@ PyMethodDef element_methods[] = {
      "    Called by a signal handler in the middle of a batch of the same library\n"
      "    (a call of another thread is waited for, not refused)."},
     {"circle", (PyCFunction)(void (*)(void))method_circle, METH_FASTCALL | METH_KEYWORDS,
-     "circle($self, cx, cy, radius, count, *, layer=0, datatype=0, elflags=0, plex=0)\n"
+     "circle($self, cx, cy, radius, count, *, layer=0, datatype=0, elflags=0, plex=0, properties=None)\n"
      "--\n"
      "\n"
      "Write a circle of count points as a BOUNDARY.\n"
@@ -851,6 +894,11 @@ PyMethodDef element_methods[] = {
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
      "    PLEX number, 32 bits.\n"
+     "properties : dict, optional\n"
+     "    The element's properties, {attribute: value}: attributes 1 to 127;\n"
+     "    values str (UTF-8), bytes, or numbers (written in decimal), at most 126\n"
+     "    bytes each; per element at most 128 bytes of values, 2 per property and\n"
+     "    the padding of odd lengths (512 on sref and aref).\n"
      "\n"
      "Raises\n"
      "------\n"
@@ -863,7 +911,7 @@ PyMethodDef element_methods[] = {
      "    Called by a signal handler in the middle of a batch of the same library\n"
      "    (a call of another thread is waited for, not refused)."},
     {"arc", (PyCFunction)(void (*)(void))method_arc, METH_FASTCALL | METH_KEYWORDS,
-     "arc($self, cx, cy, radius, start_angle, end_angle, count, *, width=0, layer=0, datatype=0, pathtype=0, elflags=0, plex=0)\n"
+     "arc($self, cx, cy, radius, start_angle, end_angle, count, *, width=0, layer=0, datatype=0, pathtype=0, elflags=0, plex=0, properties=None)\n"
      "--\n"
      "\n"
      "Write an arc of count points as a PATH.\n"
@@ -900,6 +948,11 @@ PyMethodDef element_methods[] = {
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
      "    PLEX number, 32 bits.\n"
+     "properties : dict, optional\n"
+     "    The element's properties, {attribute: value}: attributes 1 to 127;\n"
+     "    values str (UTF-8), bytes, or numbers (written in decimal), at most 126\n"
+     "    bytes each; per element at most 128 bytes of values, 2 per property and\n"
+     "    the padding of odd lengths (512 on sref and aref).\n"
      "\n"
      "Raises\n"
      "------\n"
@@ -912,7 +965,7 @@ PyMethodDef element_methods[] = {
      "    Called by a signal handler in the middle of a batch of the same library\n"
      "    (a call of another thread is waited for, not refused)."},
     {"sector", (PyCFunction)(void (*)(void))method_sector, METH_FASTCALL | METH_KEYWORDS,
-     "sector($self, cx, cy, radius, start_angle, end_angle, count, *, layer=0, datatype=0, elflags=0, plex=0)\n"
+     "sector($self, cx, cy, radius, start_angle, end_angle, count, *, layer=0, datatype=0, elflags=0, plex=0, properties=None)\n"
      "--\n"
      "\n"
      "Write a circle sector as a BOUNDARY: the centre, then count - 1 arc points.\n"
@@ -944,6 +997,11 @@ PyMethodDef element_methods[] = {
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
      "    PLEX number, 32 bits.\n"
+     "properties : dict, optional\n"
+     "    The element's properties, {attribute: value}: attributes 1 to 127;\n"
+     "    values str (UTF-8), bytes, or numbers (written in decimal), at most 126\n"
+     "    bytes each; per element at most 128 bytes of values, 2 per property and\n"
+     "    the padding of odd lengths (512 on sref and aref).\n"
      "\n"
      "Raises\n"
      "------\n"
@@ -956,7 +1014,7 @@ PyMethodDef element_methods[] = {
      "    Called by a signal handler in the middle of a batch of the same library\n"
      "    (a call of another thread is waited for, not refused)."},
     {"text", (PyCFunction)(void (*)(void))method_text, METH_FASTCALL | METH_KEYWORDS,
-     "text($self, x, y, text, *, layer=0, texttype=0, presentation=0, pathtype=0, width=0, strans=0, mag=1.0, angle=0.0, elflags=0, plex=0, datatype=None)\n"
+     "text($self, x, y, text, *, layer=0, texttype=0, presentation=0, pathtype=0, width=0, strans=0, mag=1.0, angle=0.0, elflags=0, plex=0, properties=None, datatype=None)\n"
      "--\n"
      "\n"
      "Write a TEXT (label) element at (x, y).\n"
@@ -993,6 +1051,11 @@ PyMethodDef element_methods[] = {
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
      "    PLEX number, 32 bits.\n"
+     "properties : dict, optional\n"
+     "    The element's properties, {attribute: value}: attributes 1 to 127;\n"
+     "    values str (UTF-8), bytes, or numbers (written in decimal), at most 126\n"
+     "    bytes each; per element at most 128 bytes of values, 2 per property and\n"
+     "    the padding of odd lengths (512 on sref and aref).\n"
      "datatype : int, optional\n"
      "    Another name for texttype.\n"
      "\n"
@@ -1007,7 +1070,7 @@ PyMethodDef element_methods[] = {
      "    Called by a signal handler in the middle of a batch of the same library\n"
      "    (a call of another thread is waited for, not refused)."},
     {"sref", (PyCFunction)(void (*)(void))method_sref, METH_FASTCALL | METH_KEYWORDS,
-     "sref($self, sname, x, y, *, strans=0, mag=1.0, angle=0.0, elflags=0, plex=0)\n"
+     "sref($self, sname, x, y, *, strans=0, mag=1.0, angle=0.0, elflags=0, plex=0, properties=None)\n"
      "--\n"
      "\n"
      "Write an SREF placing the structure sname at (x, y).\n"
@@ -1035,6 +1098,11 @@ PyMethodDef element_methods[] = {
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
      "    PLEX number, 32 bits.\n"
+     "properties : dict, optional\n"
+     "    The element's properties, {attribute: value}: attributes 1 to 127;\n"
+     "    values str (UTF-8), bytes, or numbers (written in decimal), at most 126\n"
+     "    bytes each; per element at most 128 bytes of values, 2 per property and\n"
+     "    the padding of odd lengths (512 on sref and aref).\n"
      "\n"
      "Raises\n"
      "------\n"
@@ -1047,7 +1115,7 @@ PyMethodDef element_methods[] = {
      "    Called by a signal handler in the middle of a batch of the same library\n"
      "    (a call of another thread is waited for, not refused)."},
     {"aref", (PyCFunction)(void (*)(void))method_aref, METH_FASTCALL | METH_KEYWORDS,
-     "aref($self, sname, origin, col_corner, row_corner, cols, rows, *, strans=0, mag=1.0, angle=0.0, elflags=0, plex=0)\n"
+     "aref($self, sname, origin, col_corner, row_corner, cols, rows, *, strans=0, mag=1.0, angle=0.0, elflags=0, plex=0, properties=None)\n"
      "--\n"
      "\n"
      "Write an AREF of cols x rows instances of sname.\n"
@@ -1081,6 +1149,11 @@ PyMethodDef element_methods[] = {
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
      "    PLEX number, 32 bits.\n"
+     "properties : dict, optional\n"
+     "    The element's properties, {attribute: value}: attributes 1 to 127;\n"
+     "    values str (UTF-8), bytes, or numbers (written in decimal), at most 126\n"
+     "    bytes each; per element at most 128 bytes of values, 2 per property and\n"
+     "    the padding of odd lengths (512 on sref and aref).\n"
      "\n"
      "Raises\n"
      "------\n"
@@ -1093,7 +1166,7 @@ PyMethodDef element_methods[] = {
      "    Called by a signal handler in the middle of a batch of the same library\n"
      "    (a call of another thread is waited for, not refused)."},
     {"node", (PyCFunction)(void (*)(void))method_node, METH_FASTCALL | METH_KEYWORDS,
-     "node($self, points, ys=None, *, layer=0, nodetype=0, elflags=0, plex=0, datatype=None)\n"
+     "node($self, points, ys=None, *, layer=0, nodetype=0, elflags=0, plex=0, properties=None, datatype=None)\n"
      "--\n"
      "\n"
      "Write a NODE (electrical net) through 1 to 50 points.\n"
@@ -1117,6 +1190,11 @@ PyMethodDef element_methods[] = {
      "    ELFLAGS bit word, 16 bits.\n"
      "plex : int\n"
      "    PLEX number, 32 bits.\n"
+     "properties : dict, optional\n"
+     "    The element's properties, {attribute: value}: attributes 1 to 127;\n"
+     "    values str (UTF-8), bytes, or numbers (written in decimal), at most 126\n"
+     "    bytes each; per element at most 128 bytes of values, 2 per property and\n"
+     "    the padding of odd lengths (512 on sref and aref).\n"
      "datatype : int, optional\n"
      "    Another name for nodetype.\n"
      "\n"

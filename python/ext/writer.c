@@ -54,11 +54,13 @@ int writer_check_signals(Writer *writer, PyThreadState **state) {
 static int writer_init(Writer *self, PyObject *args, PyObject *kwds) {
     const char *path;
     double user_unit, meter_unit;
+    PyObject *time = Py_None; /* None: GDS_BeginLib; else the seconds of GDS_BeginLibAt */
+    long long seconds = 0;
     GdsHandle handle = NULL;
     int32_t code;
     PyThreadState *state;
     (void)kwds;
-    if (self->handle != NULL || !PyArg_ParseTuple(args, "ydd", &path, &user_unit, &meter_unit)) {
+    if (self->handle != NULL || !PyArg_ParseTuple(args, "ydd|O", &path, &user_unit, &meter_unit, &time)) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_RuntimeError, "Writer is begun once");
         return -1;
     }
@@ -69,12 +71,14 @@ static int writer_init(Writer *self, PyObject *args, PyObject *kwds) {
     Py_XSETREF(self->referenced, PySet_New(NULL));
     Py_XSETREF(self->defined, PySet_New(NULL));
     if (self->referenced == NULL || self->defined == NULL) return -1;
+    if (time != Py_None && (seconds = PyLong_AsLongLong(time)) == -1 && PyErr_Occurred()) return -1;
     state = writer_hold(self);
-    code = GDS_BeginLib(path, user_unit, meter_unit, &handle);
+    code = time == Py_None ? GDS_BeginLib(path, user_unit, meter_unit, &handle)
+                           : GDS_BeginLibAt(path, user_unit, meter_unit, (int64_t)seconds, &handle);
     if (code != GDS_OK && handle != NULL) GDS_EndLib(handle); /* stored even when the file could not be begun */
     writer_release(self, state);
     if (code != GDS_OK) {
-        raise_error(code, "GDS_BeginLib", -1);
+        raise_error(code, time == Py_None ? "GDS_BeginLib" : "GDS_BeginLibAt", -1);
         return -1;
     }
     self->handle = handle;

@@ -22,7 +22,7 @@ ResultCode LibraryWriter::writeNode(const std::int32_t* xs, const std::int32_t* 
     const auto points = static_cast<std::size_t>(count);
     const std::size_t size =
         kElementOpeningSize + 2 * kInt16RecordSize + pointsRecordSize(points) + kElementEndSize;
-    return emit(size, [&](RecordWriter& out) {
+    return emitElement(Attachable::Shape, size, [&](RecordWriter& out) {
         openElement(out, Record::Node, elflags, plex)
             .int16Record(Record::Layer, layer)
             .int16Record(Record::NodeType, nodetype)

@@ -24,7 +24,7 @@ ResultCode LibraryWriter::writePath(const std::int32_t* xs, const std::int32_t* 
         const std::size_t points = std::min(total - start, kMaxRecordPoints);
         const std::size_t size = kElementOpeningSize + 3 * kInt16RecordSize + kInt32RecordSize +
                                  pointsRecordSize(points) + kElementEndSize;
-        const ResultCode code = emit(size, [&](RecordWriter& out) {
+        const ResultCode code = emitElement(Attachable::Shape, size, [&](RecordWriter& out) {
             openElement(out, Record::Path, elflags, plex)
                 .int16Record(Record::Layer, layer)
                 .int16Record(Record::Datatype, datatype)

@@ -29,7 +29,7 @@ ResultCode LibraryWriter::writeBoundary(const std::int32_t* xs, const std::int32
     const auto vertices = static_cast<std::size_t>(count);
     const std::size_t size =
         kElementOpeningSize + 2 * kInt16RecordSize + pointsRecordSize(vertices + 1) + kElementEndSize;
-    return emit(size, [&](RecordWriter& out) {
+    return emitElement(Attachable::Shape, size, [&](RecordWriter& out) {
         openElement(out, Record::Boundary, elflags, plex)
             .int16Record(Record::Layer, layer)
             .int16Record(Record::Datatype, datatype)
@@ -48,7 +48,7 @@ ResultCode LibraryWriter::writeBox(std::int32_t x1, std::int32_t y1, std::int32_
     const std::int32_t ys[5] = {y1, y1, y2, y2, y1};
     constexpr std::size_t size =
         kElementOpeningSize + 2 * kInt16RecordSize + pointsRecordSize(5) + kElementEndSize;
-    return emit(size, [&](RecordWriter& out) {
+    return emitElement(Attachable::Shape, size, [&](RecordWriter& out) {
         openElement(out, Record::Box, elflags, plex)
             .int16Record(Record::Layer, layer)
             .int16Record(Record::BoxType, boxtype)

@@ -17,7 +17,7 @@ ResultCode LibraryWriter::writeSref(const char* sname, std::int32_t x, std::int3
 
     const std::size_t size = kElementOpeningSize + stringRecordSize(length) + kTransformationSize +
                              pointsRecordSize(1) + kElementEndSize;
-    return emit(size, [&](RecordWriter& out) {
+    return emitElement(Attachable::Reference, size, [&](RecordWriter& out) {
         openElement(out, Record::Sref, elflags, plex).stringRecord(Record::Sname, sname, length);
         putTransformation(out, strans, mag, angle).pointsRecord(&x, &y, 1);
         closeElement(out);
@@ -35,7 +35,7 @@ ResultCode LibraryWriter::writeAref(const char* sname, const std::int32_t* xs, c
 
     const std::size_t size = kElementOpeningSize + stringRecordSize(length) + kTransformationSize +
                              kInt32RecordSize + pointsRecordSize(3) + kElementEndSize;
-    return emit(size, [&](RecordWriter& out) {
+    return emitElement(Attachable::Reference, size, [&](RecordWriter& out) {
         openElement(out, Record::Aref, elflags, plex).stringRecord(Record::Sname, sname, length);
         putTransformation(out, strans, mag, angle)
             .header(Record::ColRow, 4)

@@ -26,7 +26,7 @@ ResultCode LibraryWriter::writeText(std::int32_t x, std::int32_t y, const char* 
     const std::size_t size = kElementOpeningSize + 4 * kInt16RecordSize + kInt32RecordSize +
                              kTransformationSize + pointsRecordSize(1) + stringRecordSize(length) +
                              kElementEndSize;
-    return emit(size, [&](RecordWriter& out) {
+    return emitElement(Attachable::Shape, size, [&](RecordWriter& out) {
         openElement(out, Record::Text, elflags, plex)
             .int16Record(Record::Layer, layer)
             .int16Record(Record::TextType, texttype)

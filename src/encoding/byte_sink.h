@@ -33,6 +33,10 @@ public:
         return RecordWriter(buffer_ + used_);
     }
     void commit(const RecordWriter& out) { used_ = static_cast<std::size_t>(out.position() - buffer_); }
+    // Takes back the last size bytes committed. Only a reserve drains the
+    // buffer, and it drains before it stores, so the bytes of the last commit
+    // are still here until the next reserve.
+    void takeBack(std::size_t size) { used_ -= size; }
 
     // Hands the buffered bytes to the file; false once any write has failed.
     bool flush();

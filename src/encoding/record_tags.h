@@ -20,7 +20,7 @@ enum class Record : std::uint8_t {
     StreamVersion, Header, BgnLib, LibName, Units, EndLib, BgnStr, StrName, EndStr,
     Boundary, Path, Sref, Aref, Text, Layer, Datatype, Width, Xy, EndEl, Sname,
     ColRow, Node, TextType, Presentation, String, Strans, Mag, Angle, PathType,
-    ElFlags, NodeType, Box, BoxType, Plex,
+    ElFlags, NodeType, Box, BoxType, Plex, PropAttr, PropValue,
     Count
 };
 // clang-format on
@@ -60,6 +60,8 @@ inline constexpr RecordTag kRecordTags[] = {
     {0x2D, 0x00},  // BOX
     {0x2E, 0x02},  // BOXTYPE
     {0x2F, 0x03},  // PLEX
+    {0x2B, 0x02},  // PROPATTR
+    {0x2C, 0x06},  // PROPVALUE
 };
 static_assert(sizeof(kRecordTags) / sizeof(kRecordTags[0]) == static_cast<std::size_t>(Record::Count),
               "one tag per Record");

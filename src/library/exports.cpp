@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The seventeen entry points: each tests its handle and forwards to the
-// LibraryWriter behind it. No exception crosses into the host.
+// The entry points: each tests its handle and forwards to the LibraryWriter
+// behind it. No exception crosses into the host.
 
 #include <new>
 
@@ -14,11 +14,15 @@ namespace {
 
 LibraryWriter* writerOf(GdsHandle handle) { return reinterpret_cast<LibraryWriter*>(handle); }
 
-template <typename Operation>
+// Every call but GDS_Property ends the time in which properties may follow
+// the last element.
+template <bool forget = true, typename Operation>
 ResultCode forward(GdsHandle handle, Operation&& operation) noexcept {
     if (handle == nullptr) return GDS_ERR_HANDLE;
     try {
-        return operation(*writerOf(handle));
+        LibraryWriter& writer = *writerOf(handle);
+        if (forget) writer.forgetElement();
+        return operation(writer);
     } catch (...) {
         return GDS_ERR_HANDLE;
     }
@@ -35,6 +39,18 @@ GDS_API int32_t GDS_BeginLib(const char* fileName, double userUnit, double meter
     // Stored before the open, so that the caller can free a failed library.
     *outHandle = reinterpret_cast<GdsHandle>(writer);
     return forward(*outHandle, [&](LibraryWriter& w) { return w.beginLibrary(fileName, userUnit, meterUnit); });
+}
+
+GDS_API int32_t GDS_BeginLibAt(const char* fileName, double userUnit, double meterUnit, int64_t time,
+                               GdsHandle* outHandle) {
+    if (outHandle == nullptr) return GDS_ERR_HANDLE;
+    auto* writer = new (std::nothrow) LibraryWriter();
+    if (writer == nullptr) return GDS_ERR_HANDLE;
+    *outHandle = reinterpret_cast<GdsHandle>(writer);
+    if (time != GDS_TIME_ZERO && (time < 0 || time > carvelle::kLastTimestampSecond)) return GDS_ERR_RANGE;
+    const carvelle::LibraryClock clock =
+        time == GDS_TIME_ZERO ? carvelle::LibraryClock::zero() : carvelle::LibraryClock::at(time);
+    return forward(*outHandle, [&](LibraryWriter& w) { return w.beginLibrary(fileName, userUnit, meterUnit, clock); });
 }
 
 GDS_API int32_t GDS_EndLib(GdsHandle handle) {
@@ -112,6 +128,10 @@ GDS_API int32_t GDS_Aref(GdsHandle handle, const char* sname, const int32_t* xs,
 GDS_API int32_t GDS_Node(GdsHandle handle, const int32_t* xs, const int32_t* ys, int16_t count, int16_t layer,
                          int16_t nodetype, int16_t elflags, int32_t plex) {
     return forward(handle, [&](LibraryWriter& w) { return w.writeNode(xs, ys, count, layer, nodetype, elflags, plex); });
+}
+
+GDS_API int32_t GDS_Property(GdsHandle handle, int16_t attribute, const char* value) {
+    return forward<false>(handle, [&](LibraryWriter& w) { return w.addProperty(attribute, value); });
 }
 
 GDS_API int32_t GDS_GetError(int32_t code, char* buffer, int32_t bufferSize) {

@@ -22,7 +22,8 @@ bool LibraryWriter::finish() {
     return flushed && closed;
 }
 
-ResultCode LibraryWriter::beginLibrary(const char* fileName, double userUnit, double meterUnit) {
+ResultCode LibraryWriter::beginLibrary(const char* fileName, double userUnit, double meterUnit,
+                                       const LibraryClock& libraryClock) {
     // A name that LIBNAME cannot hold cannot be opened either. The units are
     // tested before the open, so a refused library leaves no file behind.
     std::size_t nameLength = 0;
@@ -30,9 +31,10 @@ ResultCode LibraryWriter::beginLibrary(const char* fileName, double userUnit, do
     if (!fitsReal8(userUnit) || !fitsReal8(meterUnit)) return GDS_ERR_RANGE;
     if (!output.open(fileName)) return GDS_ERR_OPEN;
     libraryOpen = true;
+    clock = libraryClock;
 
     return emit(libraryHeadSize(nameLength), [&](RecordWriter& out) {
-        putLibraryHead(out, kStreamVersion, currentTimestamp(), fileName, nameLength, toReal8(userUnit),
+        putLibraryHead(out, kStreamVersion, clock.now(), fileName, nameLength, toReal8(userUnit),
                        toReal8(meterUnit));
     });
 }
@@ -74,7 +76,7 @@ ResultCode LibraryWriter::beginStructure(const char* name) {
     }
     structureOpen = true;
     return emit(kTimestampRecordSize + stringRecordSize(nameLength), [&](RecordWriter& out) {
-        out.timestampRecord(Record::BgnStr, currentTimestamp());
+        out.timestampRecord(Record::BgnStr, clock.now());
         out.stringRecord(Record::StrName, name, nameLength);
     });
 }

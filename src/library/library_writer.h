@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "encoding/byte_sink.h"
+#include "encoding/timestamp.h"
 #include "library/library_file.h"
 #include "library/result_table.h"
 
@@ -22,7 +23,9 @@ public:
     LibraryWriter();
     ~LibraryWriter() override;
 
-    ResultCode beginLibrary(const char* fileName, double userUnit, double meterUnit);
+    // The clock stamps BGNLIB and every BGNSTR: fixed, or the local time.
+    ResultCode beginLibrary(const char* fileName, double userUnit, double meterUnit,
+                            const LibraryClock& clock = LibraryClock::fromEnvironment());
     ResultCode endLibrary();
     ResultCode beginStructure(const char* name);
     ResultCode endStructure();
@@ -62,7 +65,20 @@ public:
                          std::int16_t layer, std::int16_t nodetype, std::int16_t elflags,
                          std::int32_t plex);
 
+    // PROPATTR and PROPVALUE for the element that the call before wrote.
+    ResultCode addProperty(std::int16_t attribute, const char* value);
+    // Every call but addProperty begins here: only the very next call may
+    // attach properties to an element.
+    void forgetElement() { attachable = Attachable::None; }
+
 private:
+    // What the last call left that properties may attach to. A reference
+    // may carry more property bytes than other elements.
+    enum class Attachable : std::uint8_t { None,
+                                           Shape,
+                                           Reference,
+                                           Attached };
+
     // Reserves maxSize bytes, lets write store the records, and commits.
     // GDS_ERR_WRITE when the file has failed before or during the call.
     template <typename Write>
@@ -75,6 +91,15 @@ private:
         return sink.failed() ? GDS_ERR_WRITE : GDS_OK;
     }
 
+    // emit for an element, which properties may then follow. Marked even
+    // when the file has failed: a property then meets the failure (18), and
+    // the element path pays one store and no test.
+    template <typename Write>
+    ResultCode emitElement(Attachable kind, std::size_t maxSize, Write&& write) {
+        attachable = kind;
+        return emit(maxSize, write);
+    }
+
     // Checks shared by the curve writers: structure open, count, range.
     ResultCode checkCurve(std::int32_t cx, std::int32_t cy, std::int32_t radius, std::int16_t count,
                           double startAngle, double endAngle) const;
@@ -83,6 +108,13 @@ private:
 
     bool libraryOpen = false;
     bool structureOpen = false;
+    Attachable attachable = Attachable::None;
+    // Of the element's properties so far: the bytes the format counts, and
+    // the attribute numbers used (1 to 127, one bit each).
+    std::size_t propertyBytes = 0;
+    std::size_t propertyLimit = 0;
+    std::uint64_t attributesUsed[2] = {0, 0};
+    LibraryClock clock;
     ByteSink sink;
 
     // Working arrays of the curve writers, kept here so that a curve costs

@@ -38,6 +38,8 @@ inline constexpr ResultRow kResultTable[] = {
     {GDS_ERR_NODE_TOO_FEW, "Error: Not enough points for NODE record. "},
     {GDS_ERR_WRITE, "Error: Cannot write GDSII file."},
     {GDS_ERR_NO_POINTS, "Error: The point array is not defined."},
+    {GDS_ERR_NO_ELEMENT, "Error: No element to attach the property to."},
+    {GDS_ERR_PROPERTY, "Error: Property outside the format's limits."},
 };
 static_assert(sizeof(kResultTable) / sizeof(kResultTable[0]) == GDS_RESULT_CODE_COUNT,
               "one message per result code");

@@ -257,7 +257,7 @@ private:
     bool writeHead(Output& out) {
         std::uint8_t* head = buffer_.get();
         RecordWriter records(head);
-        putLibraryHead(records, version_, currentTimestamp(), output_.data(), output_.size(), unitAt(units_, 0),
+        putLibraryHead(records, version_, LibraryClock::fromEnvironment().now(), output_.data(), output_.size(), unitAt(units_, 0),
                        unitAt(units_, 1), reinterpret_cast<const std::uint8_t*>(headRecords_.data()),
                        headRecords_.size(), reinterpret_cast<const std::uint8_t*>(nameRecords_.data()),
                        nameRecords_.size());

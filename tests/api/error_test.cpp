@@ -36,6 +36,8 @@ const Message kMessages[] = {
     {17, "Error: Not enough points for NODE record. ", 42},
     {18, "Error: Cannot write GDSII file.", 31},
     {19, "Error: The point array is not defined.", 38},
+    {20, "Error: No element to attach the property to.", 44},
+    {21, "Error: Property outside the format's limits.", 44},
 };
 
 constexpr char kFill = 0x55;
@@ -87,7 +89,7 @@ TEST(GetError, NullBufferNonPositiveSizeAndUnknownCodesTouchNothing) {
     EXPECT_EQ(GDS_GetError(3, buffer, 0), 3);
     EXPECT_EQ(GDS_GetError(3, buffer, -1), 3);
     EXPECT_EQ(GDS_GetError(3, buffer, INT_MIN), 3);
-    for (int code : {20, 21, -1, INT_MIN, INT_MAX}) EXPECT_EQ(GDS_GetError(code, buffer, 64), code);
+    for (int code : {22, 23, -1, INT_MIN, INT_MAX}) EXPECT_EQ(GDS_GetError(code, buffer, 64), code);
     EXPECT_EQ(GDS_GetError(-1, nullptr, 0), -1);
     EXPECT_EQ(std::string(buffer, sizeof buffer), before);
 }

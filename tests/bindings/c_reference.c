@@ -87,19 +87,56 @@ static void defaults(GdsHandle h) {
     check(GDS_EndStructure(h), "EndStructure");
 }
 
+/* Every element kind with properties, at a fixed time: what
+ * test_python_properties.py writes through Python. */
+static void properties(GdsHandle h) {
+    const int32_t xs[] = {0, 100, 100}, ys[] = {0, 0, 50};
+    const int32_t ax[] = {0, 300, 0}, ay[] = {0, 0, 200};
+    check(GDS_BeginStructure(h, "LEAF"), "BeginStructure");
+    check(GDS_Boundary(h, xs, ys, 3, 1, 0, 0, 0), "Boundary");
+    check(GDS_Property(h, 1, "boundary"), "Property");
+    check(GDS_Property(h, 2, "17"), "Property");
+    check(GDS_EndStructure(h), "EndStructure");
+    check(GDS_BeginStructure(h, "TOP"), "BeginStructure");
+    check(GDS_Box(h, 0, 0, 10, 20, 2, 0, 0, 0), "Box");
+    check(GDS_Property(h, 1, "box"), "Property");
+    check(GDS_Path(h, xs, ys, 3, 4, 3, 0, 0, 0, 0), "Path");
+    check(GDS_Property(h, 3, "odd"), "Property");
+    check(GDS_Text(h, 5, 5, "label", 4, 0, 0, 0, 0, 0, 1.0, 0.0, 0, 0), "Text");
+    check(GDS_Property(h, 4, "text"), "Property");
+    check(GDS_Sref(h, "LEAF", 1000, 0, 0, 1.0, 0.0, 0, 0), "Sref");
+    check(GDS_Property(h, 5, "sref"), "Property");
+    check(GDS_Property(h, 127, "2.5"), "Property");
+    check(GDS_Aref(h, "LEAF", ax, ay, 3, 2, 0, 1.0, 0.0, 0, 0), "Aref");
+    check(GDS_Property(h, 6, "aref"), "Property");
+    check(GDS_Node(h, xs, ys, 2, 5, 0, 0, 0), "Node");
+    check(GDS_Property(h, 7, "node"), "Property");
+    check(GDS_Box(h, 0, 0, 1, 1, 6, 0, 0, 0), "Box");
+    check(GDS_Property(h, 8, "row"), "Property");
+    check(GDS_Box(h, 2, 2, 3, 3, 6, 0, 0, 0), "Box");
+    check(GDS_Property(h, 8, "row"), "Property");
+    check(GDS_EndStructure(h), "EndStructure");
+}
+
 int main(int argc, char **argv) {
     GdsHandle h = NULL;
     double userUnit = 1e-3, meterUnit = 1e-9;
     if (argc != 3) {
-        fprintf(stderr, "usage: %s every|defaults FILE\n", argv[0]);
+        fprintf(stderr, "usage: %s every|defaults|properties FILE\n", argv[0]);
         return 2;
     }
     if (strcmp(argv[1], "every") == 0) {
         userUnit = 0.5;
         meterUnit = 2.5e-10;
     }
-    check(GDS_BeginLib(argv[2], userUnit, meterUnit, &h), "BeginLib");
-    if (strcmp(argv[1], "every") == 0) {
+    if (strcmp(argv[1], "properties") == 0) {
+        check(GDS_BeginLibAt(argv[2], userUnit, meterUnit, 1709296496, &h), "BeginLibAt");
+    } else {
+        check(GDS_BeginLib(argv[2], userUnit, meterUnit, &h), "BeginLib");
+    }
+    if (strcmp(argv[1], "properties") == 0) {
+        properties(h);
+    } else if (strcmp(argv[1], "every") == 0) {
         every(h);
     } else if (strcmp(argv[1], "defaults") == 0) {
         defaults(h);

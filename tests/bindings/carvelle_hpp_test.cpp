@@ -127,6 +127,44 @@ TEST(CarvelleHpp, EveryElementWritesTheBytesOfTheCCalls) {
     EXPECT_EQ(maskTimestamps(readFile(path)), expected);
 }
 
+TEST(CarvelleHpp, PropertiesAndAFixedTimeWriteTheBytesOfTheCCalls) {
+    gdstest::TempDir dir;
+    const std::string path = dir.file("properties.gds");
+    GdsHandle h = nullptr;
+    ASSERT_EQ(GDS_BeginLibAt(path.c_str(), 0.001, 1e-9, 86399, &h), GDS_OK);
+    ASSERT_EQ(GDS_BeginStructure(h, "TOP"), GDS_OK);
+    ASSERT_EQ(GDS_Box(h, 0, 0, 1, 1, 1, 0, 0, 0), GDS_OK);
+    ASSERT_EQ(GDS_Property(h, 1, "net"), GDS_OK);
+    ASSERT_EQ(GDS_Property(h, 2, "vdd"), GDS_OK);
+    ASSERT_EQ(GDS_Sref(h, "CELL", 0, 0, 0, 1.0, 0.0, 0, 0), GDS_OK);
+    ASSERT_EQ(GDS_Property(h, 127, "x"), GDS_OK);
+    ASSERT_EQ(GDS_EndStructure(h), GDS_OK);
+    ASSERT_EQ(GDS_EndLib(h), GDS_OK);
+    const Bytes expected = readFile(path);
+    {
+        carvelle::Library lib;
+        lib.open_at(path.c_str(), 86399);
+        auto top = lib.structure("TOP");
+        top->box(0, 0, 1, 1, 1);
+        EXPECT_EQ(lib.try_property(0, "refused"), GDS_ERR_PROPERTY);
+        EXPECT_EQ(lib.try_property(3, std::string("a\0b", 3)), GDS_ERR_PROPERTY);
+        lib.properties({{1, "net"}, {2, "vdd"}});
+        top->sref("CELL", 0, 0);
+        lib.property(127, std::string("x"));
+        EXPECT_EQ(errorOf([&] { lib.property(127, "again"); }).code(), GDS_ERR_PROPERTY);
+        top.end();
+        EXPECT_EQ(errorOf([&] { lib.property(5, "late"); }).code(), GDS_ERR_NO_ELEMENT);
+    }
+    const Bytes written = readFile(path);
+    EXPECT_EQ(written, expected);
+    // 1970-01-01 23:59:59 UTC, in BGNLIB and BGNSTR alike.
+    const auto records = splitRecords(written);
+    ASSERT_GT(records.size(), 5u);
+    const Bytes day = {0, 70, 0, 1, 0, 1, 0, 23, 0, 59, 0, 59, 0, 70, 0, 1, 0, 1, 0, 23, 0, 59, 0, 59};
+    EXPECT_EQ(records[1].payload, day);
+    EXPECT_EQ(records[4].payload, day);
+}
+
 // A .gz name is the library's business: the layer passes it through.
 TEST(CarvelleHpp, AGzNameWritesTheSameRecordsCompressed) {
     gdstest::TempDir dir;

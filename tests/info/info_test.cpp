@@ -149,6 +149,26 @@ TEST_F(Info, JsonForScriptsWithNamesAsTheyAre) {
                             "\"referenced_by\": [\"q\\\"\xE6\x97\xA5\"]}], \"cycles\": [], \"defined_again\": []}]\n");
 }
 
+TEST_F(Info, PropertiesLineByLineWithTheirElement) {
+    const auto withProperty = [](Bytes element, int attribute, const std::string& value) {
+        const Bytes pair = record(0x2B, 0x02, be16(attribute)) + record(0x2C, 0x06, padded(value));
+        element.insert(element.end() - 4, pair.begin(), pair.end());  // before ENDEL
+        return element;
+    };
+    // Three like boxes in a row, then an SREF: the second and third box and the SREF carry properties.
+    const Bytes elements = box(1, 0, 0) + withProperty(box(1, 0, 5), 1, "net") + withProperty(box(1, 0, 9), 1, "odd") +
+                           withProperty(sref("C"), 127, "q\"\x01");
+    const std::string path = write("p.gds", head() + structure("T", elements) + record(ENDLIB, 0x00));
+    const Outcome info = run("--properties " + path);
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_EQ(info.out.substr(0, info.out.find(path)),
+              "\"T\" BOX 2: 1 = \"net\"\n"
+              "\"T\" BOX 3: 1 = \"odd\"\n"
+              "\"T\" SREF 4: 127 = \"q\\\"\\x01\"\n");
+    EXPECT_NE(info.out.find("4 elements: 3 BOX, 1 SREF"), std::string::npos) << info.out;
+    EXPECT_EQ(run("--properties --json " + path).status, 2);
+}
+
 // Elements that straddle the 1 MiB pieces of the reading, of many layers, in two structures.
 TEST_F(Info, ALibraryLargerThanItsPieces) {
     Bytes body;

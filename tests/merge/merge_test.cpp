@@ -127,6 +127,31 @@ TEST_F(Merge, StructuresFollowInPartOrderByteForByteUnderOneHead) {
               record(LIBNAME, 0x06, padded(out)) + record(UNITS, 0x05, kUnits) + c + kEndLib);
 }
 
+// SOURCE_DATE_EPOCH fixes the head's BGNLIB, for files that are the same on every run; the parts' BGNSTRs
+// and the properties inside their elements come through as they are.
+TEST_F(Merge, SourceDateEpochStampsTheHeadAndPropertiesComeThrough) {
+    Bytes withProperties = box(5);
+    const Bytes pair = record(PROPATTR, 0x02, be16(7)) + record(PROPVALUE, 0x06, padded("net"));
+    withProperties.insert(withProperties.end() - 4, pair.begin(), pair.end());  // before ENDEL
+    const Bytes a = structure("A", withProperties);
+    const auto parts = write({library(a)});
+#ifdef _WIN32
+    _putenv_s("SOURCE_DATE_EPOCH", "951782400");
+#else
+    setenv("SOURCE_DATE_EPOCH", "951782400", 1);  // 2000-02-29 00:00:00 UTC
+#endif
+    const carvelle::MergeResult result = carvelle::merge_libraries(out, parts);
+#ifdef _WIN32
+    _putenv_s("SOURCE_DATE_EPOCH", "");
+#else
+    unsetenv("SOURCE_DATE_EPOCH");
+#endif
+    ASSERT_TRUE(result) << result.message;
+    const Bytes leap = be16(100) + be16(2) + be16(29) + be16(0) + be16(0) + be16(0);
+    EXPECT_EQ(readFile(out), record(HEADER, 0x02, be16(3)) + record(BGNLIB, 0x02, leap + leap) +
+                                 record(LIBNAME, 0x06, padded(out)) + record(UNITS, 0x05, kUnits) + a + kEndLib);
+}
+
 // A structure of more than the copy buffer's 1 MiB, at offsets that lie in their pages unlike the output's.
 TEST_F(Merge, ALargeStructureIsCopiedWholeWhereverItLies) {
     Bytes boxes;

@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: MIT
 # Reads a PE file with objdump and checks one property of it:
-#   CHECK=exports  FILE is carvelle.dll: it exports exactly the seventeen
+#   CHECK=exports  FILE is carvelle.dll: it exports exactly the nineteen
 #                  GDS_ functions, by their plain names, and nothing else.
 #   CHECK=runtime  FILE is carvelle.dll: it imports only from Windows system
 #                  DLLs, so that a host needs no MinGW runtime DLL beside it.
@@ -10,9 +10,9 @@
 # Usage: cmake -DOBJDUMP=... -DFILE=... -DCHECK=... [-DOBJECT=...] -P check_pe.cmake
 
 set(expected_exports
-  GDS_Arc GDS_Aref GDS_BeginLib GDS_BeginStructure GDS_Boundary GDS_Box GDS_BoxWH
-  GDS_Circle GDS_EndLib GDS_EndStructure GDS_GetError GDS_Node GDS_Path GDS_Sector
-  GDS_Square GDS_Sref GDS_Text)
+  GDS_Arc GDS_Aref GDS_BeginLib GDS_BeginLibAt GDS_BeginStructure GDS_Boundary GDS_Box GDS_BoxWH
+  GDS_Circle GDS_EndLib GDS_EndStructure GDS_GetError GDS_Node GDS_Path GDS_Property
+  GDS_Sector GDS_Square GDS_Sref GDS_Text)
 
 execute_process(COMMAND ${OBJDUMP} -p ${FILE} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
@@ -20,8 +20,8 @@ if(NOT status EQUAL 0)
 endif()
 string(REPLACE ";" "," dump "${dump}")
 
-# Fails with message unless names, in any order, are the seventeen exports.
-function(require_the_seventeen names message)
+# Fails with message unless names, in any order, are the nineteen exports.
+function(require_the_nineteen names message)
   list(SORT names)
   set(sorted_expected ${expected_exports})
   list(SORT sorted_expected)
@@ -53,7 +53,7 @@ if(CHECK STREQUAL "exports")
       endif()
     endif()
   endforeach()
-  require_the_seventeen("${names}" "carvelle.dll exports")
+  require_the_nineteen("${names}" "carvelle.dll exports")
   list(LENGTH expected_exports count)
   if(NOT address_count EQUAL count)
     message(FATAL_ERROR "the export address table has ${address_count} entries, expected ${count}")
@@ -96,7 +96,7 @@ elseif(CHECK STREQUAL "imports")
       list(APPEND names ${CMAKE_MATCH_1})
     endif()
   endforeach()
-  require_the_seventeen("${names}" "the host imports from carvelle.dll")
+  require_the_nineteen("${names}" "the host imports from carvelle.dll")
   if(OBJECT)
     execute_process(COMMAND ${OBJDUMP} -t ${OBJECT} OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
     if(NOT status EQUAL 0)
@@ -108,7 +108,7 @@ elseif(CHECK STREQUAL "imports")
       endif()
     endforeach()
   endif()
-  message(STATUS "imports: the host takes all seventeen functions from carvelle.dll")
+  message(STATUS "imports: the host takes all nineteen functions from carvelle.dll")
 
 else()
   message(FATAL_ERROR "unknown CHECK '${CHECK}'")

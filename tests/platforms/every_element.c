@@ -38,6 +38,8 @@ static void polygons(GdsHandle lib) {
     CALL(GDS_Boundary(lib, bx, by, 5, 1, 2, 0, 0));
     CALL(GDS_Boundary(lib, bx, by, 3, -1, -32768, 3, -5));
     CALL(GDS_Box(lib, 10, 20, -30, -40, 5, 6, 1, 7));
+    CALL(GDS_Property(lib, 1, "box"));
+    CALL(GDS_Property(lib, 127, "odd length"));
     CALL(GDS_BoxWH(lib, 2147483000, -5, 1000, 10, 5, 0, 0, 0));
     CALL(GDS_Square(lib, -7, 9, 250, 255, 1, 2, 65536));
 }
@@ -47,6 +49,7 @@ static void paths(GdsHandle lib) {
     const int32_t px[] = {0, 1000, 1000};
     const int32_t py[] = {0, 0, -1000};
     CALL(GDS_Path(lib, px, py, 3, 20, 3, 0, 2, 0, 0));
+    CALL(GDS_Property(lib, 2, "path"));
     /* Long enough to be split into two elements that share a point. */
     for (i = 0; i < 8200; ++i) {
         xs[i] = i * 3 - 12000;
@@ -78,6 +81,7 @@ static void texts(GdsHandle lib) {
     int32_t code;
     char message[GDS_ERROR_BUFFER_SIZE];
     CALL(GDS_Text(lib, 100, -200, "HELLO", 20, 0, 5, 0, 0, 0, 1.0, 0.0, 0, 0));
+    CALL(GDS_Property(lib, 6, "text"));
     CALL(GDS_Text(lib, 0, 0, "odd", 20, 255, 10, 1, -40, -32768, 0.1, 33.3, 1, 2));
     CALL(GDS_Text(lib, 0, 0, "", 20, 1, 0, 2, 7, 0x0006, 1e-300, -1e70, 0, 0));
     /* Every result message, so that GDS_GetError is compared too. */
@@ -95,6 +99,7 @@ static void nodes(GdsHandle lib) {
         ys[i] = -i * 37;
     }
     CALL(GDS_Node(lib, xs, ys, 1, 30, 0, 0, 0));
+    CALL(GDS_Property(lib, 3, "node"));
     CALL(GDS_Node(lib, xs, ys, 50, 30, 7, 0, 0));
 }
 
@@ -102,8 +107,11 @@ static void references(GdsHandle lib) {
     const int32_t ax[] = {0, 3000, 0};
     const int32_t ay[] = {0, 0, 2000};
     CALL(GDS_Sref(lib, "CELL", 10, 20, 0, 1.0, 0.0, 0, 0));
+    CALL(GDS_Property(lib, 7, "sref"));
     CALL(GDS_Sref(lib, "CELL", -10, -20, (int16_t)0x8006, 2.5, 90.0, 0, 1));
     CALL(GDS_Aref(lib, "CELL", ax, ay, 3, 2, 0, 1.0, 0.0, 0, 0));
+    CALL(GDS_Property(lib, 4, "aref"));
+    CALL(GDS_Property(lib, 5, ""));
     CALL(GDS_Aref(lib, "missing", ax, ay, 1, 1, 0x0004, 0.333333333333, 359.9, 1, 3));
 }
 
@@ -154,11 +162,14 @@ static void curveSweep(GdsHandle lib) {
 }
 
 int main(int argc, char **argv) {
-    GdsHandle lib = NULL;
+    GdsHandle lib = NULL, refused = NULL;
     if (argc != 2) {
         fprintf(stderr, "usage: every_element OUTPUT.gds\n");
         return 2;
     }
+    /* A time past 9999 is refused alike everywhere, before the file is made. */
+    check(GDS_BeginLibAt(argv[1], 0.001, 1e-9, 253402300800, &refused), GDS_ERR_RANGE, "GDS_BeginLibAt(10000)");
+    check(GDS_EndLib(refused), GDS_ERR_STOPPED, "GDS_EndLib(refused)");
     CALL(GDS_BeginLib(argv[1], 0.001, 1e-9, &lib));
     CALL(GDS_BeginStructure(lib, "CELL"));
     polygons(lib);
