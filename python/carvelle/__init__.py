@@ -29,7 +29,7 @@ carvelle.check(path, profile="fab") which rules of fab or reader tools it breaks
 from typing import Optional
 
 from . import _backend
-from ._errors import Error, RangeError, Result, UndefinedStructureWarning
+from ._errors import Error, RangeError, Result, RuleError, UndefinedStructureWarning
 from ._info import CheckResult, Finding, InfoError, LibraryInfo, Reference, StructureInfo, check, info
 from ._library import Library, Structure
 from ._merge import MergeError, MergeFailure, MergeResult, merge
@@ -38,7 +38,7 @@ from ._units import Units
 from ._user import UserUnitView
 from ._version import VERSION
 
-__all__ = ["Library", "Structure", "UserUnitView", "Units", "Error", "RangeError", "Result",
+__all__ = ["Library", "Structure", "UserUnitView", "Units", "Error", "RangeError", "RuleError", "Result",
            "UndefinedStructureWarning",
            "LoadError", "load", "library_path", "error_message", "backend", "__version__",
            "merge", "MergeError", "MergeFailure", "MergeResult",

@@ -82,6 +82,29 @@ class RangeError(ValueError, OverflowError):
     """
 
 
+class RuleError(RangeError):
+    """A call refused, before anything was written, because it breaks a rule
+    of the library's rule set (Library(path, rules="fab")).
+
+    Attributes
+    ----------
+    rule : str
+        The rule's name, as carvelle-info --check names it ("max-layer").
+    found : str
+        What broke it ("layer 300, over 255").
+    function : str
+        The method refused ("box", "structure").
+    index : int or None
+        For a batch writer, the first row that breaks a rule (none of the
+        batch is written).
+    """
+
+    def __init__(self, rule: str, found: str, reason: str, function: str, index: Optional[int] = None) -> None:
+        self.rule, self.found, self.reason, self.function, self.index = rule, found, reason, function, index
+        row = "row %d: " % index if index is not None else ""
+        super().__init__("%s: %sbreaks rule %s: %s (%s)" % (function, row, rule, found, reason))
+
+
 class UndefinedStructureWarning(UserWarning):
     """A library ended with references to structures that it never defined."""
 

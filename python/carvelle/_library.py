@@ -9,7 +9,7 @@ import weakref
 from types import TracebackType
 from typing import TYPE_CHECKING, Any, Dict, List, NoReturn, Optional, Set, Tuple, Type, Union
 
-from . import _values
+from . import _rules, _values
 from ._backend import backend
 from ._batch_writers import BatchWriters
 from ._errors import Error, Result, UndefinedStructureWarning, file_name_bytes, why_not_writable
@@ -46,6 +46,9 @@ class Structure(References, BatchWriters, StructureBase):
     ...     top.user.box(0, 0.75, 2.0, 1.25, layer=1)   # user units
     """
 
+    _view = UserUnitView   # the class of `user`; another under a rule set
+    _limits: Any = None    # the rule set, under one
+
     def __init__(self, writer: Writer, serial: int, name: Any, library: "Library") -> None:
         super().__init__(writer, serial)
         self.name = name
@@ -71,8 +74,9 @@ class Structure(References, BatchWriters, StructureBase):
     def user(self) -> UserUnitView:
         """The same element writers, taking coordinates in user units (see UserUnitView)."""
         if self._user is None:
-            self._user = UserUnitView(self._writer, self._serial, self._user_scale)
+            self._user = self._view(self._writer, self._serial, self._user_scale)
             self._user._name_bytes, self._user._graph, self._user._refers = self._name_bytes, self._graph, self._refers
+            self._user._limits = self._limits
             self._user._known = {}
         return self._user
 
@@ -111,6 +115,16 @@ class Structure(References, BatchWriters, StructureBase):
 
     def __repr__(self) -> str:
         return "<carvelle.Structure %r %s>" % (self.name, "ended" if self.closed else "open")
+
+
+class _RuledView(_rules.Ruled, UserUnitView):
+    """The user view of a _RuledStructure."""
+
+
+class _RuledStructure(_rules.Ruled, Structure):
+    """A Structure of a library with a rule set: each call is tested first."""
+
+    _view = _RuledView
 
 
 def _finished(kind: Optional[Type[BaseException]], value: Optional[BaseException]) -> bool:
@@ -153,6 +167,14 @@ class Library:
         local time of each record, or SOURCE_DATE_EPOCH's time when that
         variable holds seconds since 1970; unlike the variable, this touches
         no other library of the process.
+    rules : str, optional
+        A rule set, as ``carvelle-info --check=`` takes it: a profile
+        (``"fab"``, ``"readers"``), then ``RULE=N``, ``RULE=off`` or
+        ``RULE``, comma-separated (``"fab,max-vertices=8191"``). An element
+        or structure that breaks it raises RuleError before anything is
+        written; a batch writer tests every row before the first is
+        written. The rules of the whole library (one-top, undefined,
+        cycles, duplicates) are carvelle.check()'s.
 
     Raises
     ------
@@ -165,7 +187,9 @@ class Library:
     ValueError
         When a unit is not finite and greater than 0, or lies outside what
         UNITS holds (2**-260 to 2**252: RangeError), the name holds NUL, or
-        the timestamp lies before 1970.
+        the timestamp lies before 1970; or a rule set names no profile or
+        rule, or gives a rule a value it does not take (before the file is
+        made).
 
     Examples
     --------
@@ -201,7 +225,7 @@ class Library:
 
     def __init__(self, path: PathName, *positional: NoReturn, user_unit: Optional[float] = None,
                  meter_unit: Optional[float] = None, unit: Optional[float] = None, precision: Optional[float] = None,
-                 keep_incomplete: bool = False, timestamp: Optional[Any] = None) -> None:
+                 keep_incomplete: bool = False, timestamp: Optional[Any] = None, rules: Optional[str] = None) -> None:
         if positional:
             raise TypeError("Library() takes the units by keyword only: Library(path, unit=1e-6, precision=1e-9) "
                             "in metres, or Library(path, user_unit=1e-3, meter_unit=1e-9) as UNITS holds them; "
@@ -210,6 +234,8 @@ class Library:
         seconds = _values.timestamp_seconds(timestamp)
         self.path = path
         self.keep_incomplete = keep_incomplete
+        self.rules = rules
+        self._limits = None if rules is None else _rules.Limits(rules)
         self._graph: Dict[bytes, Set[bytes]] = {}
         self._open_name = b""
         self._file: Optional[Tuple[int, int]] = None
@@ -263,6 +289,9 @@ class Library:
             GDS_ERR_STOPPED when the library is closed.
         TypeError, ValueError
             For a name that is not str or bytes, empty or too long.
+        RuleError
+            For a name that breaks the library's rule set (too long, or a
+            character outside A-Z a-z 0-9 _ ? $); the structure is not begun.
 
         Examples
         --------
@@ -282,6 +311,13 @@ class Library:
         if self._writer.open_serial:
             raise Error(Result.GDS_ERR_STRUCT_OPEN, "GDS_BeginStructure",
                         detail="structure %s is open; end it first" % shown(self._open_name))
+        if self._limits is not None:
+            self._limits.name(data)
+            serial = self._writer.begin_structure(data)
+            self._open_name = data
+            ruled = _RuledStructure(self._writer, serial, name, self)
+            ruled._limits = self._limits
+            return ruled
         serial = self._writer.begin_structure(data)
         self._open_name = data
         return Structure(self._writer, serial, name, self)

@@ -4,7 +4,7 @@ Structure taking coordinates, widths and radii in user units (any real
 number), each scaled and rounded to database units, halves away from zero,
 by the backend itself (the compiled module in its own loop)."""
 
-from typing import TYPE_CHECKING
+from typing import TYPE_CHECKING, Any
 
 from ._backend import backend
 from ._batch_writers import BatchWriters
@@ -33,6 +33,8 @@ class UserUnitView(References, BatchWriters, UserBase):
     ...         top.user.scale
     1000.0
     """
+
+    _limits: Any = None  # the library's rule set, if it has one
 
     @property
     def scale(self) -> float:
