@@ -14,6 +14,20 @@
 namespace info {
 namespace {
 
+// The reader's messages speak of a merge's parts; this tool speaks of the file it was given, whose name the
+// message follows.
+std::string aboutTheFile(const std::string& message, const std::string& path) {
+    for (const char* verb : {"cannot open", "cannot read"}) {
+        const std::string part = std::string(verb) + " part " + path;
+        if (message.compare(0, part.size(), part) == 0) return std::string(verb) + " the file" + message.substr(part.size());
+    }
+    const std::string whole = "part " + path + " is not a complete library: ";
+    if (message.compare(0, whole.size(), whole) == 0) return message.substr(whole.size());
+    return message;
+}
+
+}  // namespace
+
 Outcome read(Library& library, Check* check, std::FILE* properties) {
     carvelle::merge::PartReader file;
     if (!file.open(library.path, library.error)) {
