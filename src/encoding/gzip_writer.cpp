@@ -7,6 +7,8 @@
 #include <new>
 #include <system_error>
 
+#include "oasis/cblock.h"
+
 namespace carvelle {
 
 namespace {
@@ -82,6 +84,29 @@ void storeLittleEndian32(std::uint8_t* at, std::uint32_t value) {
     for (int k = 0; k < 4; ++k) at[k] = static_cast<std::uint8_t>(value >> (8 * k));
 }
 
+// A CBLOCK of size bytes of in, built in out (kOutputRoom bytes): its header
+// starts at start. False when the block would not be smaller than in, which
+// then goes out as it came; kFailed from the compressor is failed.
+bool frameBlock(PieceCompressor& compressor, const std::uint8_t* in, std::size_t size, std::uint8_t* out,
+                std::size_t& start, std::size_t& framed, bool& failed) {
+    failed = false;
+    std::uint8_t* body = out + kCblockHeaderRoom;
+    const std::size_t room = kOutputRoom - kCblockHeaderRoom - sizeof kLastBlock;
+    const std::size_t compressed = compressor.compress(in, size, body, room);
+    if (compressed == PieceCompressor::kFailed) {
+        failed = true;
+        return false;
+    }
+    if (compressed == PieceCompressor::kDoesNotFit) return false;
+    // The empty final block closes the stream.
+    std::memcpy(body + compressed, kLastBlock, sizeof kLastBlock);
+    const std::size_t streamSize = compressed + sizeof kLastBlock;
+    std::uint8_t* header = putCblockHeader(body, size, streamSize);
+    start = static_cast<std::size_t>(header - out);
+    framed = static_cast<std::size_t>(body + streamSize - header);
+    return framed < size;
+}
+
 }  // namespace
 
 bool hasGzipSuffix(const char* name) {
@@ -109,13 +134,16 @@ struct GzipWriter::Piece {
     std::size_t inputSize = 0;
     std::size_t outputSize = 0;
     std::uint32_t crc = 0;
-    bool compressed = false;  // by a worker, waiting for its turn
+    std::size_t outputStart = 0;  // Blocks: where the CBLOCK's header begins in output
+    bool compressed = false;      // by a worker, waiting for its turn
     bool ok = true;
+    bool stored = false;    // Blocks: the input goes out as it came
+    bool anchored = false;  // Blocks: its offset in the file is kept
 };
 
 class GzipWriter::Compressor : public PieceCompressor {};
 
-GzipWriter::GzipWriter(OutputFile& file) : file_(file) {}
+GzipWriter::GzipWriter(OutputFile& file, Framing framing) : file_(file), framing_(framing) {}
 
 bool GzipWriter::prepare(unsigned threads) {
     if (threads < 1) threads = 1;
@@ -148,7 +176,7 @@ GzipWriter::~GzipWriter() { finish(); }
 
 void GzipWriter::start() {
     started_ = true;
-    if (put(kHeader, sizeof kHeader)) return;
+    if (framing_ == Framing::Blocks || put(kHeader, sizeof kHeader)) return;
     std::lock_guard<std::mutex> lock(mutex_);  // a worker may be failing too
     failed_ = true;
 }
@@ -163,7 +191,17 @@ void GzipWriter::startWorkers(unsigned threads) {
     }
 }
 
-bool GzipWriter::compressPiece(Compressor& compressor, Piece& piece) {
+bool GzipWriter::compressPiece(Compressor& compressor, Piece& piece, Framing framing) {
+    if (framing == Framing::Blocks) {
+        bool failed = false;
+        piece.stored = !frameBlock(compressor, piece.input.get(), piece.inputSize, piece.output.get(),
+                                   piece.outputStart, piece.outputSize, failed);
+        if (failed) return false;
+        const std::uint8_t* written = piece.stored ? piece.input.get() : piece.output.get() + piece.outputStart;
+        if (piece.stored) piece.outputSize = piece.inputSize;
+        piece.crc = crc32Of(0, written, piece.outputSize);
+        return true;
+    }
     piece.crc = crc32Of(0, piece.input.get(), piece.inputSize);
     std::size_t size = compressor.compress(piece.input.get(), piece.inputSize, piece.output.get(), kOutputRoom);
     if (size == PieceCompressor::kFailed) return false;
@@ -209,6 +247,54 @@ bool GzipWriter::write(const void* data, std::size_t size) {
     return !failed_;
 }
 
+bool GzipWriter::putPiece(Piece& piece) {
+    // Only the thread that writes touches the counts and the anchors.
+    if (framing_ == Framing::Gzip) {
+        if (!put(piece.output.get(), piece.outputSize)) return false;
+        crc_ = combineCrc(crc_, piece.crc, piece.inputSize);
+        size_ += static_cast<std::uint32_t>(piece.inputSize);
+        return true;
+    }
+    if (piece.anchored) {
+        try {
+            anchors_.push_back(file_.written());
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+    }
+    const std::uint8_t* bytes = piece.stored ? piece.input.get() : piece.output.get() + piece.outputStart;
+    if (!put(bytes, piece.outputSize)) return false;
+    crc_ = combineCrc(crc_, piece.crc, piece.outputSize);
+    return true;
+}
+
+bool GzipWriter::writeBlock(const void* data, std::size_t size, bool anchored) {
+    if (size == 0 && !anchored) return !hasFailed();
+    Piece& piece = ring_[submitted_ % ring_.size()];
+    if (!workers_.empty()) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        pieceFree_.wait(lock, [&] { return submitted_ - written_ < ring_.size() || failed_; });
+        if (failed_) return false;
+    }
+    std::memcpy(piece.input.get(), data, size);
+    piece.anchored = anchored;
+    filling_ = size;
+    submitFilled();
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !failed_;
+}
+
+bool GzipWriter::writeRaw(const void* data, std::size_t size) {
+    if (hasFailed()) return false;
+    if (!put(data, size)) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        failed_ = true;
+        return false;
+    }
+    crc_ = crc32Of(crc_, static_cast<const std::uint8_t*>(data), size);
+    return true;
+}
+
 void GzipWriter::submitFilled() {
     Piece& piece = ring_[submitted_ % ring_.size()];
     piece.inputSize = filling_;
@@ -216,12 +302,10 @@ void GzipWriter::submitFilled() {
     if (workers_.empty()) {
         // The caller compresses and writes.
         if (failed_) return;
-        if (!compressPiece(*inlineCompressor_, piece) || !put(piece.output.get(), piece.outputSize)) {
+        if (!compressPiece(*inlineCompressor_, piece, framing_) || !putPiece(piece)) {
             failed_ = true;
             return;
         }
-        crc_ = combineCrc(crc_, piece.crc, piece.inputSize);
-        size_ += static_cast<std::uint32_t>(piece.inputSize);
         ++submitted_;
         written_ = submitted_;
         return;
@@ -252,7 +336,7 @@ void GzipWriter::workerLoop() {
         ++taken_;
         const bool skip = failed_;
         lock.unlock();
-        piece.ok = skip || compressPiece(*compressor, piece);
+        piece.ok = skip || compressPiece(*compressor, piece, framing_);
         lock.lock();
         if (!piece.ok) failed_ = true;
         piece.compressed = true;
@@ -270,14 +354,9 @@ void GzipWriter::writeReady(std::unique_lock<std::mutex>& lock) {
         if (!piece.compressed) break;
         if (!failed_) {
             lock.unlock();
-            const bool ok = put(piece.output.get(), piece.outputSize);
+            const bool ok = putPiece(piece);
             lock.lock();
-            if (ok) {
-                crc_ = combineCrc(crc_, piece.crc, piece.inputSize);
-                size_ += static_cast<std::uint32_t>(piece.inputSize);
-            } else {
-                failed_ = true;
-            }
+            if (!ok) failed_ = true;
         }
         piece.compressed = false;
         ++written_;
@@ -317,7 +396,7 @@ bool GzipWriter::finish() {
         stopWorkers();
     }
     if (!started_) failed_ = true;
-    if (!failed_) {
+    if (!failed_ && framing_ == Framing::Gzip) {
         std::uint8_t trailer[sizeof kLastBlock + 8];
         std::memcpy(trailer, kLastBlock, sizeof kLastBlock);
         storeLittleEndian32(trailer + sizeof kLastBlock, crc_);

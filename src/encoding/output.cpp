@@ -9,6 +9,14 @@ bool Output::prepare(const char* name) {
     discard();
     failed_ = false;
     refusal_ = Refusal::None;
+    if (hasOasisSuffix(name)) {
+        oasis_.reset(new (std::nothrow) OasisStream(file_));
+        if (oasis_ && oasis_->prepare(gzipThreadsFromEnvironment())) return true;
+        oasis_.reset();
+        refusal_ = Refusal::NoMemory;
+        failed_ = true;
+        return false;
+    }
     if (!hasGzipSuffix(name)) return true;
     if (!gzipAvailable()) {
         refusal_ = Refusal::NoDeflate;
@@ -26,10 +34,12 @@ bool Output::open(const char* name) {
     if (!prepare(name)) return false;
     if (!file_.open(name)) {
         gzip_.reset();
+        oasis_.reset();
         failed_ = true;
         return false;
     }
     if (gzip_) gzip_->start();
+    if (oasis_) oasis_->start();
     return true;
 }
 
@@ -38,10 +48,12 @@ bool Output::openBeside(const std::string& path) {
     if (!prepare(path.c_str())) return false;
     if (!file_.openBeside(path)) {
         gzip_.reset();
+        oasis_.reset();
         failed_ = true;
         return false;
     }
     if (gzip_) gzip_->start();
+    if (oasis_) oasis_->start();
     return true;
 }
 
@@ -49,6 +61,7 @@ bool Output::finish() {
     // The workers are joined and the buffers freed before the close; a file
     // whose compression failed is not given its name.
     if (gzip_ && !gzip_->finish()) failed_ = true;
+    if (oasis_ && !oasis_->finish()) failed_ = true;
     if (failed_) {
         file_.discard();
         return false;
@@ -59,6 +72,7 @@ bool Output::finish() {
 
 void Output::discard() {
     gzip_.reset();
+    oasis_.reset();
     file_.discard();
 }
 

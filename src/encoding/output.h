@@ -7,15 +7,18 @@
 #include <string>
 
 #include "encoding/gzip_writer.h"
+#include "oasis/oasis_stream.h"
 #include "platform/files.h"
 
 namespace carvelle {
 
 // Where the bytes of one library go, whatever their form on disk: a plain
 // file, or, for a name ending in .gz (any case), a gzip member compressed on
-// worker threads as the bytes come. The library writes through one, filled
-// buffer by filled buffer (ByteSink), and so does the merge; another
-// encoding of the stream is one more kind here, chosen once a buffer.
+// worker threads as the bytes come, or, for a name ending in .oas, an OASIS
+// file whose cell records become CBLOCKs on the same threads (the OASIS
+// encoder above fills the buffers). The library writes through one, filled
+// buffer by filled buffer (ByteSink), and so does the merge; the kind is
+// chosen once a buffer.
 //
 // Nothing is thrown: the first failure is kept and finish reports it (and
 // does not give a file written beside its name that name); the writer above
@@ -36,10 +39,14 @@ public:
     bool openBeside(const std::string& path);
     bool isOpen() const { return file_.isOpen(); }
     bool compressed() const { return gzip_ != nullptr; }
+    // The OASIS stream of a .oas name, else null.
+    OasisStream* oasis() { return oasis_.get(); }
 
     // The one test between the kinds, once a buffer (not once a value).
     bool write(const void* data, std::size_t size) {
-        const bool written = gzip_ != nullptr ? gzip_->write(data, size) : file_.write(data, size);
+        const bool written = gzip_ != nullptr    ? gzip_->write(data, size)
+                             : oasis_ != nullptr ? oasis_->write(data, size)
+                                                 : file_.write(data, size);
         if (!written) failed_ = true;
         return written;
     }
@@ -69,6 +76,7 @@ private:
     OutputFile file_;
     // After file_: destroyed first, as it writes to the file.
     std::unique_ptr<GzipWriter> gzip_;
+    std::unique_ptr<OasisStream> oasis_;
     std::string path_;  // beside: the name, for failure()
     Refusal refusal_ = Refusal::None;
     bool failed_ = false;

@@ -3,10 +3,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "encoding/byte_sink.h"
 #include "library/library_file.h"
 #include "library/result_table.h"
+#include "oasis/oasis_encoder.h"
 
 namespace carvelle {
 
@@ -81,6 +83,9 @@ private:
     bool libraryOpen = false;
     bool structureOpen = false;
     ByteSink sink;
+    // For a name ending in .oas: each element goes to this encoder instead
+    // of the GDSII records, after the checks both formats share.
+    std::unique_ptr<OasisEncoder> oasis;
 
     // Working arrays of the curve writers, kept here so that a curve costs
     // neither a heap allocation nor 64 KiB of the caller's stack.
