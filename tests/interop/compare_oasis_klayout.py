@@ -3,8 +3,10 @@
 and finds the same layout as in the .gds written by the same calls: the same
 cells; in each, on each layer, as many shapes and an empty XOR; the same
 texts at the same places; the same placements, arrays taken copy by copy.
-The validation signature is checked here too (KLayout does not). Run
-headless:
+The validation signature is checked here too (KLayout does not), and each
+cell's S_CELL_OFFSET: it must lead to the cell's CELL record, or to a
+CBLOCK whose counts are right and whose bytes inflate to records that begin
+with it. Run headless:
 
     QT_QPA_PLATFORM=offscreen klayout -b -r compare_oasis_klayout.py -rd gds=X.gds -rd oas=X.oas
 """
@@ -74,6 +76,44 @@ with open(oas, "rb") as f:  # noqa: F821
     data = f.read()
 if not (data[-5] == 1 and struct.unpack("<I", data[-4:])[0] == zlib.crc32(data[:-4])):
     problems.append("validation signature wrong")
+
+
+def uint(at):
+    value = shift = 0
+    while True:
+        byte = data[at]
+        at += 1
+        value |= (byte & 0x7F) << shift
+        shift += 7
+        if byte < 0x80:
+            return value, at
+
+
+# END: six pairs of strict flag and offset; the first is the CELLNAME table.
+_, at = uint(len(data) - 255)
+at, _ = uint(at)
+blocks = 0
+while data[at] == 3:  # CELLNAME, then its S_CELL_OFFSET property
+    length, at = uint(at + 1)
+    name = data[at:at + length].decode()
+    at += length
+    if data[at] != 28:
+        continue
+    _, at = uint(at + 3)  # info-byte 0x17, name 0, value type 8
+    offset, at = uint(at)
+    if data[offset] == 34:  # CBLOCK: type 0, byte counts before and after
+        kind, start = uint(offset + 1)
+        before, start = uint(start)
+        after, start = uint(start)
+        body = zlib.decompressobj(-15)
+        records = body.decompress(data[start:start + after])
+        if kind != 0 or len(records) != before or not body.eof or records[:1] != b"\x0d":
+            problems.append("cell %s: CBLOCK at %d wrong" % (name, offset))
+        blocks += 1
+    elif data[offset] != 13:
+        problems.append("cell %s: S_CELL_OFFSET %d leads to no CELL" % (name, offset))
+if blocks == 0:
+    problems.append("no cell in a CBLOCK")
 
 print("%s: %d cells, %d shapes, %s" % (oas, packed.cells(), shapes,  # noqa: F821
                                        "the same layout" if not problems else "; ".join(problems)))
