@@ -230,12 +230,7 @@ bool GzipWriter::write(const void* data, std::size_t size) {
     auto* bytes = static_cast<const std::uint8_t*>(data);
     while (size > 0) {
         Piece& piece = ring_[submitted_ % ring_.size()];
-        if (filling_ == 0 && !workers_.empty()) {
-            // Wait until the piece's last use is written or dropped.
-            std::unique_lock<std::mutex> lock(mutex_);
-            pieceFree_.wait(lock, [&] { return submitted_ - written_ < ring_.size() || failed_; });
-            if (failed_) return false;
-        }
+        if (filling_ == 0 && !workers_.empty() && !waitForFreePiece()) return false;
         const std::size_t step = kPieceSize - filling_ < size ? kPieceSize - filling_ : size;
         std::memcpy(piece.input.get() + filling_, bytes, step);
         filling_ += step;
@@ -270,17 +265,19 @@ bool GzipWriter::putPiece(Piece& piece) {
 
 bool GzipWriter::writeBlock(const void* data, std::size_t size, bool anchored) {
     if (size == 0 && !anchored) return !hasFailed();
+    if (!workers_.empty() && !waitForFreePiece()) return false;
     Piece& piece = ring_[submitted_ % ring_.size()];
-    if (!workers_.empty()) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        pieceFree_.wait(lock, [&] { return submitted_ - written_ < ring_.size() || failed_; });
-        if (failed_) return false;
-    }
     std::memcpy(piece.input.get(), data, size);
     piece.anchored = anchored;
     filling_ = size;
     submitFilled();
-    std::lock_guard<std::mutex> lock(mutex_);
+    return !hasFailed();
+}
+
+bool GzipWriter::waitForFreePiece() {
+    // Until the piece's last use is written or dropped.
+    std::unique_lock<std::mutex> lock(mutex_);
+    pieceFree_.wait(lock, [&] { return submitted_ - written_ < ring_.size() || failed_; });
     return !failed_;
 }
 

@@ -82,6 +82,8 @@ private:
     class Compressor;
 
     void submitFilled();
+    // Waits for the next piece of the ring to be free; false once anything failed.
+    bool waitForFreePiece();
     void workerLoop();
     // Compresses piece into its output; false when the compressor failed.
     static bool compressPiece(Compressor& compressor, Piece& piece, Framing framing);

@@ -87,6 +87,57 @@ TEST(OasisFile, ASmallLibraryByteForByte) {
     EXPECT_EQ(gdstest::readFile(refused), written);
 }
 
+std::uint64_t readUint(const Bytes& data, std::size_t& at) {
+    std::uint64_t value = 0;
+    for (int shift = 0;; shift += 7) {
+        const std::uint8_t byte = data.at(at++);
+        value |= static_cast<std::uint64_t>(byte & 0x7f) << shift;
+        if (byte < 0x80) return value;
+    }
+}
+
+TEST(OasisFile, ACellThatShrinksIsOneCblockWithItsCountsAndTheSignatureOfTheFile) {
+    gdstest::TempDir dir;
+    const std::string path = dir.file("packed.oas");
+    GdsHandle lib = nullptr;
+    ASSERT_EQ(GDS_BeginLib(path.c_str(), 0.001, 1e-9, &lib), GDS_OK);
+    ASSERT_EQ(GDS_BeginStructure(lib, "A"), GDS_OK);
+    // The first box in full, then 999 that repeat every modal variable: two
+    // bytes each.
+    for (int k = 0; k < 1000; ++k) ASSERT_EQ(GDS_Box(lib, 0, 0, 10, 20, 1, 2, 0, 0), GDS_OK);
+    ASSERT_EQ(GDS_EndStructure(lib), GDS_OK);
+    ASSERT_EQ(GDS_EndLib(lib), GDS_OK);
+    const Bytes data = gdstest::readFile(path);
+    ASSERT_GT(data.size(), 22u + 256u);
+    // CBLOCK at 22: deflate, 2 + 8 + 999 * 2 bytes before, its stream after.
+    std::size_t at = 22;
+    ASSERT_EQ(data[at++], 34);
+    EXPECT_EQ(readUint(data, at), 0u);
+    EXPECT_EQ(readUint(data, at), 2u + 8u + 999u * 2u);
+    const std::uint64_t compressed = readUint(data, at);
+    ASSERT_LT(at + compressed, data.size());
+    // The stream ends with an empty final block; the property-name table
+    // follows, where END says it is.
+    EXPECT_EQ(data[at + compressed - 2], 0x03);
+    EXPECT_EQ(data[at + compressed - 1], 0x00);
+    const std::size_t tables = at + static_cast<std::size_t>(compressed);
+    EXPECT_EQ(data[tables], 7);
+    std::size_t end = data.size() - 256;
+    ASSERT_EQ(data[end++], 2);
+    EXPECT_EQ(readUint(data, end), 1u);
+    EXPECT_EQ(readUint(data, end), tables + 15) << "the cell names follow the property name";
+    EXPECT_EQ(readUint(data, end), 1u);
+    EXPECT_EQ(readUint(data, end), 0u);
+    EXPECT_EQ(readUint(data, end), 1u);
+    EXPECT_EQ(readUint(data, end), tables);
+    // S_CELL_OFFSET leads to the CBLOCK.
+    EXPECT_EQ(Bytes(data.begin() + tables + 15, data.begin() + tables + 23), hex("03 01 41 1c 17 00 08 16"));
+    const std::uint32_t crc = crc32Bitwise(Bytes(data.begin(), data.end() - 4));
+    EXPECT_EQ(Bytes(data.end() - 5, data.end()),
+              (Bytes{1, static_cast<std::uint8_t>(crc), static_cast<std::uint8_t>(crc >> 8),
+                     static_cast<std::uint8_t>(crc >> 16), static_cast<std::uint8_t>(crc >> 24)}));
+}
+
 TEST(OasisFile, UnitsThatGiveNoGridAreRefusedBeforeTheFileIsMade) {
     gdstest::TempDir dir;
     const std::string path = dir.file("units.oas");

@@ -76,6 +76,7 @@ TEST(OasisPointLists, TheSmallestTypeThatHoldsThePoints) {
     // A path keeps every delta; a path's 1-deltas need no even count.
     EXPECT_EQ(pointList({0, 10, 10}, {0, 0, 5}, false), hex("00 02 14 0a"));
     EXPECT_EQ(pointList({0, 10, 20}, {0, 10, 10}, false), hex("03 02 54 50"));
+    EXPECT_EQ(pointList({0, 10}, {0, -10}, false), hex("03 01 57"));
     EXPECT_EQ(pointList({0, 3}, {0, -4}, false), hex("04 01 0d 09"));
     // A triangle with a diagonal of another slope: g-deltas.
     EXPECT_EQ(pointList({0, 100, 50}, {0, 0, 80}, true), hex("04 02 c0 0c cb 01 a0 01"));
