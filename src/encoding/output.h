@@ -35,7 +35,8 @@ public:
     // refused before the file is touched.
     bool open(const char* name);
     // Written under a temporary name beside path, and given path by finish:
-    // the merge's output, which never exists incomplete under its name.
+    // the merge's output, which never exists incomplete under its name. A
+    // .oas path is refused: the merge copies GDSII records.
     bool openBeside(const std::string& path);
     bool isOpen() const { return file_.isOpen(); }
     bool compressed() const { return gzip_ != nullptr; }
@@ -71,7 +72,8 @@ private:
 
     enum class Refusal : std::uint8_t { None,
                                         NoDeflate,
-                                        NoMemory };
+                                        NoMemory,
+                                        NoOasis };
 
     OutputFile file_;
     // After file_: destroyed first, as it writes to the file.
