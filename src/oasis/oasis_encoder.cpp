@@ -329,9 +329,9 @@ ResultCode OasisEncoder::writeTables() {
         sink_.flush();
         textStrings = stream_->position();
         for (std::uint64_t number = 0; number < texts_.size(); ++number) {
-            const std::string& text = texts_.name(number);
-            emit(1 + kMaxUintSize + text.size(), [&](OasisBytes& out) {
-                out.byte(static_cast<std::uint8_t>(OasisRecord::TextString)).string(text.data(), text.size());
+            const std::string& string = texts_.name(number);
+            emit(1 + kMaxUintSize + string.size(), [&](OasisBytes& out) {
+                out.byte(static_cast<std::uint8_t>(OasisRecord::TextString)).string(string.data(), string.size());
             });
         }
     }
@@ -341,21 +341,21 @@ ResultCode OasisEncoder::writeTables() {
     // bytes; CRC-32 over everything before the signature.
     sink_.flush();
     const std::uint64_t offsets[kTableCount] = {cellNames, textStrings, propNames, 0, 0, 0};
-    std::uint8_t end[kEndRecordSize];
-    OasisBytes out(end);
+    std::uint8_t record[kEndRecordSize];
+    OasisBytes out(record);
     out.byte(static_cast<std::uint8_t>(OasisRecord::End));
     for (const std::uint64_t offset : offsets) out.uint(1).uint(offset);
     // The padding's length takes two bytes: the offsets leave at least 180.
-    const auto used = static_cast<std::size_t>(out.position() - end);
+    const auto used = static_cast<std::size_t>(out.position() - record);
     const std::size_t padding = kEndRecordSize - used - 2 - 1 - 4;
     out.uint(padding);
     std::memset(out.position(), 0, padding);
     OasisBytes tail(out.position() + padding);
     tail.uint(kValidationCrc32);
-    const auto beforeSignature = static_cast<std::size_t>(tail.position() - end);
-    if (!stream_->writeRaw(end, beforeSignature)) return GDS_ERR_WRITE;
+    const auto beforeSignature = static_cast<std::size_t>(tail.position() - record);
+    if (!stream_->writeRaw(record, beforeSignature)) return GDS_ERR_WRITE;
     tail.fixed4(stream_->crc());
-    if (!stream_->writeRaw(end + beforeSignature, 4)) return GDS_ERR_WRITE;
+    if (!stream_->writeRaw(record + beforeSignature, 4)) return GDS_ERR_WRITE;
     return sink_.failed() ? GDS_ERR_WRITE : GDS_OK;
 }
 
