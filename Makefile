@@ -162,3 +162,9 @@ bench-parallel: deps-bench build
 .PHONY: bench-gz
 bench-gz: deps-bench build
 	$(PYTHON) bench/gzip_bench.py --build $(BUILD)
+
+# The same three data sets as write_random.c (random rectangles, hierarchy,
+# long paths) to .oas beside .gds.gz and KLayout writing .oas; table on stdout.
+.PHONY: bench-oas
+bench-oas: deps-bench build
+	$(PYTHON) bench/oasis_bench.py --build $(BUILD)
