@@ -264,7 +264,7 @@ bool GzipWriter::putPiece(Piece& piece) {
 }
 
 bool GzipWriter::writeBlock(const void* data, std::size_t size, bool anchored) {
-    if (size == 0 && !anchored) return !hasFailed();
+    if (size == 0) return !hasFailed();  // no piece is empty: compressors take one byte at least
     if (!workers_.empty() && !waitForFreePiece()) return false;
     Piece& piece = ring_[submitted_ % ring_.size()];
     std::memcpy(piece.input.get(), data, size);

@@ -60,7 +60,8 @@ public:
     // dropped).
     bool write(const void* data, std::size_t size);
     // Blocks: size bytes (at most kPieceSize) as one piece of their own; an
-    // anchored piece's offset in the file is kept in anchors().
+    // anchored piece's offset in the file is kept in anchors(). Nothing is
+    // written for size 0.
     bool writeBlock(const void* data, std::size_t size, bool anchored);
     // Blocks: bytes written as they are, before the first piece or after
     // finish, counted in crc().

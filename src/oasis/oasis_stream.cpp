@@ -44,6 +44,7 @@ bool OasisStream::writeRaw(const void* data, std::size_t size) {
 }
 
 bool OasisStream::writeBlock(const void* data, std::size_t size) {
+    if (size == 0) return !failed_;  // the anchor waits for the block that holds its cell
     const bool anchored = anchorNext_;
     anchorNext_ = false;
     if (failed_) return false;
