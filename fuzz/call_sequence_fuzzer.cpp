@@ -6,7 +6,11 @@
 // difference aborts. Every file that a library leaves behind is checked:
 // its records tile it exactly, and a library ended with GDS_OK has balanced
 // BGNSTR/ENDSTR brackets, ends with its one ENDLIB, and has exactly the
-// size that the records of the calls add up to.
+// size that the records of the calls add up to. A library named .oas is an
+// OASIS file: the model takes a refusal of what OASIS cannot hold (the range
+// code from a path, arc, text, reference or name) where GDSII writes, and
+// checks the file's head, its END of 256 bytes, the name tables END points
+// to, and the validation signature.
 //
 // Input format (fuzz/make_corpus.py writes seeds in it): one byte selects
 // the operation (bits 1 to 5) and the handle (bit 0; bits 6 and 7 both set
@@ -175,6 +179,7 @@ struct Model {
     bool structureOpen = false;
     bool failed = false;
     Target target = Target::File;
+    bool oasis = false;
     std::string path;
     std::set<std::string> names;
     std::size_t buffered = 0;
@@ -261,6 +266,59 @@ NO_COVERAGE void checkFile(const Model& m) {
     require(endLibs == 1 && last == 0x04, "the file does not end with its one ENDLIB");
 }
 
+NO_COVERAGE std::uint32_t crc32Of(const std::vector<std::uint8_t>& bytes, std::size_t size) {
+    std::uint32_t crc = 0xffffffffu;
+    for (std::size_t i = 0; i < size; ++i) {
+        crc ^= bytes[i];
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+NO_COVERAGE std::uint64_t readUint(const std::vector<std::uint8_t>& bytes, std::size_t& at) {
+    std::uint64_t value = 0;
+    for (int shift = 0; at < bytes.size() && shift < 64; shift += 7) {
+        const std::uint8_t byte = bytes[at++];
+        value |= static_cast<std::uint64_t>(byte & 0x7f) << shift;
+        if (byte < 0x80) return value;
+    }
+    require(false, "an integer runs past the end or past 64 bits");
+    return 0;
+}
+
+// An OASIS file that GDS_EndLib has ended: the magic and START, END as the
+// last 256 bytes, each name table where END says (or none), the signature.
+NO_COVERAGE void checkOasisFile(const Model& m) {
+    static const char kMagic[] = "%SEMI-OASIS\r\n\x01\x03" "1.0";
+    const std::vector<std::uint8_t> bytes = readAll(m.path);
+    require(bytes.size() >= sizeof kMagic - 1 + 256, "an OASIS file shorter than its head and END");
+    require(std::memcmp(bytes.data(), kMagic, sizeof kMagic - 1) == 0, "no OASIS magic and START");
+    const std::size_t end = bytes.size() - 256;
+    require(bytes[end] == 2, "END is not the last 256 bytes");
+    std::size_t at = end + 1;
+    static const std::uint8_t kTableRecords[6] = {3, 5, 7, 9, 11, 30};
+    for (const std::uint8_t record : kTableRecords) {
+        require(readUint(bytes, at) == 1, "a table not strict");
+        const std::uint64_t offset = readUint(bytes, at);
+        require(offset == 0 || (offset < end && bytes[offset] == record), "a table offset leads elsewhere");
+    }
+    const std::uint64_t padding = readUint(bytes, at);
+    require(at + padding + 5 == bytes.size(), "END is not 256 bytes");
+    at += padding;
+    require(bytes[at] == 1, "no CRC-32 validation");
+    const std::uint32_t signature = static_cast<std::uint32_t>(bytes[at + 1]) | bytes[at + 2] << 8 |
+                                    bytes[at + 3] << 16 | static_cast<std::uint32_t>(bytes[at + 4]) << 24;
+    require(signature == crc32Of(bytes, at + 1), "validation signature wrong");
+}
+
+NO_COVERAGE bool nameString(const std::string& name) {
+    if (name.empty()) return false;
+    for (const char c : name) {
+        if (static_cast<unsigned char>(c) < 0x21 || static_cast<unsigned char>(c) > 0x7e) return false;
+    }
+    return true;
+}
+
 bool fileExists(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0;
@@ -300,7 +358,7 @@ void endLibrary(Model& m, bool nullHandle) {
                                                                       : GDS_OK;
     }
     expect(GDS_EndLib(m.handle), want, "end of library");
-    if (m.libraryOpen && m.target == Target::File) checkFile(m);
+    if (m.libraryOpen && m.target == Target::File) m.oasis ? checkOasisFile(m) : checkFile(m);
     if (!m.path.empty() && m.target == Target::File) std::remove(m.path.c_str());
     m = Model();
 }
@@ -332,7 +390,7 @@ void beginLibrary(Model& m, int slot, Input& in) {
             break;  // fits LIBNAME, cannot be opened
         default:
             name = g_dir + "/carvelle-fuzz-" + std::to_string(getpid()) + "-" + std::to_string(slot) +
-                   (fileKind == 5 ? ".gds" : "-long.gds");
+                   (fileKind == 5 ? ".gds" : fileKind == 6 ? "-long.gds" : ".oas");
     }
     if (fileKind != 2) fileName = name.c_str();
     if (fileKind >= 5) std::remove(name.c_str());
@@ -347,6 +405,8 @@ void beginLibrary(Model& m, int slot, Input& in) {
         want = GDS_ERR_OPEN;
     } else if (!fitsReal8(userUnit) || !fitsReal8(meterUnit)) {
         want = GDS_ERR_RANGE;
+    } else if (fileKind == 7 && !(std::isfinite(1e-6 / meterUnit) && 1e-6 / meterUnit >= 1e-6)) {
+        want = GDS_ERR_RANGE;  // no OASIS grid
     } else if (fileKind == 1 || fileKind == 4) {
         want = GDS_ERR_OPEN;
     } else {
@@ -359,6 +419,7 @@ void beginLibrary(Model& m, int slot, Input& in) {
     if (opens) {
         m.libraryOpen = true;
         m.path = name;
+        m.oasis = fileKind == 7;
         want = m.emit(6 + 28 + 4 + padded(name.size()) + 20);
     }
     GdsHandle h = nullptr;
@@ -592,6 +653,11 @@ void element(Model& m, bool nullHandle, int kind, Input& in) {
             break;
         }
     }
+    // OASIS refuses what it cannot hold where GDSII writes it.
+    const bool mayRefuse = std::strcmp(g_opName, "GDS_Path") == 0 || std::strcmp(g_opName, "GDS_Arc") == 0 ||
+                           std::strcmp(g_opName, "GDS_Text") == 0 || std::strcmp(g_opName, "GDS_Sref") == 0 ||
+                           std::strcmp(g_opName, "GDS_Aref") == 0;
+    if (m.oasis && h != nullptr && want == GDS_OK && got == GDS_ERR_RANGE && mayRefuse) want = got;
     expect(got, want, "element");
     // An element that passed its checks may take properties, also on a failed file (which they report).
     if (h != nullptr && (want == GDS_OK || want == GDS_ERR_WRITE)) m.attachable = kind == 9 || kind == 10 ? 2 : 1;
@@ -616,6 +682,8 @@ void beginStructure(Model& m, bool nullHandle, Input& in) {
         want = GDS_ERR_STRING_LENGTH;
     else if (m.failed)
         want = GDS_ERR_WRITE;
+    else if (m.oasis && !nameString(name))
+        want = GDS_ERR_RANGE;
     else if (m.names.count(name) != 0)
         want = GDS_ERR_STRUCT_DUPLICATE;
     else {

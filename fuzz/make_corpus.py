@@ -22,7 +22,7 @@ F64 = {0.0: 0, 1.0: 2, -1.0: 3, 1e-3: 4, 1e-9: 5, 0.5: 6, 90.0: 7, 360.0: 8, -45
        '2^-260': 17, '2^-261': 18, 'denorm': 19, 'max': 20, 1e300: 21, -1e308: 22}
 NAME = {None: 0, '': 1, 'A': 2, 'B': 3, 'C': 4, 'AB': 5, 'ABC': 6, 'bin': 7,
         512: 8, 513: 9, 65529: 10, 65530: 11, 65531: 12, 70000: 13}
-FILE = {'devfull': 0, 'missing': 1, 'null': 2, 'toolong': 3, 'unopenable': 4, 'file': 5, 'file2': 6}
+FILE = {'devfull': 0, 'missing': 1, 'null': 2, 'toolong': 3, 'unopenable': 4, 'file': 5, 'file2': 6, 'oasis': 7}
 VALID, NULL_XS, NULL_YS = 3, 0, 1
 
 
@@ -120,6 +120,10 @@ seeds = {
     'failed-libraries': (begin_lib(file='missing') + op(BEGIN_STR) + name('A') + op(END_LIB) +
                          begin_lib(file='null') + op(END_LIB) + begin_lib(file='toolong') + op(END_LIB) +
                          begin_lib(file='unopenable') + op(END_LIB) + begin_lib(out_handle=False)),
+    'oasis': (begin_lib(file='oasis') + op(BEGIN_STR) + name('A') + every_element() + op(END_STR) +
+              op(BEGIN_STR) + name('B') + sref('A') + text(513) + op(BEGIN_STR) + name('AB') + op(END_LIB) +
+              begin_lib(file='oasis', meter=0.0) + op(END_LIB) + begin_lib(file='oasis') + op(BEGIN_STR) + name('') +
+              op(BEGIN_STR) + name('bin') + box() + op(END_STR) + op(END_LIB)),
     'get-error': b''.join(get_error(c, s, n) for c in range(12) for s in (0, 1, 2, 5, 9, 10, 11) for n in (False,))
                  + get_error(5, 10, True) + get_error(11, 12) + b'\x80\x00\x00\x00',
 }

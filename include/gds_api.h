@@ -7,7 +7,8 @@
  * GDS_EndStructure()) and their elements, and ended with GDS_EndLib(). Every
  * call appends its records to the file at once; nothing is kept in memory but
  * a 1 MiB output buffer and the names of the structures begun so far (and,
- * for a name ending in `.gz`, the pieces being compressed: see GDS_BeginLib()).
+ * for a name ending in `.gz` or `.oas`, the pieces being compressed, and for
+ * `.oas` the cell names and text strings: see GDS_BeginLib()).
  *
  * Every function returns a result code: #GDS_OK or one of the GDS_ERR_ codes
  * below; GDS_GetError() gives its message. A call runs all its checks before
@@ -32,10 +33,10 @@
  * fork (a multiprocessing worker, a pre-forking server) every call on a
  * library begun before the fork writes, flushes and waits for nothing and
  * returns #GDS_ERR_STOPPED: GDS_EndLib() there only frees the child's copy
- * of the handle and closes its descriptor (a `.gz` library's worker threads
- * do not exist in the child and are not waited for), so a child may end it,
- * exit or leave it as it likes. The parent writes on and ends the file as if
- * no fork had happened. A child may begin libraries of its own.
+ * of the handle and closes its descriptor (a `.gz` or `.oas` library's worker
+ * threads do not exist in the child and are not waited for), so a child may
+ * end it, exit or leave it as it likes. The parent writes on and ends the file
+ * as if no fork had happened. A child may begin libraries of its own.
  *
  * Functions, each with its own page: GDS_BeginLib(3), GDS_EndLib(3),
  * GDS_BeginStructure(3), GDS_EndStructure(3), GDS_Boundary(3), GDS_Box(3),
@@ -140,13 +141,26 @@ enum GdsResultCode {
  * plain name starts no thread. A build without a deflate library refuses a
  * `.gz` name with #GDS_ERR_OPEN.
  *
+ * A name that ends in `.oas`, in any case, gives a strict OASIS 1.0 file
+ * from the same calls: the cell records in call order, compressed in CBLOCKs
+ * by the same worker threads (without a deflate library: not compressed),
+ * the cell-name and text-string tables before END, and a CRC-32 signature.
+ * Memory grows with the distinct cell names and text strings only (about
+ * 100 bytes each plus their length). What OASIS cannot hold is refused with
+ * #GDS_ERR_RANGE: odd path widths, round path ends, absolute magnification
+ * or angle, magnifications not above 0, arrays whose corners are not whole
+ * steps away, names outside printable ASCII (or with a space), texts outside
+ * printable ASCII; ELFLAGS, PLEX, NODE and a text's presentation and
+ * transformation are dropped. The user unit is not kept.
+ *
  * @param fileName  path of the file, also written as LIBNAME: at most 65530 bytes.
  * @param userUnit  size of a database unit in user units (0.001 for a user unit of 1000 database units).
  * @param meterUnit size of a database unit in meters (1e-9 for 1 nm).
  * @param outHandle receives the new handle.
  * @retval GDS_OK         0: the library is open.
  * @retval GDS_ERR_HANDLE 1: @p outHandle is null or there is no memory; nothing stored.
- * @retval GDS_ERR_RANGE  2: a unit is infinite or of magnitude 2^252 or more; no file created.
+ * @retval GDS_ERR_RANGE  2: a unit is infinite or of magnitude 2^252 or more, or (for `.oas`)
+ *                          @p meterUnit gives fewer than 1e-6 grid steps per micrometre; no file created.
  * @retval GDS_ERR_OPEN   3: @p fileName is null, too long or cannot be opened, or ends in `.gz` in a
  *                          build without compression or without memory for it; no file created.
  */
@@ -194,9 +208,10 @@ GDS_API int32_t GDS_BeginLibAt(const char *fileName, double userUnit, double met
  * @retval GDS_ERR_STOPPED           5: the library's GDS_BeginLib() failed, or this is the child of a
  *                                       fork made after it (nothing written); the handle is freed.
  * @retval GDS_ERR_STRUCT_NOT_CLOSED 6: a structure was open; it is ended as above.
- * @retval GDS_ERR_WRITE             18: some write, the flush, the close or (for a `.gz` name) a
- *                                       compression failed during the library's life. The worker
- *                                       threads of a `.gz` library are joined in every case.
+ * @retval GDS_ERR_WRITE             18: some write, the flush, the close or (for a `.gz` or `.oas`
+ *                                       name) a compression failed during the library's life. The
+ *                                       worker threads of a `.gz` or `.oas` library are joined in
+ *                                       every case.
  */
 GDS_API int32_t GDS_EndLib(GdsHandle handle);
 /** @} */

@@ -148,7 +148,9 @@ class Library:
     ----------
     path : str, bytes or os.PathLike
         The file to write; a name ending in ``.gz`` gives a gzip file,
-        compressed while it is written.
+        compressed while it is written, and one ending in ``.oas`` a strict
+        OASIS file from the same calls (what OASIS cannot hold raises
+        `carvelle.Error` with code ``GDS_ERR_RANGE``: see the OASIS page).
     unit : float, optional
         The user unit in metres (1e-6: micrometres), with `precision`.
     precision : float, optional

@@ -11,6 +11,8 @@
 #include <system_error>
 #include <thread>
 
+#include "oasis/cblock.h"
+
 namespace carvelle {
 
 namespace {
@@ -86,6 +88,29 @@ void storeLittleEndian32(std::uint8_t* at, std::uint32_t value) {
     for (int k = 0; k < 4; ++k) at[k] = static_cast<std::uint8_t>(value >> (8 * k));
 }
 
+// A CBLOCK of size bytes of in, built in out (kOutputRoom bytes): its header
+// starts at start. False when the block would not be smaller than in, which
+// then goes out as it came; kFailed from the compressor is failed.
+bool frameBlock(PieceCompressor& compressor, const std::uint8_t* in, std::size_t size, std::uint8_t* out,
+                std::size_t& start, std::size_t& framed, bool& failed) {
+    failed = false;
+    std::uint8_t* body = out + kCblockHeaderRoom;
+    const std::size_t room = kOutputRoom - kCblockHeaderRoom - sizeof kLastBlock;
+    const std::size_t compressed = compressor.compress(in, size, body, room);
+    if (compressed == PieceCompressor::kFailed) {
+        failed = true;
+        return false;
+    }
+    if (compressed == PieceCompressor::kDoesNotFit) return false;
+    // The empty final block closes the stream.
+    std::memcpy(body + compressed, kLastBlock, sizeof kLastBlock);
+    const std::size_t streamSize = compressed + sizeof kLastBlock;
+    std::uint8_t* header = putCblockHeader(body, size, streamSize);
+    start = static_cast<std::size_t>(header - out);
+    framed = static_cast<std::size_t>(body + streamSize - header);
+    return framed < size;
+}
+
 }  // namespace
 
 bool hasGzipSuffix(const char* name) {
@@ -131,8 +156,11 @@ struct GzipWriter::Piece {
     std::size_t inputSize = 0;
     std::size_t outputSize = 0;
     std::uint32_t crc = 0;
-    bool compressed = false;  // by a worker, waiting for its turn
+    std::size_t outputStart = 0;  // Blocks: where the CBLOCK's header begins in output
+    bool compressed = false;      // by a worker, waiting for its turn
     bool ok = true;
+    bool stored = false;    // Blocks: the input goes out as it came
+    bool anchored = false;  // Blocks: its offset in the file is kept
 };
 
 class GzipWriter::Compressor : public PieceCompressor {};
@@ -233,7 +261,7 @@ private:
             lock.unlock();
             GzipWriter& writer = *piece.owner;
             // A failed writer's piece is dropped, not compressed.
-            const bool ok = ready && (writer.hasFailed() || GzipWriter::compressPiece(*compressor, piece));
+            const bool ok = ready && (writer.hasFailed() || GzipWriter::compressPiece(*compressor, piece, writer.framing_));
             writer.completed(piece, ok);  // the writer may be gone once this returns
             lock.lock();
         }
@@ -249,7 +277,7 @@ private:
     bool stopping_ = false;
 };
 
-GzipWriter::GzipWriter(OutputFile& file) : file_(file) {}
+GzipWriter::GzipWriter(OutputFile& file, Framing framing) : file_(file), framing_(framing) {}
 
 bool GzipWriter::prepare(unsigned threads) {
     if (threads < 1) threads = 1;
@@ -282,12 +310,22 @@ GzipWriter::~GzipWriter() { finish(); }
 
 void GzipWriter::start() {
     started_ = true;
-    if (put(kHeader, sizeof kHeader)) return;
+    if (framing_ == Framing::Blocks || put(kHeader, sizeof kHeader)) return;
     std::lock_guard<std::mutex> lock(mutex_);  // a worker may be failing too
     failed_ = true;
 }
 
-bool GzipWriter::compressPiece(Compressor& compressor, Piece& piece) {
+bool GzipWriter::compressPiece(Compressor& compressor, Piece& piece, Framing framing) {
+    if (framing == Framing::Blocks) {
+        bool failed = false;
+        piece.stored = !frameBlock(compressor, piece.input.get(), piece.inputSize, piece.output.get(),
+                                   piece.outputStart, piece.outputSize, failed);
+        if (failed) return false;
+        const std::uint8_t* written = piece.stored ? piece.input.get() : piece.output.get() + piece.outputStart;
+        if (piece.stored) piece.outputSize = piece.inputSize;
+        piece.crc = crc32Of(0, written, piece.outputSize);
+        return true;
+    }
     piece.crc = crc32Of(0, piece.input.get(), piece.inputSize);
     std::size_t size = compressor.compress(piece.input.get(), piece.inputSize, piece.output.get(), kOutputRoom);
     if (size == PieceCompressor::kFailed) return false;
@@ -316,12 +354,7 @@ bool GzipWriter::write(const void* data, std::size_t size) {
     auto* bytes = static_cast<const std::uint8_t*>(data);
     while (size > 0) {
         Piece& piece = ring_[submitted_ % ring_.size()];
-        if (filling_ == 0 && workers_ != 0) {
-            // Wait until the piece's last use is written or dropped.
-            std::unique_lock<std::mutex> lock(mutex_);
-            pieceFree_.wait(lock, [&] { return submitted_ - written_ < ring_.size() || failed_; });
-            if (failed_) return false;
-        }
+        if (filling_ == 0 && workers_ != 0 && !waitForFreePiece()) return false;
         const std::size_t step = kPieceSize - filling_ < size ? kPieceSize - filling_ : size;
         std::memcpy(piece.input.get() + filling_, bytes, step);
         filling_ += step;
@@ -333,6 +366,56 @@ bool GzipWriter::write(const void* data, std::size_t size) {
     return !failed_;
 }
 
+bool GzipWriter::putPiece(Piece& piece) {
+    // Only the thread that writes touches the counts and the anchors.
+    if (framing_ == Framing::Gzip) {
+        if (!put(piece.output.get(), piece.outputSize)) return false;
+        crc_ = combineCrc(crc_, piece.crc, piece.inputSize);
+        size_ += static_cast<std::uint32_t>(piece.inputSize);
+        return true;
+    }
+    if (piece.anchored) {
+        try {
+            anchors_.push_back(file_.written());
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+    }
+    const std::uint8_t* bytes = piece.stored ? piece.input.get() : piece.output.get() + piece.outputStart;
+    if (!put(bytes, piece.outputSize)) return false;
+    crc_ = combineCrc(crc_, piece.crc, piece.outputSize);
+    return true;
+}
+
+bool GzipWriter::writeBlock(const void* data, std::size_t size, bool anchored) {
+    if (size == 0) return !hasFailed();  // no piece is empty: compressors take one byte at least
+    if (workers_ != 0 && !waitForFreePiece()) return false;
+    Piece& piece = ring_[submitted_ % ring_.size()];
+    std::memcpy(piece.input.get(), data, size);
+    piece.anchored = anchored;
+    filling_ = size;
+    submitFilled();
+    return !hasFailed();
+}
+
+bool GzipWriter::waitForFreePiece() {
+    // Until the piece's last use is written or dropped.
+    std::unique_lock<std::mutex> lock(mutex_);
+    pieceFree_.wait(lock, [&] { return submitted_ - written_ < ring_.size() || failed_; });
+    return !failed_;
+}
+
+bool GzipWriter::writeRaw(const void* data, std::size_t size) {
+    if (hasFailed()) return false;
+    if (!put(data, size)) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        failed_ = true;
+        return false;
+    }
+    crc_ = crc32Of(crc_, static_cast<const std::uint8_t*>(data), size);
+    return true;
+}
+
 void GzipWriter::submitFilled() {
     Piece& piece = ring_[submitted_ % ring_.size()];
     piece.inputSize = filling_;
@@ -340,12 +423,10 @@ void GzipWriter::submitFilled() {
     if (workers_ == 0) {
         // The caller compresses and writes.
         if (failed_) return;
-        if (!compressPiece(*inlineCompressor_, piece) || !put(piece.output.get(), piece.outputSize)) {
+        if (!compressPiece(*inlineCompressor_, piece, framing_) || !putPiece(piece)) {
             failed_ = true;
             return;
         }
-        crc_ = combineCrc(crc_, piece.crc, piece.inputSize);
-        size_ += static_cast<std::uint32_t>(piece.inputSize);
         ++submitted_;
         written_ = submitted_;
         return;
@@ -376,14 +457,9 @@ void GzipWriter::writeReady(std::unique_lock<std::mutex>& lock) {
         if (!piece.compressed) break;
         if (!failed_) {
             lock.unlock();
-            const bool ok = put(piece.output.get(), piece.outputSize);
+            const bool ok = putPiece(piece);
             lock.lock();
-            if (ok) {
-                crc_ = combineCrc(crc_, piece.crc, piece.inputSize);
-                size_ += static_cast<std::uint32_t>(piece.inputSize);
-            } else {
-                failed_ = true;
-            }
+            if (!ok) failed_ = true;
         }
         piece.compressed = false;
         ++written_;
@@ -424,7 +500,7 @@ bool GzipWriter::finish() {
         GzipPool::leave();
     }
     if (!started_) failed_ = true;
-    if (!failed_) {
+    if (!failed_ && framing_ == Framing::Gzip) {
         std::uint8_t trailer[sizeof kLastBlock + 8];
         std::memcpy(trailer, kLastBlock, sizeof kLastBlock);
         storeLittleEndian32(trailer + sizeof kLastBlock, crc_);

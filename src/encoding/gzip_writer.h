@@ -53,8 +53,14 @@ class GzipWriter {
 public:
     static constexpr std::size_t kPieceSize = std::size_t{1} << 20;
 
+    // What a compressed piece becomes in the file: a part of one gzip member,
+    // or an OASIS CBLOCK (a whole raw deflate stream behind its record
+    // header; a piece that does not shrink goes out as it came).
+    enum class Framing : std::uint8_t { Gzip,
+                                        Blocks };
+
     // The compressed bytes go to file, from one thread at a time, in order.
-    explicit GzipWriter(OutputFile& file);
+    explicit GzipWriter(OutputFile& file, Framing framing = Framing::Gzip);
     ~GzipWriter();
     GzipWriter(const GzipWriter&) = delete;
     GzipWriter& operator=(const GzipWriter&) = delete;
@@ -69,6 +75,17 @@ public:
     // Adds size bytes; false once anything has failed (the bytes are then
     // dropped).
     bool write(const void* data, std::size_t size);
+    // Blocks: size bytes (at most kPieceSize) as one piece of their own; an
+    // anchored piece's offset in the file is kept in anchors(). Nothing is
+    // written for size 0.
+    bool writeBlock(const void* data, std::size_t size, bool anchored);
+    // Blocks: bytes written as they are, before the first piece or after
+    // finish, counted in crc().
+    bool writeRaw(const void* data, std::size_t size);
+    // Blocks: the CRC-32 of every byte written to the file; read after finish.
+    std::uint32_t crc() const { return crc_; }
+    // Blocks: the file offsets of the anchored pieces, in order; read after finish.
+    const std::vector<std::uint64_t>& anchors() const { return anchors_; }
     // Compresses what is left, writes the last block and the trailer, and
     // joins the workers. False when any compression or write failed. Safe to
     // call again; write must not follow it.
@@ -92,11 +109,15 @@ private:
     friend class GzipPool;
 
     void submitFilled();
+    // Waits for the next piece of the ring to be free; false once anything failed.
+    bool waitForFreePiece();
     // A worker's end of one piece: compressed (or dropped after a failure),
     // then written with the ready pieces after it.
     void completed(Piece& piece, bool ok);
     // Compresses piece into its output; false when the compressor failed.
-    static bool compressPiece(Compressor& compressor, Piece& piece);
+    static bool compressPiece(Compressor& compressor, Piece& piece, Framing framing);
+    // Writes a compressed piece and counts it; false when the write failed.
+    bool putPiece(Piece& piece);
     // Writes the compressed pieces that are next in order; lock held on entry
     // and exit, released while writing.
     void writeReady(std::unique_lock<std::mutex>& lock);
@@ -106,7 +127,9 @@ private:
     bool hasFailed();
 
     OutputFile& file_;
+    const Framing framing_;
     std::vector<Piece> ring_;
+    std::vector<std::uint64_t> anchors_;
     std::unique_ptr<Compressor> inlineCompressor_;
     unsigned workers_ = 0;  // 0: the caller compresses; else it holds a place in the pool
 
@@ -124,7 +147,7 @@ private:
     bool started_ = false;
     bool finished_ = false;
 
-    std::uint32_t crc_ = 0;   // of the bytes written so far
+    std::uint32_t crc_ = 0;   // of the bytes written so far (Blocks: as they are in the file)
     std::uint32_t size_ = 0;  // their count modulo 2^32, as the trailer keeps it
 };
 

@@ -10,6 +10,14 @@ bool Output::prepare(const char* name) {
     process_.take();
     failed_ = false;
     refusal_ = Refusal::None;
+    if (hasOasisSuffix(name)) {
+        oasis_.reset(new (std::nothrow) OasisStream(file_));
+        if (oasis_ && oasis_->prepare(gzipThreadsFromEnvironment())) return true;
+        oasis_.reset();
+        refusal_ = Refusal::NoMemory;
+        failed_ = true;
+        return false;
+    }
     if (!hasGzipSuffix(name)) return true;
     if (!gzipAvailable()) {
         refusal_ = Refusal::NoDeflate;
@@ -27,22 +35,34 @@ bool Output::open(const char* name) {
     if (!prepare(name)) return false;
     if (!file_.open(name)) {
         gzip_.reset();
+        oasis_.reset();
         failed_ = true;
         return false;
     }
     if (gzip_) gzip_->start();
+    if (oasis_) oasis_->start();
     return true;
 }
 
 bool Output::openBeside(const std::string& path) {
     path_ = path;
+    // The merge copies GDSII records: an OASIS output needs an encoder it
+    // does not have yet.
+    if (hasOasisSuffix(path.c_str())) {
+        discard();
+        refusal_ = Refusal::NoOasis;
+        failed_ = true;
+        return false;
+    }
     if (!prepare(path.c_str())) return false;
     if (!file_.openBeside(path)) {
         gzip_.reset();
+        oasis_.reset();
         failed_ = true;
         return false;
     }
     if (gzip_) gzip_->start();
+    if (oasis_) oasis_->start();
     return true;
 }
 
@@ -54,6 +74,7 @@ bool Output::finish() {
     // The workers are joined and the buffers freed before the close; a file
     // whose compression failed is not given its name.
     if (gzip_ && !gzip_->finish()) failed_ = true;
+    if (oasis_ && !oasis_->finish()) failed_ = true;
     if (failed_) {
         file_.discard();
         return false;
@@ -68,6 +89,7 @@ void Output::discard() {
         return;
     }
     gzip_.reset();
+    oasis_.reset();
     file_.discard();
 }
 
@@ -79,6 +101,7 @@ void Output::abandon() {
         // a condition variable's waiters for good.
         static_cast<void>(gzip_.release());
     }
+    if (oasis_) oasis_->abandon();
     failed_ = true;
     file_.abandon();
 }
@@ -89,6 +112,8 @@ std::string Output::failure() const {
             return "cannot create " + path_ + ": this build writes no gzip files";
         case Refusal::NoMemory:
             return "out of memory";
+        case Refusal::NoOasis:
+            return "cannot create " + path_ + ": the merge writes GDSII only, not OASIS";
         case Refusal::None:
             break;
     }

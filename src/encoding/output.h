@@ -7,6 +7,7 @@
 #include <string>
 
 #include "encoding/gzip_writer.h"
+#include "oasis/oasis_stream.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 
@@ -14,9 +15,11 @@ namespace carvelle {
 
 // Where the bytes of one library go, whatever their form on disk: a plain
 // file, or, for a name ending in .gz (any case), a gzip member compressed on
-// worker threads as the bytes come. The library writes through one, filled
-// buffer by filled buffer (ByteSink), and so does the merge; another
-// encoding of the stream is one more kind here, chosen once a buffer.
+// worker threads as the bytes come, or, for a name ending in .oas, an OASIS
+// file whose cell records become CBLOCKs on the same threads (the OASIS
+// encoder above fills the buffers). The library writes through one, filled
+// buffer by filled buffer (ByteSink), and so does the merge; the kind is
+// chosen once a buffer.
 //
 // Nothing is thrown: the first failure is kept and finish reports it (and
 // does not give a file written beside its name that name); the writer above
@@ -33,15 +36,20 @@ public:
     // refused before the file is touched.
     bool open(const char* name);
     // Written under a temporary name beside path, and given path by finish:
-    // the merge's output, which never exists incomplete under its name.
+    // the merge's output, which never exists incomplete under its name. A
+    // .oas path is refused: the merge copies GDSII records.
     bool openBeside(const std::string& path);
     bool isOpen() const { return file_.isOpen(); }
     bool compressed() const { return gzip_ != nullptr; }
+    // The OASIS stream of a .oas name, else null.
+    OasisStream* oasis() { return oasis_.get(); }
 
     // The one test between the kinds, once a buffer (not once a value).
     bool write(const void* data, std::size_t size) {
         if (process_.forked()) return false;
-        const bool written = gzip_ != nullptr ? gzip_->write(data, size) : file_.write(data, size);
+        const bool written = gzip_ != nullptr    ? gzip_->write(data, size)
+                             : oasis_ != nullptr ? oasis_->write(data, size)
+                                                 : file_.write(data, size);
         if (!written) failed_ = true;
         return written;
     }
@@ -72,11 +80,13 @@ private:
 
     enum class Refusal : std::uint8_t { None,
                                         NoDeflate,
-                                        NoMemory };
+                                        NoMemory,
+                                        NoOasis };
 
     OutputFile file_;
     // After file_: destroyed first, as it writes to the file.
     std::unique_ptr<GzipWriter> gzip_;
+    std::unique_ptr<OasisStream> oasis_;
     std::string path_;     // beside: the name, for failure()
     ProcessMark process_;  // the process that opened the output
     Refusal refusal_ = Refusal::None;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "library/library_writer.h"
 
+#include <new>
+
 #include "encoding/library_head.h"
 #include "encoding/real8.h"
 #include "encoding/timestamp.h"
@@ -29,9 +31,19 @@ ResultCode LibraryWriter::beginLibrary(const char* fileName, double userUnit, do
     std::size_t nameLength = 0;
     if (measureText(fileName, kMaxTextLength, nameLength) != GDS_OK) return GDS_ERR_OPEN;
     if (!fitsReal8(userUnit) || !fitsReal8(meterUnit)) return GDS_ERR_RANGE;
+    if (hasOasisSuffix(fileName)) {
+        // OASIS keeps the database unit only, as grid steps per micrometre.
+        if (OasisEncoder::checkUnit(meterUnit) != GDS_OK) return GDS_ERR_RANGE;
+        oasis.reset(new (std::nothrow) OasisEncoder(sink));
+        if (!oasis) return GDS_ERR_HANDLE;
+    }
     if (!output.open(fileName)) return GDS_ERR_OPEN;
     libraryOpen = true;
     clock = libraryClock;
+    if (oasis) {
+        oasis->attach(*output.oasis());
+        return oasis->begin(meterUnit);
+    }
 
     return emit(libraryHeadSize(nameLength), [&](RecordWriter& out) {
         putLibraryHead(out, kStreamVersion, clock.now(), fileName, nameLength, toReal8(userUnit),
@@ -53,10 +65,14 @@ ResultCode LibraryWriter::endLibrary() {
     const bool structureWasOpen = structureOpen;
     structureOpen = false;
     structureNames.clear();
-    emit(2 * kEmptyRecordSize, [&](RecordWriter& out) {
-        if (structureWasOpen) out.emptyRecord(Record::EndStr);
-        out.emptyRecord(Record::EndLib);
-    });
+    if (oasis) {
+        oasis->end();
+    } else {
+        emit(2 * kEmptyRecordSize, [&](RecordWriter& out) {
+            if (structureWasOpen) out.emptyRecord(Record::EndStr);
+            out.emptyRecord(Record::EndLib);
+        });
+    }
     const bool written = finish();
     libraryOpen = false;
     if (structureWasOpen) return GDS_ERR_STRUCT_NOT_CLOSED;
@@ -69,10 +85,20 @@ ResultCode LibraryWriter::beginStructure(const char* name) {
     std::size_t nameLength = 0;
     if (const ResultCode code = measureText(name, kMaxTextLength, nameLength); code != GDS_OK) return code;
     if (sink.failed()) return GDS_ERR_WRITE;
+    if (oasis && OasisEncoder::checkName(name, nameLength) != GDS_OK) return GDS_ERR_RANGE;
     try {
         if (!structureNames.emplace(name, nameLength).second) return GDS_ERR_STRUCT_DUPLICATE;
     } catch (...) {
         return GDS_ERR_HANDLE;  // no memory for the name: nothing registered or written
+    }
+    if (oasis) {
+        const ResultCode code = oasis->beginCell(name, nameLength);
+        if (code == GDS_ERR_HANDLE) {
+            structureNames.erase(std::string(name, nameLength));
+            return code;
+        }
+        structureOpen = true;
+        return code;
     }
     structureOpen = true;
     return emit(kTimestampRecordSize + stringRecordSize(nameLength), [&](RecordWriter& out) {
@@ -87,6 +113,7 @@ ResultCode LibraryWriter::endStructure() {
     // The bracket closes even on a failed file, which then gets no ENDSTR:
     // GDS_EndLib is left to report the write failure, not an open structure.
     structureOpen = false;
+    if (oasis) return sink.failed() ? GDS_ERR_WRITE : GDS_OK;  // OASIS cells end where the next record begins
     return emit(kEmptyRecordSize, [](RecordWriter& out) { out.emptyRecord(Record::EndStr); });
 }
 

@@ -3,11 +3,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "encoding/byte_sink.h"
 #include "encoding/timestamp.h"
 #include "library/library_file.h"
 #include "library/result_table.h"
+#include "oasis/oasis_encoder.h"
 
 namespace carvelle {
 
@@ -116,6 +118,9 @@ private:
     std::uint64_t attributesUsed[2] = {0, 0};
     LibraryClock clock;
     ByteSink sink;
+    // For a name ending in .oas: each element goes to this encoder instead
+    // of the GDSII records, after the checks both formats share.
+    std::unique_ptr<OasisEncoder> oasis;
 
     // Working arrays of the curve writers, kept here so that a curve costs
     // neither a heap allocation nor 64 KiB of the caller's stack.
