@@ -35,7 +35,7 @@ class BatchArrays:
     _scale: float
 
     if TYPE_CHECKING:  # the backend's
-        def _write_batch(self, method: str, *arrays: Any) -> None: ...
+        def _write_batch(self, method: str, properties: Any, *arrays: Any) -> None: ...
 
     def _heads(self, value: Any, width: int, what: str) -> Any:
         if self._scale:

@@ -389,7 +389,9 @@ class Library:
             try:
                 writer.end_structure()
             except Error as error:
-                first = error
+                # Not open: another thread ended it between the test and the call.
+                if error.code != Result.GDS_ERR_STRUCT_NOT_OPEN:
+                    first = error
         try:
             writer.end_library()
         except Error as error:

@@ -173,10 +173,10 @@ class Ruled:
         _array_counts(self._limits, given, "aref")
         super().aref(*args, **kwargs)  # type: ignore[misc]
 
-    def _write_batch(self, method: str, *arrays: Any) -> None:
+    def _write_batch(self, method: str, properties: Any, *arrays: Any) -> None:
         if method in _BATCH_RULES:
             _check_batch(self._limits, method, arrays)
-        super()._write_batch(method, *arrays)  # type: ignore[misc]
+        super()._write_batch(method, properties, *arrays)  # type: ignore[misc]
 
 
 for _element in _elements.ELEMENTS:
@@ -195,7 +195,7 @@ def _check_batch(limits: Limits, method: str, arrays: Tuple[Any, ...]) -> None:
     a rule; the error's index is the first such row."""
     np = _arrays.numpy_module()
     element = _elements.BY_METHOD[method]
-    keywords = [p.name for p in element.keywords]
+    keywords = [p.name for p in element.keywords if p.kind != "props"]  # properties come apart, one set a batch
     heads = arrays[:len(arrays) - len(keywords)]
     columns = dict(zip(keywords, arrays[len(heads):]))
     kind = _type_of(element)
