@@ -215,7 +215,13 @@ std::string followLinks(std::string name) {
         if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) break;
         target.resize(static_cast<std::size_t>(length));
         const std::size_t slash = name.rfind('/');
-        name = target[0] == '/' || slash == std::string::npos ? target : name.substr(0, slash + 1) + target;
+        // A relative target is relative to the link's folder.
+        if (target[0] == '/' || slash == std::string::npos) {
+            name = target;
+        } else {
+            name.resize(slash + 1);
+            name += target;
+        }
     }
     return name;
 }
