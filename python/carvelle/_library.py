@@ -315,14 +315,13 @@ class Library:
                         detail="structure %s is open; end it first" % shown(self._open_name))
         if self._limits is not None:
             self._limits.name(data)
-            serial = self._writer.begin_structure(data)
-            self._open_name = data
-            ruled = _RuledStructure(self._writer, serial, name, self)
-            ruled._limits = self._limits
-            return ruled
         serial = self._writer.begin_structure(data)
         self._open_name = data
-        return Structure(self._writer, serial, name, self)
+        if self._limits is None:
+            return Structure(self._writer, serial, name, self)
+        ruled = _RuledStructure(self._writer, serial, name, self)
+        ruled._limits = self._limits
+        return ruled
 
     def undefined_structures(self) -> List[str]:
         """Names given to sref, aref or srefs that no structure of this
