@@ -54,10 +54,12 @@ enum class MergeFailure : int {
     Cycle = 11,              // the structures' references make a cycle (A -> B -> A) once the parts are joined,
                              // which readers refuse
     PartRepeated = 12,       // one file is given twice as a part (the same file under two names counts)
+    NotInOasis = 13,         // an .oas output: an element or name of a part that OASIS cannot hold (an odd path
+                             // width, round path ends, absolute magnification, ...), or UNITS it has no unit for
 };
 
 /// The exit status of carvelle-merge for each failure: 0 when the output was written, 10 + the failure's number
-/// for a refusal (11 to 22), 2 for a usage error. A host running the program maps it back without reading text.
+/// for a refusal (11 to 23), 2 for a usage error. A host running the program maps it back without reading text.
 constexpr int merge_exit_status(MergeFailure failure) {
     return failure == MergeFailure::None ? 0 : 10 + static_cast<int>(failure);
 }

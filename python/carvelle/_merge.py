@@ -30,6 +30,7 @@ class MergeFailure(enum.IntEnum):
     INTERRUPTED = 10
     CYCLE = 11
     PART_REPEATED = 12
+    NOT_IN_OASIS = 13
 
 
 # carvelle-merge's exit status for each kind of refusal (its man page's table).

@@ -115,16 +115,3 @@ TEST(OasisRepetitions, AxisMatricesRowsColumnsAndLattices) {
 }
 
 }  // namespace
-
-namespace {
-
-TEST(OasisOutput, TheMergesOutputRefusesAnOasisNameBeforeTheFileIsMade) {
-    gdstest::TempDir dir;
-    const std::string path = dir.file("merged.oas");
-    carvelle::Output out;
-    EXPECT_FALSE(out.openBeside(path));
-    EXPECT_EQ(out.failure(), "cannot create " + path + ": the merge writes GDSII only, not OASIS");
-    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
-}
-
-}  // namespace
