@@ -221,9 +221,17 @@ def test_merge_converts_parts_of_both_writers(tmp_path):
     run = subprocess.run([KLAYOUT, "-b", "-r", os.path.join(HERE, "klayout_oasis.py"), "-rd", "gds=%s" % theirs],
                          capture_output=True, text=True, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
     assert run.returncode == 0, run.stderr
+    # A copy of our part (its structures written once), and a structure of more than the converter's 1 MiB piece.
+    again, big = str(tmp_path / "again.gds"), str(tmp_path / "big.gds")
+    shutil.copy(ours, again)
+    with carvelle.Library(big) as lib:
+        with lib.structure("BIG") as s:
+            corners = numpy.random.default_rng(3).integers(-10 ** 6, 10 ** 6, size=(40000, 4), dtype=numpy.int32)
+            s.boxes(corners, layer=20)
+    parts = [ours, theirs, again, big]
     gds, oas = str(tmp_path / "m.gds"), str(tmp_path / "m.oas")
-    carvelle.merge(gds, [ours, theirs])
-    done = carvelle.merge(oas, [ours, theirs])
+    carvelle.merge(gds, parts)
+    done = carvelle.merge(oas, parts)
     assert done.bytes == os.path.getsize(oas) and done.structures == len(gds_shapes(gds))
     layout = oasis.read(oas, expect_strict=True, require_validation=True)
     assert oasis.normalized(layout) == gds_shapes(gds)
