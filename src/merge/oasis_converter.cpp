@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 #include "encoding/real8.h"
 #include "library/result_table.h"

@@ -6,10 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 
-#include "encoding/output.h"
 #include "gds_test_support.h"
 #include "oasis/cblock.h"
 #include "oasis/oasis_bytes.h"
