@@ -17,7 +17,11 @@
 // no output file (an existing file of that name stays as it was). A part
 // whose name ends in .gz (any case) is decompressed as it is read, and an
 // output whose name does is compressed as gzip on worker threads
-// (CARVELLE_GZIP_THREADS, as the library's .gz files).
+// (CARVELLE_GZIP_THREADS, as the library's .gz files). An output whose name
+// ends in .oas (any case) is an OASIS file: after the same checks, each
+// element of the parts is written again through the library's OASIS writer,
+// and one it refuses fails the merge with NotInOasis. Properties, NODE
+// elements and KLayout's context structure are not carried into OASIS.
 //
 // Memory stays constant whatever the parts' sizes; only the structure names
 // are kept, to find a name defined twice. During the merge SIGINT and SIGTERM

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The merge as one operation: the parts' heads, first structures and ends read before the output exists, then
-// the copy of their structures beside the check of every record (on a thread of its own), then ENDLIB.
+// the copy of their structures beside the check of every record (on a thread of its own), then ENDLIB; or, for
+// an .oas output, their elements replayed through the library's OASIS writer in place of the copy.
 #include "carvelle_merge.hpp"
 
 #include <algorithm>
