@@ -17,7 +17,11 @@
 // no output file (an existing file of that name stays as it was). A part
 // whose name ends in .gz (any case) is decompressed as it is read, and an
 // output whose name does is compressed as gzip on worker threads
-// (CARVELLE_GZIP_THREADS, as the library's .gz files).
+// (CARVELLE_GZIP_THREADS, as the library's .gz files). An output whose name
+// ends in .oas (any case) is an OASIS file: after the same checks, each
+// element of the parts is written again through the library's OASIS writer,
+// and one it refuses fails the merge with NotInOasis. Properties, NODE
+// elements and KLayout's context structure are not carried into OASIS.
 //
 // Memory stays constant whatever the parts' sizes; only the structure names
 // are kept, to find a name defined twice. During the merge SIGINT and SIGTERM
@@ -54,10 +58,12 @@ enum class MergeFailure : int {
     Cycle = 11,              // the structures' references make a cycle (A -> B -> A) once the parts are joined,
                              // which readers refuse
     PartRepeated = 12,       // one file is given twice as a part (the same file under two names counts)
+    NotInOasis = 13,         // an .oas output: an element or name of a part that OASIS cannot hold (an odd path
+                             // width, round path ends, absolute magnification, ...), or UNITS it has no unit for
 };
 
 /// The exit status of carvelle-merge for each failure: 0 when the output was written, 10 + the failure's number
-/// for a refusal (11 to 22), 2 for a usage error. A host running the program maps it back without reading text.
+/// for a refusal (11 to 23), 2 for a usage error. A host running the program maps it back without reading text.
 constexpr int merge_exit_status(MergeFailure failure) {
     return failure == MergeFailure::None ? 0 : 10 + static_cast<int>(failure);
 }

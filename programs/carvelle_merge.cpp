@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // carvelle-merge OUT PART...: joins part libraries into one library (see
-// carvelle_merge.hpp). Exit status 0 when OUT was written, 11 to 22 when the
+// carvelle_merge.hpp). Exit status 0 when OUT was written, 11 to 23 when the
 // merge was refused or failed (10 + the MergeFailure; OUT is then
 // untouched), 2 for a usage error.
 #include <cstdio>
@@ -19,7 +19,7 @@ constexpr const char* kUsage =
     "Writes every structure of the part libraries, in order, into the library OUT.\n"
     "The parts must share their UNITS; a structure that several parts define alike is written once.\n"
     "  -v, --verbose  print what was written: OUT: BYTES bytes, STRUCTURES structures\n"
-    "Exit status: 0 written, 2 usage, 12 to 22 refused (see carvelle-merge(1)).\n";
+    "Exit status: 0 written, 2 usage, 12 to 23 refused (see carvelle-merge(1)).\n";
 
 }  // namespace
 

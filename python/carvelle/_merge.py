@@ -30,6 +30,7 @@ class MergeFailure(enum.IntEnum):
     INTERRUPTED = 10
     CYCLE = 11
     PART_REPEATED = 12
+    NOT_IN_OASIS = 13
 
 
 # carvelle-merge's exit status for each kind of refusal (its man page's table).
@@ -139,7 +140,10 @@ def merge(output: PathName, parts: Union[PathName, Sequence[PathName]]) -> Merge
     one complete library. Memory stays constant; the GIL is released.
     A single str, bytes or path-like object is one part. Parts named ``*.gz``
     are decompressed as they are read, and an output named ``*.gz`` is written
-    as gzip (bytes is then the compressed size).
+    as gzip (bytes is then the compressed size). An output named ``*.oas`` is
+    an OASIS file: each element of the parts goes through the library's OASIS
+    writer, and one that OASIS cannot hold raises MergeError with failure
+    NOT_IN_OASIS.
 
     Parameters
     ----------

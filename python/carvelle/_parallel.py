@@ -412,7 +412,9 @@ def write_parallel(path: PathName, tasks: Iterable[Union[Task, Callable[..., Any
     ----------
     path : str, bytes or os.PathLike
         The library to write. A path ending in .gz gives a gzip library:
-        the parts stay plain, and the merge compresses.
+        the parts stay plain, and the merge compresses. A path ending in
+        .oas gives an OASIS file: the parts stay GDSII, and the merge
+        converts them.
     tasks : iterable of Task or callable
         carvelle.Task objects, or functions taking the part Library.
     executor : optional

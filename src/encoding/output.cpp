@@ -46,14 +46,6 @@ bool Output::open(const char* name) {
 
 bool Output::openBeside(const std::string& path) {
     path_ = path;
-    // The merge copies GDSII records: an OASIS output needs an encoder it
-    // does not have yet.
-    if (hasOasisSuffix(path.c_str())) {
-        discard();
-        refusal_ = Refusal::NoOasis;
-        failed_ = true;
-        return false;
-    }
     if (!prepare(path.c_str())) return false;
     if (!file_.openBeside(path)) {
         gzip_.reset();
@@ -112,8 +104,6 @@ std::string Output::failure() const {
             return "cannot create " + path_ + ": this build writes no gzip files";
         case Refusal::NoMemory:
             return "out of memory";
-        case Refusal::NoOasis:
-            return "cannot create " + path_ + ": the merge writes GDSII only, not OASIS";
         case Refusal::None:
             break;
     }

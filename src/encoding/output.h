@@ -80,8 +80,7 @@ private:
 
     enum class Refusal : std::uint8_t { None,
                                         NoDeflate,
-                                        NoMemory,
-                                        NoOasis };
+                                        NoMemory };
 
     OutputFile file_;
     // After file_: destroyed first, as it writes to the file.

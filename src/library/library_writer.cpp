@@ -17,6 +17,7 @@ LibraryWriter::LibraryWriter() : sink(output) {}
 LibraryWriter::~LibraryWriter() { finish(); }
 
 bool LibraryWriter::finish() {
+    if (abandoned) return false;
     // A child's buffer holds the parent's bytes: never flushed here.
     if (output.forked()) return output.finish();
     const bool flushed = sink.flush();
@@ -49,6 +50,24 @@ ResultCode LibraryWriter::beginLibrary(const char* fileName, double userUnit, do
         putLibraryHead(out, kStreamVersion, clock.now(), fileName, nameLength, toReal8(userUnit),
                        toReal8(meterUnit));
     });
+}
+
+ResultCode LibraryWriter::beginOasisBeside(const std::string& path, double meterUnit) {
+    if (!hasOasisSuffix(path.c_str())) return GDS_ERR_OPEN;
+    if (OasisEncoder::checkUnit(meterUnit) != GDS_OK) return GDS_ERR_RANGE;
+    oasis.reset(new (std::nothrow) OasisEncoder(sink));
+    if (!oasis) return GDS_ERR_HANDLE;
+    if (!output.openBeside(path)) return GDS_ERR_OPEN;
+    libraryOpen = true;
+    oasis->attach(*output.oasis());
+    return oasis->begin(meterUnit);
+}
+
+void LibraryWriter::abandon() {
+    abandoned = true;
+    libraryOpen = false;
+    structureOpen = false;
+    output.discard();
 }
 
 ResultCode LibraryWriter::endLibrary() {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "encoding/byte_sink.h"
 #include "encoding/timestamp.h"
@@ -29,6 +30,13 @@ public:
     ResultCode beginLibrary(const char* fileName, double userUnit, double meterUnit,
                             const LibraryClock& clock = LibraryClock::fromEnvironment());
     ResultCode endLibrary();
+    // The merge's OASIS output: a temporary file beside path (which ends in
+    // .oas), given path's name by endLibrary once all went well.
+    ResultCode beginOasisBeside(const std::string& path, double meterUnit);
+    // Removes the file begun and writes nothing more (a merge that failed).
+    void abandon();
+    // What failed in opening or writing the file, for a message.
+    std::string outputFailure() const { return output.failure(); }
     ResultCode beginStructure(const char* name);
     ResultCode endStructure();
 
@@ -109,6 +117,7 @@ private:
     bool finish();
 
     bool libraryOpen = false;
+    bool abandoned = false;
     bool structureOpen = false;
     Attachable attachable = Attachable::None;
     // Of the element's properties so far: the bytes the format counts, and

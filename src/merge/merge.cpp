@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The merge as one operation: the parts' heads, first structures and ends read before the output exists, then
-// the copy of their structures beside the check of every record (on a thread of its own), then ENDLIB.
+// the copy of their structures beside the check of every record (on a thread of its own), then ENDLIB; or, for
+// an .oas output, their elements replayed through the library's OASIS writer in place of the copy.
 #include "carvelle_merge.hpp"
 
 #include <algorithm>
@@ -12,10 +13,12 @@
 
 #include "encoding/library_head.h"
 #include "encoding/output.h"
+#include "encoding/real8.h"
 #include "encoding/record_writer.h"
 #include "merge/klayout_context.h"
 #include "merge/merge_outcome.h"
 #include "merge/merge_part.h"
+#include "merge/oasis_converter.h"
 #include "merge/part_checker.h"
 #include "merge/part_head.h"
 #include "merge/part_reader.h"
@@ -58,12 +61,24 @@ public:
         for (std::size_t index = 0; index < parts_.size(); ++index) {
             if (!inspect(index)) return result();
         }
+        // An OASIS output: each part's structures replayed through the library's writer instead of copied.
+        const bool oasis = hasOasisSuffix(output_.c_str());
+        std::unique_ptr<OasisConverter> converter;
         Output out;
-        if (!out.openBeside(output_)) {
-            outcome_.fail(MergeFailure::Open, out.failure());
-            return result();
+        if (oasis) {
+            converter.reset(new OasisConverter);
+            if (!converter->open(output_, fromReal8(unitAt(units_, 1)))) {
+                outcome_.fail(converter->writeFailed() ? MergeFailure::Open : MergeFailure::NotInOasis,
+                              converter->error());
+                return result();
+            }
+        } else {
+            if (!out.openBeside(output_)) {
+                outcome_.fail(MergeFailure::Open, out.failure());
+                return result();
+            }
+            if (!writeHead(out)) return result();
         }
-        if (!writeHead(out)) return result();
         if (afterHead) afterHead();
 
         Progress progress(parts_.size());
@@ -81,9 +96,13 @@ public:
         } catch (...) {
             checker.checkAll();  // no thread to be had: check first, then copy
         }
-        const bool copied = copyAll(out, progress);
+        const bool copied = oasis ? convertAll(*converter, progress) : copyAll(out, progress);
         if (!copied) copyFailed = true;
         if (checking.joinable()) checking.join();
+        // A failed merge leaves no output: the OASIS writer's temporary file goes with it.
+        if (oasis && (!copied || SignalGuard::interrupted() || checker.outcome.failure != MergeFailure::None)) {
+            converter->abandon();
+        }
         if (SignalGuard::interrupted()) {
             outcome_.fail(MergeFailure::Interrupted, "interrupted by a signal");
             return result();
@@ -93,6 +112,16 @@ public:
             return result();
         }
         if (!copied) return result();
+        if (oasis) {
+            if (!converter->finish()) {
+                outcome_.fail(MergeFailure::Write, converter->error());
+                return result();
+            }
+            std::error_code ignored;
+            bytes_ = std::filesystem::file_size(nativePath(output_.c_str()), ignored);
+            structures_ = checker.structures();
+            return result();
+        }
 
         std::uint8_t end[kEmptyRecordSize];
         RecordWriter(end).emptyRecord(Record::EndLib);
@@ -307,6 +336,54 @@ private:
                         return failCopy(file, part, out, error);
                     }
                     bytes_ += until - at;
+                    at = until;
+                }
+            }
+            if (!unchanged(file, part, outcome_)) return false;
+        }
+        return true;
+    }
+
+    // Replays each part's structures through the OASIS writer as far as the check has come, leaving out the
+    // repeated ones and the contexts (KLayout's context cell is GDSII's; an OASIS file keeps none).
+    bool convertAll(OasisConverter& converter, Progress& progress) {
+        std::string error;
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> skips;
+        for (std::size_t index = 0; index < parts_.size(); ++index) {
+            const Part& part = parts_[index];
+            PartReader file;
+            if (!reopen(file, part, outcome_)) return false;
+            std::uint64_t end = part.bodyEnd;
+            if (beforeCopy) {
+                std::uint64_t checkedEnd = end;
+                progress.wait(index, ~std::uint64_t{0} - 1, skips, checkedEnd);
+                beforeCopy(index);
+            }
+            converter.startPart(*part.path, part.bodyStart);
+            std::size_t skipped = 0;
+            for (std::uint64_t at = part.bodyStart; at < end;) {
+                const std::uint64_t allowed = std::min(progress.wait(index, at, skips, end), end);
+                if (at >= end) break;
+                if (allowed <= at) return false;  // the check failed, or a signal came
+                while (at < allowed) {
+                    if (SignalGuard::interrupted()) return false;
+                    if (skipped < skips.size() && skips[skipped].first <= at) {
+                        at = skips[skipped++].second;
+                        converter.skipTo(at);
+                        continue;
+                    }
+                    std::uint64_t until = std::min(allowed, at + kPieceSize);
+                    if (skipped < skips.size()) until = std::min(until, skips[skipped].first);
+                    const auto piece = static_cast<std::size_t>(until - at);
+                    if (!file.readAt(at, buffer_.get(), piece, error)) {
+                        if (!unchanged(file, part, outcome_)) return false;
+                        return outcome_.fail(file.damaged() ? MergeFailure::NotALibrary : MergeFailure::Open, error);
+                    }
+                    if (!converter.feed(buffer_.get(), piece)) {
+                        if (!unchanged(file, part, outcome_)) return false;
+                        return outcome_.fail(converter.writeFailed() ? MergeFailure::Write : MergeFailure::NotInOasis,
+                                             converter.error());
+                    }
                     at = until;
                 }
             }

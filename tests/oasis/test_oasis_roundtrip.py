@@ -209,3 +209,49 @@ def test_strict_tables_and_signature(written):
     assert layout.cblocks > 0
     # KLayout writes no signature; the library writes CRC32
     assert layout.validation == (1 if source.startswith("carvelle") else 0)
+
+
+def test_merge_converts_parts_of_both_writers(tmp_path):
+    """A library's .gds and KLayout's .gds.gz merged into .oas hold what
+    their merge into .gds holds, for the test reader and for KLayout."""
+    if not KLAYOUT:
+        pytest.skip("klayout is not installed")
+    ours, theirs = str(tmp_path / "ours.gds"), str(tmp_path / "theirs.gds.gz")
+    write_every_element(ours)
+    run = subprocess.run([KLAYOUT, "-b", "-r", os.path.join(HERE, "klayout_oasis.py"), "-rd", "gds=%s" % theirs],
+                         capture_output=True, text=True, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+    assert run.returncode == 0, run.stderr
+    # A copy of our part (its structures written once), and a structure of more than the converter's 1 MiB piece.
+    again, big = str(tmp_path / "again.gds"), str(tmp_path / "big.gds")
+    shutil.copy(ours, again)
+    with carvelle.Library(big) as lib:
+        with lib.structure("BIG") as s:
+            corners = numpy.random.default_rng(3).integers(-10 ** 6, 10 ** 6, size=(40000, 4), dtype=numpy.int32)
+            s.boxes(corners, layer=20)
+    parts = [ours, theirs, again, big]
+    gds, oas = str(tmp_path / "m.gds"), str(tmp_path / "m.oas")
+    carvelle.merge(gds, parts)
+    done = carvelle.merge(oas, parts)
+    assert done.bytes == os.path.getsize(oas) and done.structures == len(gds_shapes(gds))
+    layout = oasis.read(oas, expect_strict=True, require_validation=True)
+    assert oasis.normalized(layout) == gds_shapes(gds)
+    assert any(name.startswith("K_") for name in layout.cells) and "LEAF" in layout.cells
+    assert klayout_view(oas) == klayout_view(gds)
+
+
+def test_merge_refuses_what_oasis_cannot_hold(tmp_path):
+    """An element the OASIS writer refuses (an odd path width) refuses the
+    merge, naming part, structure and element, and leaves no file."""
+    part = str(tmp_path / "odd.gds")
+    with carvelle.Library(part) as lib:
+        with lib.structure("FINE") as s:
+            s.box(0, 0, 10, 10, layer=1)
+        with lib.structure("ODD") as s:
+            s.box(0, 0, 10, 10, layer=1)
+            s.path([(0, 0), (100, 0)], width=3, layer=2)
+    with pytest.raises(carvelle.MergeError) as refused:
+        carvelle.merge(str(tmp_path / "m.oas"), [part])
+    assert refused.value.failure == carvelle.MergeFailure.NOT_IN_OASIS
+    assert "part %s: structure ODD: the PATH at byte " % part in refused.value.message
+    assert "OASIS cannot hold it" in refused.value.message
+    assert os.listdir(str(tmp_path)) == ["odd.gds"]

@@ -97,9 +97,15 @@ def test_a_gz_output_holds_the_library_the_plain_output_holds(tmp_path):
     written = carvelle.write_parallel(str(out), tasks(), workers=2)
     assert records(gzip.decompress(out.read_bytes())) == named(expected, out)
     assert (written.bytes, written.structures) == (os.path.getsize(out), TILES + 1)
-    assert sorted(os.listdir(tmp_path)) == ["chip.gds", "chip.gds.gz"]
+    # A .oas output: the parts stay GDSII, the merge converts.
+    oas = tmp_path / "chip.oas"
+    converted = carvelle.write_parallel(str(oas), tasks(), workers=2)
+    assert oas.read_bytes()[:13] == b"%SEMI-OASIS\r\n"
+    assert (converted.bytes, converted.structures) == (os.path.getsize(oas), TILES + 1)
+    assert sorted(os.listdir(tmp_path)) == ["chip.gds", "chip.gds.gz", "chip.oas"]
     if shutil.which("klayout"):
         assert klayout_reads(str(out)) == (TILES + 1, TILES * BOXES)
+        assert klayout_reads(str(oas)) == (TILES + 1, TILES * BOXES)
 
 
 def test_structures_no_task_defines_are_reported_after_the_merge(tmp_path):
@@ -264,6 +270,10 @@ def test_merge_refusals_and_the_program_in_place_of_the_compiled_module(tmp_path
         tile(lib, 2)
     with open(str(tmp_path / "cut.gds"), "wb") as f:
         f.write(open(a, "rb").read()[:-10])
+    odd = str(tmp_path / "odd.gds")
+    with carvelle.Library(odd) as lib:
+        with lib.structure("ODD") as s:
+            s.path([(0, 0), (100, 0)], width=3, layer=2)
     # Two parts that each reference the other's structure: read alone, fine; joined, a cycle.
     for name, here, there in (("ab.gds", "A", "B"), ("ba.gds", "B", "A")):
         with carvelle.Library(str(tmp_path / name)) as lib:
@@ -289,6 +299,14 @@ def test_merge_refusals_and_the_program_in_place_of_the_compiled_module(tmp_path
         zipped = tmp_path / "out.gds.gz"
         assert carvelle.merge(zipped, [a + ".gz", b]) == (os.path.getsize(zipped), 2)
         assert records(gzip.decompress(zipped.read_bytes())) == named(records(plain), zipped)
+        # A .oas output converts; an element OASIS cannot hold refuses it, leaving nothing.
+        oas = tmp_path / "out.oas"
+        assert carvelle.merge(oas, [a + ".gz", b]) == (os.path.getsize(oas), 2)
+        assert oas.read_bytes()[:13] == b"%SEMI-OASIS\r\n"
+        os.remove(str(oas))
+        with pytest.raises(carvelle.MergeError, match="structure ODD: the PATH at byte .*OASIS cannot hold") as raised:
+            carvelle.merge(oas, [a, odd])
+        assert raised.value.failure == carvelle.MergeFailure.NOT_IN_OASIS and not oas.exists()
         return plain
 
     compiled = merges()

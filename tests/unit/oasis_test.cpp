@@ -6,10 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 
-#include "encoding/output.h"
 #include "gds_test_support.h"
 #include "oasis/cblock.h"
 #include "oasis/oasis_bytes.h"
@@ -112,19 +110,6 @@ TEST(OasisRepetitions, AxisMatricesRowsColumnsAndLattices) {
     EXPECT_FALSE(repeated);
     EXPECT_EQ(repetition({5, 1, 0, 0, 0, 0}, x, y, repeated), Bytes());
     EXPECT_FALSE(repeated);
-}
-
-}  // namespace
-
-namespace {
-
-TEST(OasisOutput, TheMergesOutputRefusesAnOasisNameBeforeTheFileIsMade) {
-    gdstest::TempDir dir;
-    const std::string path = dir.file("merged.oas");
-    carvelle::Output out;
-    EXPECT_FALSE(out.openBeside(path));
-    EXPECT_EQ(out.failure(), "cannot create " + path + ": the merge writes GDSII only, not OASIS");
-    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
 }  // namespace
