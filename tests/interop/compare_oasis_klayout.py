@@ -144,8 +144,9 @@ while data[at] == 3:  # CELLNAME, then its S_CELL_OFFSET property
 if blocks == 0:
     problems.append("no cell in a CBLOCK")
 
+verdict = "the same layout" if not problems else "; ".join(problems)
 print("%s: %d cells, %d shapes, %d with properties, %s" % (oas, packed.cells(), shapes, carried,  # noqa: F821
-                                       "the same layout" if not problems else "; ".join(problems)))
+                                                          verdict))
 if problems or shapes == 0:
     print("FAIL")
     sys.exit(1)
