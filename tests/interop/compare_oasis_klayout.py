@@ -145,8 +145,8 @@ if blocks == 0:
     problems.append("no cell in a CBLOCK")
 
 verdict = "the same layout" if not problems else "; ".join(problems)
-print("%s: %d cells, %d shapes, %d with properties, %s" % (oas, packed.cells(), shapes, carried,  # noqa: F821
-                                                          verdict))
+summary = (oas, packed.cells(), shapes, carried, verdict)  # noqa: F821
+print("%s: %d cells, %d shapes, %d with properties, %s" % summary)
 if problems or shapes == 0:
     print("FAIL")
     sys.exit(1)
