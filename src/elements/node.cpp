@@ -18,8 +18,12 @@ ResultCode LibraryWriter::writeNode(const std::int32_t* xs, const std::int32_t* 
     if (count > kMaxNodePoints) return GDS_ERR_NODE_TOO_MANY;
     if (count < kMinNodePoints) return GDS_ERR_NODE_TOO_FEW;
     if (xs == nullptr || ys == nullptr) return GDS_ERR_NO_POINTS;
-    // OASIS has no NODE, and a node is no geometry: dropped.
-    if (oasis) return sink.failed() ? GDS_ERR_WRITE : GDS_OK;
+    // OASIS has no NODE, and a node is no geometry: dropped, with its
+    // properties.
+    if (oasis) {
+        dropProperties = true;
+        return oasisElement(Attachable::Shape, sink.failed() ? GDS_ERR_WRITE : GDS_OK);
+    }
 
     const auto points = static_cast<std::size_t>(count);
     const std::size_t size =

@@ -14,7 +14,7 @@ ResultCode LibraryWriter::writePath(const std::int32_t* xs, const std::int32_t* 
     if (!structureOpen) return GDS_ERR_STRUCT_NOT_OPEN;
     if (count < 2) return GDS_ERR_PATH_POINTS;
     if (xs == nullptr || ys == nullptr) return GDS_ERR_NO_POINTS;
-    if (oasis) return oasis->path(xs, ys, static_cast<std::size_t>(count), width, layer, datatype, pathtype);
+    if (oasis) return oasisElement(Attachable::Shape, oasis->path(xs, ys, static_cast<std::size_t>(count), width, layer, datatype, pathtype));
 
     // Consecutive pieces share their joint point, so together they trace the
     // whole polyline; every piece but the last holds 8190 points. A failed

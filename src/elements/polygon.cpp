@@ -27,7 +27,7 @@ ResultCode LibraryWriter::writeBoundary(const std::int32_t* xs, const std::int32
     if (xs == nullptr || ys == nullptr) return GDS_ERR_NO_POINTS;
 
     const auto vertices = static_cast<std::size_t>(count);
-    if (oasis) return oasis->boundary(xs, ys, vertices, layer, datatype);
+    if (oasis) return oasisElement(Attachable::Shape, oasis->boundary(xs, ys, vertices, layer, datatype));
     const std::size_t size =
         kElementOpeningSize + 2 * kInt16RecordSize + pointsRecordSize(vertices + 1) + kElementEndSize;
     return emitElement(Attachable::Shape, size, [&](RecordWriter& out) {
@@ -43,7 +43,7 @@ ResultCode LibraryWriter::writeBox(std::int32_t x1, std::int32_t y1, std::int32_
                                    std::int16_t layer, std::int16_t boxtype, std::int16_t elflags,
                                    std::int32_t plex) {
     if (!structureOpen) return GDS_ERR_STRUCT_NOT_OPEN;
-    if (oasis) return oasis->box(x1, y1, x2, y2, layer, boxtype);
+    if (oasis) return oasisElement(Attachable::Shape, oasis->box(x1, y1, x2, y2, layer, boxtype));
 
     // The ring runs from the first corner along x, then y, and closes.
     const std::int32_t xs[5] = {x1, x2, x2, x1, x1};

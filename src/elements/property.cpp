@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// PROPATTR and PROPVALUE pairs, attached to the element just written.
+// PROPATTR and PROPVALUE pairs, attached to the element just written; in
+// an OASIS file, S_GDS_PROPERTY records under the same limits.
 
 #include "elements/element_records.h"
 #include "library/library_writer.h"
@@ -41,14 +42,13 @@ ResultCode LibraryWriter::addProperty(std::int16_t attribute, const char* value)
     if (bytes > limit) return GDS_ERR_PROPERTY;
     if (sink.failed()) return GDS_ERR_WRITE;
 
-    // The element's ENDEL is the last thing in the buffer: take it back, and
-    // write it again behind the pair.
-    sink.takeBack(kElementEndSize);
-    const ResultCode code =
-        emit(kInt16RecordSize + stringRecordSize(length) + kElementEndSize, [&](RecordWriter& out) {
-            out.int16Record(Record::PropAttr, attribute).stringRecord(Record::PropValue, value, length);
-            closeElement(out);
-        });
+    ResultCode code = GDS_OK;
+    if (oasis) {
+        if (!dropProperties) code = oasis->property(attribute, value, length);
+        if (code == GDS_ERR_HANDLE) return code;  // nothing written
+    } else {
+        code = writePropertyRecords(attribute, value, length);
+    }
     used[bit / 64] |= mask;
     attributesUsed[0] = used[0];
     attributesUsed[1] = used[1];
@@ -56,6 +56,16 @@ ResultCode LibraryWriter::addProperty(std::int16_t attribute, const char* value)
     propertyLimit = limit;
     attachable = code == GDS_OK ? Attachable::Attached : Attachable::None;
     return code;
+}
+
+ResultCode LibraryWriter::writePropertyRecords(std::int16_t attribute, const char* value, std::size_t length) {
+    // The element's ENDEL is the last thing in the buffer: take it back, and
+    // write it again behind the pair.
+    sink.takeBack(kElementEndSize);
+    return emit(kInt16RecordSize + stringRecordSize(length) + kElementEndSize, [&](RecordWriter& out) {
+        out.int16Record(Record::PropAttr, attribute).stringRecord(Record::PropValue, value, length);
+        closeElement(out);
+    });
 }
 
 }  // namespace carvelle

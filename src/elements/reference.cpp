@@ -14,7 +14,7 @@ ResultCode LibraryWriter::writeSref(const char* sname, std::int32_t x, std::int3
     std::size_t length = 0;
     if (const ResultCode code = measureText(sname, kMaxTextLength, length); code != GDS_OK) return code;
     if (!fitsReal8(mag) || !fitsReal8(angle)) return GDS_ERR_RANGE;
-    if (oasis) return oasis->placement(sname, length, &x, &y, 1, 1, strans, mag, angle);
+    if (oasis) return oasisElement(Attachable::Reference, oasis->placement(sname, length, &x, &y, 1, 1, strans, mag, angle));
 
     const std::size_t size = kElementOpeningSize + stringRecordSize(length) + kTransformationSize +
                              pointsRecordSize(1) + kElementEndSize;
@@ -33,7 +33,7 @@ ResultCode LibraryWriter::writeAref(const char* sname, const std::int32_t* xs, c
     if (const ResultCode code = measureText(sname, kMaxTextLength, length); code != GDS_OK) return code;
     if (!fitsReal8(mag) || !fitsReal8(angle)) return GDS_ERR_RANGE;
     if (xs == nullptr || ys == nullptr) return GDS_ERR_NO_POINTS;
-    if (oasis) return oasis->placement(sname, length, xs, ys, cols, rows, strans, mag, angle);
+    if (oasis) return oasisElement(Attachable::Reference, oasis->placement(sname, length, xs, ys, cols, rows, strans, mag, angle));
 
     const std::size_t size = kElementOpeningSize + stringRecordSize(length) + kTransformationSize +
                              kInt32RecordSize + pointsRecordSize(3) + kElementEndSize;

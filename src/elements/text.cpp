@@ -22,7 +22,7 @@ ResultCode LibraryWriter::writeText(std::int32_t x, std::int32_t y, const char* 
     // Read as unsigned, one comparison refuses both negatives and 256 up.
     if (static_cast<std::uint16_t>(texttype) > kMaxTextType) return GDS_ERR_TEXTTYPE;
     if (!fitsReal8(mag) || !fitsReal8(angle)) return GDS_ERR_RANGE;
-    if (oasis) return oasis->text(x, y, text, length, layer, texttype);
+    if (oasis) return oasisElement(Attachable::Shape, oasis->text(x, y, text, length, layer, texttype));
 
     const std::size_t size = kElementOpeningSize + 4 * kInt16RecordSize + kInt32RecordSize +
                              kTransformationSize + pointsRecordSize(1) + stringRecordSize(length) +

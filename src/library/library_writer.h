@@ -79,7 +79,10 @@ public:
     ResultCode addProperty(std::int16_t attribute, const char* value);
     // Every call but addProperty begins here: only the very next call may
     // attach properties to an element.
-    void forgetElement() { attachable = Attachable::None; }
+    void forgetElement() {
+        attachable = Attachable::None;
+        dropProperties = false;
+    }
 
 private:
     // What the last call left that properties may attach to. A reference
@@ -110,6 +113,16 @@ private:
         return emit(maxSize, write);
     }
 
+    // What an OASIS element call returned; the element may take properties
+    // when it was written, or met a failed file (the property then meets it).
+    ResultCode oasisElement(Attachable kind, ResultCode code) {
+        if (code == GDS_OK || code == GDS_ERR_WRITE) attachable = kind;
+        return code;
+    }
+
+    // The GDSII records of one property, behind the element's ENDEL.
+    ResultCode writePropertyRecords(std::int16_t attribute, const char* value, std::size_t length);
+
     // Checks shared by the curve writers: structure open, count, range.
     ResultCode checkCurve(std::int32_t cx, std::int32_t cy, std::int32_t radius, std::int16_t count,
                           double startAngle, double endAngle) const;
@@ -120,6 +133,9 @@ private:
     bool abandoned = false;
     bool structureOpen = false;
     Attachable attachable = Attachable::None;
+    // An OASIS file drops a NODE, and so the properties that follow it,
+    // after the same checks as on any element.
+    bool dropProperties = false;
     // Of the element's properties so far: the bytes the format counts, and
     // the attribute numbers used (1 to 127, one bit each).
     std::size_t propertyBytes = 0;

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// The names of one OASIS file (cell names, or text strings) with their
-// reference numbers, given in order of first use, so that the table written
-// before END lists them in number order and needs no explicit numbers.
+// The names of one OASIS file (cell names, text strings, property names or
+// property strings) with their reference numbers, given in order of first
+// use, so that the table written before END lists them in number order and
+// needs no explicit numbers.
 // About 100 bytes a name on a 64-bit host, plus the name itself: the node of
 // the hash map and its bucket, the string and its place in the list.
 

@@ -41,6 +41,7 @@ bool printable(const char* text, std::size_t length, unsigned char lowest) {
 }
 
 constexpr char kCellOffsetName[] = "S_CELL_OFFSET";
+constexpr char kGdsPropertyName[] = "S_GDS_PROPERTY";
 
 }  // namespace
 
@@ -76,6 +77,9 @@ ResultCode OasisEncoder::beginCell(const char* name, std::size_t length) {
     } catch (...) {
         return GDS_ERR_HANDLE;
     }
+    // Every cell's name carries S_CELL_OFFSET: its number is had here, where
+    // a failure still leaves the file as it was, not before END.
+    if (propNames_.number(kCellOffsetName, sizeof kCellOffsetName - 1) == NameTable::kNone) return GDS_ERR_HANDLE;
     const std::uint64_t number = cells_.number(name, length);
     if (number == NameTable::kNone) return GDS_ERR_HANDLE;
     if (cellBlocks_.size() <= number) cellBlocks_.resize(number + 1, NameTable::kNone);
@@ -286,6 +290,27 @@ ResultCode OasisEncoder::placement(const char* name, std::size_t length, const s
     });
 }
 
+ResultCode OasisEncoder::property(std::int16_t attribute, const char* value, std::size_t length) {
+    if (sink_.failed()) return GDS_ERR_WRITE;
+    const std::uint64_t name = propNames_.number(kGdsPropertyName, sizeof kGdsPropertyName - 1);
+    if (name == NameTable::kNone) return GDS_ERR_HANDLE;
+    const std::uint64_t string = propStrings_.number(value, length);
+    if (string == NameTable::kNone) return GDS_ERR_HANDLE;
+    // Name and both values are always written: the modal name and value
+    // list would save bytes only on a repeated pair, which an element never
+    // has, and a cell's first property would have to write them anyway.
+    return emit(kRecordHead + kMaxUintSize + 2 + 2 * kMaxUintSize, [&](OasisBytes& out) {
+        out.byte(static_cast<std::uint8_t>(OasisRecord::Property))
+            .byte(property_bits::TwoValues | property_bits::Named | property_bits::Reference |
+                  property_bits::Standard)
+            .uint(name)
+            .byte(kPropertyUnsigned)
+            .uint(static_cast<std::uint64_t>(attribute))
+            .byte(kPropertyBStringReference)
+            .uint(string);
+    });
+}
+
 ResultCode OasisEncoder::end() {
     sink_.flush();
     stream_->endCells();
@@ -295,14 +320,28 @@ ResultCode OasisEncoder::end() {
 ResultCode OasisEncoder::writeTables() {
     // Each table starts where the file stands after a flush: the tail is
     // written as it is, so that is its offset.
-    std::uint64_t propNames = 0, cellNames = 0, textStrings = 0;
-    if (cellsDefined_ > 0) {
+    std::uint64_t propNames = 0, propStrings = 0, cellNames = 0, textStrings = 0;
+    if (propNames_.size() > 0) {
         sink_.flush();
         propNames = stream_->position();
-        emit(1 + kMaxUintSize + sizeof kCellOffsetName, [&](OasisBytes& out) {
-            out.byte(static_cast<std::uint8_t>(OasisRecord::PropName)).string(kCellOffsetName, sizeof kCellOffsetName - 1);
-        });
+        for (std::uint64_t number = 0; number < propNames_.size(); ++number) {
+            const std::string& name = propNames_.name(number);
+            emit(1 + kMaxUintSize + name.size(), [&](OasisBytes& out) {
+                out.byte(static_cast<std::uint8_t>(OasisRecord::PropName)).string(name.data(), name.size());
+            });
+        }
     }
+    if (propStrings_.size() > 0) {
+        sink_.flush();
+        propStrings = stream_->position();
+        for (std::uint64_t number = 0; number < propStrings_.size(); ++number) {
+            const std::string& string = propStrings_.name(number);
+            emit(1 + kMaxUintSize + string.size(), [&](OasisBytes& out) {
+                out.byte(static_cast<std::uint8_t>(OasisRecord::PropString)).string(string.data(), string.size());
+            });
+        }
+    }
+    const std::uint64_t cellOffsetName = propNames_.find(kCellOffsetName, sizeof kCellOffsetName - 1);
     if (cells_.size() > 0) {
         sink_.flush();
         cellNames = stream_->position();
@@ -319,7 +358,7 @@ ResultCode OasisEncoder::writeTables() {
                 out.byte(static_cast<std::uint8_t>(OasisRecord::Property))
                     .byte(property_bits::OneValue | property_bits::Named | property_bits::Reference |
                           property_bits::Standard)
-                    .uint(0)  // S_CELL_OFFSET, the only property name
+                    .uint(cellOffsetName)
                     .byte(kPropertyUnsigned)
                     .uint(offset);
             });
@@ -337,10 +376,10 @@ ResultCode OasisEncoder::writeTables() {
     }
 
     // END: the offsets, strict, of cell names, text strings, property
-    // names, and of the three tables this writer never has; padding to 256
+    // names, property strings, and of the two tables this writer never has; padding to 256
     // bytes; CRC-32 over everything before the signature.
     sink_.flush();
-    const std::uint64_t offsets[kTableCount] = {cellNames, textStrings, propNames, 0, 0, 0};
+    const std::uint64_t offsets[kTableCount] = {cellNames, textStrings, propNames, propStrings, 0, 0};
     std::uint8_t record[kEndRecordSize];
     OasisBytes out(record);
     out.byte(static_cast<std::uint8_t>(OasisRecord::End));

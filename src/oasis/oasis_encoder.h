@@ -9,7 +9,12 @@
 // one before it; cell names and text strings get reference numbers on first
 // use, and their tables, with S_CELL_OFFSET on each cell name, are written
 // once before END (strict mode, offsets in END). An element record ends
-// where the next begins, so a PROPERTY record may follow any of them.
+// where the next begins, so a PROPERTY record may follow any of them: a
+// GDSII property goes out as the standard S_GDS_PROPERTY, its attribute an
+// unsigned integer and its value a b-string, through the same sink as the
+// element, so that nothing comes between the two. The value is given by
+// reference number to a PROPSTRING table written before END: a strict file
+// holds no property string in place.
 //
 // What OASIS cannot hold is refused with GDS_ERR_RANGE before anything is
 // written or remembered, when the geometry would change: round path ends,
@@ -58,6 +63,10 @@ public:
                     std::int16_t layer, std::int16_t datatype, std::int16_t pathtype);
     ResultCode text(std::int32_t x, std::int32_t y, const char* text, std::size_t length, std::int16_t layer,
                     std::int16_t texttype);
+    // S_GDS_PROPERTY for the element just written; the caller has checked
+    // attribute and value. GDS_ERR_HANDLE, with nothing written, when the
+    // property name cannot be given its number.
+    ResultCode property(std::int16_t attribute, const char* value, std::size_t length);
     // SREF (cols = rows = 1) and AREF (xs/ys: origin, column end, row end).
     ResultCode placement(const char* name, std::size_t length, const std::int32_t* xs, const std::int32_t* ys,
                          std::int16_t cols, std::int16_t rows, std::int16_t strans, double mag, double angle);
@@ -83,6 +92,10 @@ private:
     ModalState modal_;
     NameTable cells_;
     NameTable texts_;
+    // Property names: S_CELL_OFFSET from the first cell on, S_GDS_PROPERTY
+    // from the first property on.
+    NameTable propNames_;
+    NameTable propStrings_;
     // By cell number: which anchored block holds its CELL, or kNone.
     std::vector<std::uint64_t> cellBlocks_;
     std::uint64_t cellsDefined_ = 0;

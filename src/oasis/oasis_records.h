@@ -18,6 +18,7 @@ enum class OasisRecord : std::uint8_t {
     CellName = 3,    // implicit reference number: the next one
     TextString = 5,  // likewise
     PropName = 7,    // likewise
+    PropString = 9,  // likewise
     Cell = 13,       // by reference number
     Placement = 17,
     PlacementTransformed = 18,  // with magnification and any angle
@@ -51,15 +52,17 @@ inline constexpr int kQuarterTurnShift = 1;  // the two A bits of record 17
 }  // namespace placement_bits
 // PROPERTY: U U U U V C N S.
 namespace property_bits {
-inline constexpr std::uint8_t OneValue = 0x10, Named = 0x04, Reference = 0x02, Standard = 0x01;
+inline constexpr std::uint8_t OneValue = 0x10, TwoValues = 0x20, Named = 0x04, Reference = 0x02, Standard = 0x01;
 }
 
 // Path extension schemes, two bits each for start and end.
 enum class PathExtension : std::uint8_t { Flush = 1,
                                           HalfWidth = 2 };
 
-// Property value type: an unsigned integer.
+// Property value types: an unsigned integer; the reference number of a
+// PROPSTRING read as a b-string (any bytes).
 inline constexpr std::uint8_t kPropertyUnsigned = 8;
+inline constexpr std::uint8_t kPropertyBStringReference = 14;
 // Validation scheme: CRC-32.
 inline constexpr std::uint8_t kValidationCrc32 = 1;
 // The END record, padding included.

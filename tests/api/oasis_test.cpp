@@ -87,6 +87,51 @@ TEST(OasisFile, ASmallLibraryByteForByte) {
     EXPECT_EQ(gdstest::readFile(refused), written);
 }
 
+TEST(OasisFile, PropertiesAreStandardGdsPropertiesAfterTheirElementWithTheirStringsInATable) {
+    gdstest::TempDir dir;
+    const std::string path = dir.file("props.oas");
+    GdsHandle lib = nullptr;
+    const std::int32_t xs[] = {0, 10};
+    const std::int32_t ys[] = {0, 0};
+    ASSERT_EQ(GDS_BeginLib(path.c_str(), 0.001, 1e-9, &lib), GDS_OK);
+    ASSERT_EQ(GDS_BeginStructure(lib, "A"), GDS_OK);
+    EXPECT_EQ(GDS_Property(lib, 1, "x"), GDS_ERR_NO_ELEMENT) << "no element yet";
+    ASSERT_EQ(GDS_Box(lib, 0, 0, 10, 20, 1, 2, 0, 0), GDS_OK);
+    ASSERT_EQ(GDS_Property(lib, 5, "v w"), GDS_OK);
+    EXPECT_EQ(GDS_Property(lib, 5, "x"), GDS_ERR_PROPERTY) << "the same attribute twice";
+    EXPECT_EQ(GDS_Property(lib, 128, "x"), GDS_ERR_PROPERTY) << "attribute out of range";
+    EXPECT_EQ(GDS_Property(lib, 9, std::string(127, 'x').c_str()), GDS_ERR_PROPERTY) << "value too long";
+    ASSERT_EQ(GDS_Property(lib, 6, "v w"), GDS_OK);
+    EXPECT_EQ(GDS_Path(lib, xs, ys, 2, 11, 7, 7, 0, 0, 0), GDS_ERR_RANGE);
+    EXPECT_EQ(GDS_Property(lib, 1, "x"), GDS_ERR_NO_ELEMENT) << "after a refused element";
+    ASSERT_EQ(GDS_Node(lib, xs, ys, 2, 7, 7, 0, 0), GDS_OK);
+    EXPECT_EQ(GDS_Property(lib, 1, "dropped"), GDS_OK) << "dropped with the node";
+    EXPECT_EQ(GDS_Property(lib, 1, "x"), GDS_ERR_PROPERTY) << "checked like any other";
+    ASSERT_EQ(GDS_Sref(lib, "A", 5, 5, 0, 1.0, 0.0, 0, 0), GDS_OK);
+    ASSERT_EQ(GDS_Property(lib, 7, "p"), GDS_OK);
+    ASSERT_EQ(GDS_EndStructure(lib), GDS_OK);
+    ASSERT_EQ(GDS_EndLib(lib), GDS_OK);
+
+    Bytes expected = gdstest::text("%SEMI-OASIS\r\n") + hex("01 03 31 2e 30 00 e8 07 01");
+    // Cell A at 22: the rectangle, then PROPERTY (28), info-byte 0x27: two
+    // values, name by reference number, standard; S_GDS_PROPERTY is name 1
+    // (S_CELL_OFFSET came with the cell); the attribute as an unsigned
+    // integer (type 8), the value as a reference to a b-string (type 14).
+    expected = expected + hex("0d 00  14 7b 01 02 0a 14 00 00  1c 27 01 08 05 0e 00  1c 27 01 08 06 0e 00");
+    // The placement of cell 0 at (5, 5), and its property with string 1.
+    expected = expected + hex("11 f0 00 0a 0a  1c 27 01 08 07 0e 01");
+    // Property names at 58, property strings at 89, cell names at 97.
+    expected = expected + hex("07 0d") + gdstest::text("S_CELL_OFFSET") + hex("07 0e") + gdstest::text("S_GDS_PROPERTY");
+    expected = expected + hex("09 03") + gdstest::text("v w") + hex("09 01") + gdstest::text("p");
+    expected = expected + hex("03 01 41 1c 17 00 08 16");
+    // END at 105: cell names, text strings (none), property names, strings.
+    expected = expected + hex("02 01 61 01 00 01 3a 01 59 01 00 01 00 ec 01") + Bytes(236, 0) + hex("01");
+    const std::uint32_t crc = crc32Bitwise(expected);
+    expected = expected + Bytes{static_cast<std::uint8_t>(crc), static_cast<std::uint8_t>(crc >> 8),
+                                static_cast<std::uint8_t>(crc >> 16), static_cast<std::uint8_t>(crc >> 24)};
+    EXPECT_EQ(gdstest::readFile(path), expected);
+}
+
 std::uint64_t readUint(const Bytes& data, std::size_t& at) {
     std::uint64_t value = 0;
     for (int shift = 0;; shift += 7) {

@@ -2,7 +2,9 @@
 """KLayout reads a .oas written by the library, with strict mode expected,
 and finds the same layout as in the .gds written by the same calls: the same
 cells; in each, on each layer, as many shapes and an empty XOR; the same
-texts at the same places; the same placements, arrays taken copy by copy.
+texts at the same places; the same placements, arrays taken copy by copy;
+the same properties on the same shapes and placements (GDSII's attribute
+numbers with their strings, read from S_GDS_PROPERTY in OASIS).
 The validation signature is checked here too (KLayout does not), and each
 cell's S_CELL_OFFSET: it must lead to the cell's CELL record, or to a
 CBLOCK whose counts are right and whose bytes inflate to records that begin
@@ -44,6 +46,23 @@ def placements(layout, cell):
     return sorted(found)
 
 
+def properties(layout, cell, layer=None):
+    if layer is None:
+        items = [(layout.cell(i.cell_index).name + " " + str(i.cplx_trans), i) for i in cell.each_inst()]
+    else:
+        items = [(str(s.bbox()), s) for s in cell.shapes(layer).each()]
+    found = []
+    for where, item in items:
+        props = dict(layout.properties(item.prop_id)) if item.prop_id else {}
+        if props:
+            found.append((where, sorted((str(k), str(v)) for k, v in props.items())))
+            for key, value in props.items():
+                if item.property(key) != value or not isinstance(key, int):
+                    problems.append("%s: property %r not read back by number" % (cell.name, key))
+    return sorted(found)
+
+
+carried = 0
 shapes = 0
 names = sorted(c.name for c in plain.each_cell())
 if names != sorted(c.name for c in packed.each_cell()):
@@ -67,8 +86,18 @@ for cell in plain.each_cell():
             problems.append("%s %s: XOR not empty" % (cell.name, info))
         if texts(cell, layer) != texts(other, twin):
             problems.append("%s %s: texts differ" % (cell.name, info))
+        found = properties(plain, cell, layer)
+        carried += len(found)
+        if found != properties(packed, other, twin):
+            problems.append("%s %s: properties differ" % (cell.name, info))
     if placements(plain, cell) != placements(packed, other):
         problems.append("%s: placements differ" % cell.name)
+    found = properties(plain, cell)
+    carried += len(found)
+    if found != properties(packed, other):
+        problems.append("%s: placement properties differ" % cell.name)
+if carried < 6:  # polygon, box, path, text, placement, repeated placement
+    problems.append("only %d elements with properties" % carried)
 
 # The signature: CRC-32 of everything before its four bytes, least
 # significant byte first, after validation scheme 1.
@@ -115,8 +144,9 @@ while data[at] == 3:  # CELLNAME, then its S_CELL_OFFSET property
 if blocks == 0:
     problems.append("no cell in a CBLOCK")
 
-print("%s: %d cells, %d shapes, %s" % (oas, packed.cells(), shapes,  # noqa: F821
-                                       "the same layout" if not problems else "; ".join(problems)))
+verdict = "the same layout" if not problems else "; ".join(problems)
+summary = (oas, packed.cells(), shapes, carried, verdict)  # noqa: F821
+print("%s: %d cells, %d shapes, %d with properties, %s" % summary)
 if problems or shapes == 0:
     print("FAIL")
     sys.exit(1)

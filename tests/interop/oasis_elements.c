@@ -4,7 +4,8 @@
  * to the file named on the command line; run once with a .gds name and once
  * with a .oas name, the two files must read back as the same layout. With a
  * .oas name it also checks that what OASIS cannot hold is refused with
- * GDS_ERR_RANGE.
+ * GDS_ERR_RANGE. Elements of every kind carry properties, which must read
+ * back the same from both files.
  *
  * Usage: oasis_elements OUTPUT    Exit status 0 when every call did as expected.
  */
@@ -25,6 +26,7 @@ static void check(int32_t result, int32_t expected, const char *what) {
 
 #define CALL(expr) check((expr), GDS_OK, #expr)
 #define REFUSED(expr) check((expr), GDS_ERR_RANGE, #expr)
+#define PROP(attr, value) CALL(GDS_Property(lib, attr, value))
 
 static int32_t xs[9000];
 static int32_t ys[9000];
@@ -44,6 +46,8 @@ static void shapes(GdsHandle lib) {
     const int32_t ry[] = {10, 10, 40, 40, 10};
     int i;
     CALL(GDS_Boundary(lib, tx, ty, 3, 1, 0, 0, 0));
+    PROP(1, "polygon");
+    PROP(127, "two on one, value with space");
     CALL(GDS_Boundary(lib, lx, ly, 6, 1, 1, 0, 0));
     CALL(GDS_Boundary(lib, vx, vy, 6, 1, 1, 0, 0));
     CALL(GDS_Boundary(lib, mx, my, 5, 1, 2, 0, 0));
@@ -52,6 +56,7 @@ static void shapes(GdsHandle lib) {
     CALL(GDS_Boundary(lib, rx, ry, 4, 1, 4, 0, 0));
     CALL(GDS_Box(lib, 10, 20, -30, -40, 2, 6, 1, 7));
     CALL(GDS_Box(lib, 10, 20, -30, -40, 2, 6, 0, 0));
+    PROP(2, "polygon"); /* the same string again */
     CALL(GDS_BoxWH(lib, 1000, -5, 1000, 10, 2, 0, 0, 0));
     CALL(GDS_Square(lib, -7, 9, 250, 2, 1, 0, 0));
     CALL(GDS_Square(lib, 500, 9, 250, 2, 1, 0, 0));
@@ -67,6 +72,7 @@ static void paths(GdsHandle lib) {
     int i;
     CALL(GDS_Path(lib, px, py, 2, 20, 4, 0, 0, 0, 0));
     CALL(GDS_Path(lib, px, py, 3, 20, 4, 0, 2, 0, 0));
+    PROP(3, "path");
     CALL(GDS_Path(lib, px, py, 4, -40, 4, 1, 4, 0, 0));
     CALL(GDS_Path(lib, px, py, 4, 0, 4, 2, 0, 0, 0));
     /* The most points one GDSII PATH holds: a longer one is split there. */
@@ -92,6 +98,7 @@ static void texts(GdsHandle lib) {
     CALL(GDS_Text(lib, 100, -200, "HELLO", 20, 0, 0, 0, 0, 0, 1.0, 0.0, 0, 0));
     CALL(GDS_Text(lib, 100, -300, "HELLO", 20, 0, 0, 0, 0, 0, 1.0, 0.0, 0, 0));
     CALL(GDS_Text(lib, 0, 0, "with space", 20, 255, 0, 0, 0, 0, 1.0, 0.0, 0, 0));
+    PROP(4, "text");
     CALL(GDS_Text(lib, 5, 5, "", 21, 1, 0, 0, 0, 0, 1.0, 0.0, 0, 0));
 }
 
@@ -102,6 +109,7 @@ static void nodes(GdsHandle lib) {
         ys[i] = -i * 37;
     }
     CALL(GDS_Node(lib, xs, ys, 50, 30, 7, 0, 0));
+    PROP(5, "node"); /* dropped with the node in OASIS */
 }
 
 static void references(GdsHandle lib) {
@@ -115,6 +123,7 @@ static void references(GdsHandle lib) {
     const int32_t ry[] = {0, 900, 0};
     CALL(GDS_Sref(lib, "LEAF", 10, 20, 0, 1.0, 0.0, 0, 0));
     CALL(GDS_Sref(lib, "LEAF", 10, 20, 0, 1.0, 90.0, 0, 0));
+    PROP(6, "placement");
     CALL(GDS_Sref(lib, "LEAF", -10, -20, (int16_t)0x8000, 2.5, 30.0, 0, 1));
     CALL(GDS_Sref(lib, "LEAF", -10, -20, (int16_t)0x8000, 1.0, -90.0, 0, 1));
     CALL(GDS_Aref(lib, "LEAF", ax, ay, 3, 2, 0, 1.0, 0.0, 0, 0));
@@ -122,6 +131,8 @@ static void references(GdsHandle lib) {
     CALL(GDS_Aref(lib, "LEAF", ax, ay, 1, 2, 0, 1.0, 180.0, 0, 0));
     CALL(GDS_Aref(lib, "LEAF", nx, ny, 3, 2, 0, 0.5, 45.0, 0, 0));
     CALL(GDS_Aref(lib, "LEAF", gx, gy, 3, 2, 0, 1.0, 0.0, 0, 0));
+    PROP(7, "repeated placement");
+    PROP(8, "");
     CALL(GDS_Aref(lib, "LEAF", gx, gy, 1, 2, 0, 1.0, 0.0, 0, 0));
     CALL(GDS_Aref(lib, "LEAF", rx, ry, 3, 5, (int16_t)0x8000, 1.0, 270.0, 0, 0));
 }

@@ -255,3 +255,32 @@ def test_merge_refuses_what_oasis_cannot_hold(tmp_path):
     assert "part %s: structure ODD: the PATH at byte " % part in refused.value.message
     assert "OASIS cannot hold it" in refused.value.message
     assert os.listdir(str(tmp_path)) == ["odd.gds"]
+
+
+def test_properties_follow_their_elements(tmp_path):
+    """Python's properties= on every element kind, read back by the strict
+    reader as S_GDS_PROPERTY: attribute, then the value from PROPSTRING."""
+    oas = str(tmp_path / "props.oas")
+    if not library_writes_oasis(str(tmp_path)):
+        pytest.skip("the library does not write OASIS yet")
+    with carvelle.Library(oas) as lib:
+        with lib.structure("LEAF") as s:
+            s.box(0, 0, 10, 20, layer=1, properties={1: "box"})
+            s.boundary([(0, 0), (100, 30), (20, 200)], layer=2, properties={2: "polygon", 3: b"\x01\xff"})
+            s.path([(0, 0), (1000, 0)], width=40, layer=3, properties={4: "path"})
+            s.text(10, -20, "hello", layer=4, properties={5: 17})
+            s.node([(0, 0), (5, 5)], layer=5, properties={6: "node"})
+        with lib.structure("TOP") as s:
+            s.sref("LEAF", 100, 200, properties={7: "sref"})
+            s.aref("LEAF", (0, 0), (300, 0), (0, 200), 3, 2, properties={8: "box"})
+    layout = oasis.read(oas, expect_strict=True, require_validation=True)
+    found = []
+    for cell in (layout.cells["LEAF"], layout.cells["TOP"]):
+        for element in cell.elements:
+            for prop in element.props:
+                assert prop.name == "S_GDS_PROPERTY" and prop.standard
+                found.append((element.kind, prop.values[0], bytes(prop.values[1])))
+    assert found == [("rectangle", 1, b"box"), ("polygon", 2, b"polygon"), ("polygon", 3, b"\x01\xff"),
+                     ("path", 4, b"path"), ("text", 5, b"17"), ("placement", 7, b"sref"),
+                     ("placement", 8, b"box")]
+    assert sorted(layout.propstrings.values()) == [b"\x01\xff", b"17", b"box", b"path", b"polygon", b"sref"]
