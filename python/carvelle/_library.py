@@ -388,6 +388,8 @@ class Library:
             try:
                 writer.end_structure()
             except Error as error:
+                if writer.handle is None:
+                    return  # another thread's close ended the library meanwhile, and finishes it
                 # Not open: another thread ended it between the test and the call.
                 if error.code != Result.GDS_ERR_STRUCT_NOT_OPEN:
                     first = error
