@@ -304,13 +304,53 @@ private:
     // Copies each part's structures as far as the check has come, leaving out the repeated ones.
     bool copyAll(Output& out, Progress& progress) {
         std::string error;
+        return walkParts(
+            progress, kCopySlice, [](PartReader&, const Part&) {}, [](std::uint64_t) {},
+            [&](PartReader& file, const Part& part, std::uint64_t at, std::uint64_t until) {
+                // The kernel copies between plain files; bytes to decompress or compress pass through a buffer.
+                const bool plain = !file.gzip() && !out.compressed();
+                if (plain ? !out.file().copy(file.file(), at, until - at, error)
+                          : !copyThroughBuffer(file, out, at, until - at, error)) {
+                    return failCopy(file, part, out, error);
+                }
+                bytes_ += until - at;
+                return true;
+            });
+    }
+
+    // Replays each part's structures through the OASIS writer as far as the check has come, leaving out the
+    // repeated ones and the contexts (KLayout's context cell is GDSII's; an OASIS file keeps none).
+    bool convertAll(OasisConverter& converter, Progress& progress) {
+        std::string error;
+        return walkParts(
+            progress, kPieceSize,
+            [&](PartReader&, const Part& part) { converter.startPart(*part.path, part.bodyStart); },
+            [&](std::uint64_t at) { converter.skipTo(at); },
+            [&](PartReader& file, const Part& part, std::uint64_t at, std::uint64_t until) {
+                const auto piece = static_cast<std::size_t>(until - at);
+                if (!file.readAt(at, buffer_.get(), piece, error)) {
+                    if (!unchanged(file, part, outcome_)) return false;
+                    return outcome_.fail(file.damaged() ? MergeFailure::NotALibrary : MergeFailure::Open, error);
+                }
+                if (!converter.feed(buffer_.get(), piece)) {
+                    if (!unchanged(file, part, outcome_)) return false;
+                    return outcome_.fail(converter.writeFailed() ? MergeFailure::Write : MergeFailure::NotInOasis,
+                                         converter.error());
+                }
+                return true;
+            });
+    }
+
+    // Walks each part's structures as far as the check has come, leaving out the repeated ones: begin(file, part)
+    // once a part is open, skip(at) past each left-out span, and take(file, part, at, until) for each run of at
+    // most slice bytes, which returns false (having recorded why) to end the walk.
+    template <typename Begin, typename Skip, typename Take>
+    bool walkParts(Progress& progress, std::uint64_t slice, Begin begin, Skip skip, Take take) {
         std::vector<std::pair<std::uint64_t, std::uint64_t>> skips;
         for (std::size_t index = 0; index < parts_.size(); ++index) {
             const Part& part = parts_[index];
             PartReader file;
             if (!reopen(file, part, outcome_)) return false;
-            // The kernel copies between plain files; bytes to decompress or compress pass through a buffer.
-            const bool plain = !file.gzip() && !out.compressed();
             std::uint64_t end = part.bodyEnd;
             if (beforeCopy) {
                 // Once the check is through with the part: a change made there is met by the copy alone.
@@ -318,6 +358,7 @@ private:
                 progress.wait(index, ~std::uint64_t{0} - 1, skips, checkedEnd);
                 beforeCopy(index);
             }
+            begin(file, part);
             std::size_t skipped = 0;
             for (std::uint64_t at = part.bodyStart; at < end;) {
                 const std::uint64_t allowed = std::min(progress.wait(index, at, skips, end), end);
@@ -327,63 +368,12 @@ private:
                     if (SignalGuard::interrupted()) return false;
                     if (skipped < skips.size() && skips[skipped].first <= at) {
                         at = skips[skipped++].second;
+                        skip(at);
                         continue;
                     }
-                    std::uint64_t until = std::min(allowed, at + kCopySlice);
+                    std::uint64_t until = std::min(allowed, at + slice);
                     if (skipped < skips.size()) until = std::min(until, skips[skipped].first);
-                    if (plain ? !out.file().copy(file.file(), at, until - at, error)
-                              : !copyThroughBuffer(file, out, at, until - at, error)) {
-                        return failCopy(file, part, out, error);
-                    }
-                    bytes_ += until - at;
-                    at = until;
-                }
-            }
-            if (!unchanged(file, part, outcome_)) return false;
-        }
-        return true;
-    }
-
-    // Replays each part's structures through the OASIS writer as far as the check has come, leaving out the
-    // repeated ones and the contexts (KLayout's context cell is GDSII's; an OASIS file keeps none).
-    bool convertAll(OasisConverter& converter, Progress& progress) {
-        std::string error;
-        std::vector<std::pair<std::uint64_t, std::uint64_t>> skips;
-        for (std::size_t index = 0; index < parts_.size(); ++index) {
-            const Part& part = parts_[index];
-            PartReader file;
-            if (!reopen(file, part, outcome_)) return false;
-            std::uint64_t end = part.bodyEnd;
-            if (beforeCopy) {
-                std::uint64_t checkedEnd = end;
-                progress.wait(index, ~std::uint64_t{0} - 1, skips, checkedEnd);
-                beforeCopy(index);
-            }
-            converter.startPart(*part.path, part.bodyStart);
-            std::size_t skipped = 0;
-            for (std::uint64_t at = part.bodyStart; at < end;) {
-                const std::uint64_t allowed = std::min(progress.wait(index, at, skips, end), end);
-                if (at >= end) break;
-                if (allowed <= at) return false;  // the check failed, or a signal came
-                while (at < allowed) {
-                    if (SignalGuard::interrupted()) return false;
-                    if (skipped < skips.size() && skips[skipped].first <= at) {
-                        at = skips[skipped++].second;
-                        converter.skipTo(at);
-                        continue;
-                    }
-                    std::uint64_t until = std::min(allowed, at + kPieceSize);
-                    if (skipped < skips.size()) until = std::min(until, skips[skipped].first);
-                    const auto piece = static_cast<std::size_t>(until - at);
-                    if (!file.readAt(at, buffer_.get(), piece, error)) {
-                        if (!unchanged(file, part, outcome_)) return false;
-                        return outcome_.fail(file.damaged() ? MergeFailure::NotALibrary : MergeFailure::Open, error);
-                    }
-                    if (!converter.feed(buffer_.get(), piece)) {
-                        if (!unchanged(file, part, outcome_)) return false;
-                        return outcome_.fail(converter.writeFailed() ? MergeFailure::Write : MergeFailure::NotInOasis,
-                                             converter.error());
-                    }
+                    if (!take(file, part, at, until)) return false;
                     at = until;
                 }
             }

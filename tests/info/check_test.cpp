@@ -13,33 +13,14 @@
 #include <vector>
 
 #include "gds_test_support.h"
+#include "info_tool.h"
 
 namespace {
 
 using namespace gdstest;
 
-struct Outcome {
-    int status;
-    std::string out, err;
-};
-
-class Check : public ::testing::Test {
+class Check : public InfoTool {
 protected:
-    Outcome run(const std::string& arguments) {
-        const std::string out = dir.file("stdout"), err = dir.file("stderr");
-        const int status = std::system((std::string(CARVELLE_INFO) + " " + arguments + " >" + out + " 2>" + err).c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read(out), read(err)};
-    }
-    static std::string read(const std::string& path) {
-        std::ostringstream text;
-        text << std::ifstream(path, std::ios::binary).rdbuf();
-        return text.str();
-    }
-    std::string write(const std::string& name, const Bytes& bytes) {
-        const std::string path = dir.file(name);
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return path;
-    }
     // Appends to the file being built; returns the offset where the bytes begin.
     std::size_t put(const Bytes& bytes) {
         const std::size_t at = file.size();
@@ -47,7 +28,6 @@ protected:
         return at;
     }
     std::size_t begin(const std::string& name) { return put(record(BGNSTR, 0x02, Bytes(24, 0)) + record(STRNAME, 0x06, padded(name))); }
-    TempDir dir;
     Bytes file;
 };
 

@@ -16,6 +16,7 @@
 
 #include "gds_api.h"
 #include "gds_test_support.h"
+#include "info_tool.h"
 
 namespace {
 
@@ -26,30 +27,7 @@ using gdstest::points;
 using gdstest::record;
 using namespace gdstest;
 
-struct Outcome {
-    int status;
-    std::string out, err;
-};
-
-class Info : public ::testing::Test {
-protected:
-    Outcome run(const std::string& arguments) {
-        const std::string out = dir.file("stdout"), err = dir.file("stderr");
-        const int status = std::system((std::string(CARVELLE_INFO) + " " + arguments + " >" + out + " 2>" + err).c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read(out), read(err)};
-    }
-    static std::string read(const std::string& path) {
-        std::ostringstream text;
-        text << std::ifstream(path, std::ios::binary).rdbuf();
-        return text.str();
-    }
-    std::string write(const std::string& name, const Bytes& bytes) {
-        const std::string path = dir.file(name);
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return path;
-    }
-    TempDir dir;
-};
+class Info : public InfoTool {};
 
 TEST_F(Info, FiguresOfALibraryWrittenHere) {
     const std::string path = dir.file("lib.gds");
