@@ -40,4 +40,16 @@ ResultCode LibraryWriter::writePath(const std::int32_t* xs, const std::int32_t* 
     }
 }
 
+ResultCode LibraryWriter::writeExtendedPath(const std::int32_t* xs, const std::int32_t* ys, std::int16_t count,
+                                            std::int32_t width, std::int16_t layer, std::int16_t datatype,
+                                            std::int32_t beginExtension, std::int32_t endExtension) {
+    if (!oasis) return GDS_ERR_RANGE;
+    if (!structureOpen) return GDS_ERR_STRUCT_NOT_OPEN;
+    if (count < 2) return GDS_ERR_PATH_POINTS;
+    if (xs == nullptr || ys == nullptr) return GDS_ERR_NO_POINTS;
+    constexpr std::int16_t kExtendedEnds = 4;
+    return oasisElement(Attachable::Shape, oasis->path(xs, ys, static_cast<std::size_t>(count), width, layer,
+                                                       datatype, kExtendedEnds, beginExtension, endExtension));
+}
+
 }  // namespace carvelle

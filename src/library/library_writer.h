@@ -52,6 +52,11 @@ public:
     ResultCode writePath(const std::int32_t* xs, const std::int32_t* ys, std::int16_t count,
                          std::int32_t width, std::int16_t layer, std::int16_t datatype,
                          std::int16_t pathtype, std::int16_t elflags, std::int32_t plex);
+    // A path of type 4 with the end extensions that other writers give it in BGNEXTN and ENDEXTN, for the
+    // merge's OASIS output (a GDSII library takes paths from writePath alone): GDS_ERR_RANGE otherwise.
+    ResultCode writeExtendedPath(const std::int32_t* xs, const std::int32_t* ys, std::int16_t count,
+                                 std::int32_t width, std::int16_t layer, std::int16_t datatype,
+                                 std::int32_t beginExtension, std::int32_t endExtension);
     ResultCode writeCircle(std::int32_t cx, std::int32_t cy, std::int32_t radius, std::int16_t count,
                            std::int16_t layer, std::int16_t datatype, std::int16_t elflags,
                            std::int32_t plex);

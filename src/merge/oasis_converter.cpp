@@ -245,6 +245,8 @@ bool OasisConverter::element() {
     ResultCode code = GDS_OK;
     const auto count = e.xs.size();
     if (count == 0) return fail(GDS_ERR_NO_POINTS, "no points");
+    // Each element is a call of its own, as through the exports: the properties that follow attach to it alone.
+    w.forgetElement();
     switch (e.kind) {
         case kBoundary: {
             // The writer takes the ring open and closes it itself.
@@ -257,10 +259,11 @@ bool OasisConverter::element() {
         }
         case kPath:
             if (count > 32767) return fail(GDS_ERR_TOO_MANY_POINTS, "more points than a PATH call takes");
-            // OASIS paths could hold any extension, but the writer keeps the path types its calls give:
-            // type 4 is taken only when its extensions are zero, and so flush.
-            if (e.pathtype == kExtendedPath && (e.beginExtension != 0 || e.endExtension != 0)) {
-                return fail(GDS_ERR_RANGE, "path type 4 with nonzero BGNEXTN or ENDEXTN");
+            // Type 4 keeps its extensions, as OASIS explicit ones.
+            if (e.pathtype == kExtendedPath) {
+                code = w.writeExtendedPath(e.xs.data(), e.ys.data(), static_cast<std::int16_t>(count), e.width,
+                                           e.layer, e.datatype, e.beginExtension, e.endExtension);
+                break;
             }
             code = w.writePath(e.xs.data(), e.ys.data(), static_cast<std::int16_t>(count), e.width, e.layer,
                                e.datatype, e.pathtype, 0, 0);
@@ -291,7 +294,7 @@ bool OasisConverter::element() {
     if (code != GDS_OK) return fail(code, nullptr);
     for (const auto& [attribute, value] : e.properties) {
         code = w.addProperty(attribute, value.c_str());
-        // The writer attaches no property to an OASIS element yet: the element stays, its properties go.
+        // A NODE is dropped from an OASIS file, and so are its properties.
         if (code == GDS_ERR_NO_ELEMENT) {
             ++droppedProperties_;
             continue;

@@ -30,6 +30,7 @@ constexpr std::uint16_t kAbsoluteBits = 0x0006;
 constexpr std::uint16_t kReflectionBit = 0x8000;
 constexpr std::int16_t kRoundEnds = 1;
 constexpr std::int16_t kHalfWidthEnds = 2;
+constexpr std::int16_t kExtendedEnds = 4;
 
 // Printable ASCII: a-strings take the space, n-strings do not.
 bool printable(const char* text, std::size_t length, unsigned char lowest) {
@@ -163,33 +164,45 @@ ResultCode OasisEncoder::boundary(const std::int32_t* xs, const std::int32_t* ys
 }
 
 ResultCode OasisEncoder::path(const std::int32_t* xs, const std::int32_t* ys, std::size_t count, std::int32_t width,
-                              std::int16_t layer, std::int16_t datatype, std::int16_t pathtype) {
+                              std::int16_t layer, std::int16_t datatype, std::int16_t pathtype,
+                              std::int32_t beginExtension, std::int32_t endExtension) {
     // A negative width (absolute in GDSII) is read by KLayout as its size;
     // a half-width cannot hold an odd width, nor any extension round ends.
     const std::uint64_t fullWidth = magnitudeOf(width);
     if (pathtype == kRoundEnds || (fullWidth & 1) != 0) return GDS_ERR_RANGE;
     if (sink_.failed()) return GDS_ERR_WRITE;
     const std::uint64_t halfWidth = fullWidth / 2;
-    // Path types 0 and 4 (without extensions) and any other end flush, as
-    // KLayout reads them; 2 extends both ends by half the width.
-    const bool extended = pathtype == kHalfWidthEnds;
-    const std::int64_t extension = extended ? static_cast<std::int64_t>(halfWidth) : 0;
-    const auto scheme = static_cast<std::uint8_t>(extended ? PathExtension::HalfWidth : PathExtension::Flush);
+    // Type 2 extends both ends by half the width, type 4 by its own
+    // extensions (explicit, or flush where 0), and every other type ends
+    // flush, as KLayout reads them.
+    const bool halfWidthEnds = pathtype == kHalfWidthEnds;
+    const bool ownEnds = pathtype == kExtendedEnds;
+    const auto schemeOf = [&](std::int64_t extension) {
+        if (halfWidthEnds) return PathExtension::HalfWidth;
+        return extension != 0 ? PathExtension::Explicit : PathExtension::Flush;
+    };
+    const std::int64_t start = halfWidthEnds ? static_cast<std::int64_t>(halfWidth) : ownEnds ? beginExtension : 0;
+    const std::int64_t end = halfWidthEnds ? static_cast<std::int64_t>(halfWidth) : ownEnds ? endExtension : 0;
+    const PathExtension startScheme = schemeOf(start), endScheme = schemeOf(end);
     const PointListType type = choosePointList(xs, ys, count, /*polygon=*/false);
     std::uint8_t info = shape_bits::Points;
     layerBits(info, layer, datatype);
     if (!modal_.halfWidth.keep(halfWidth)) info |= shape_bits::HalfWidth;
-    const bool sameStart = modal_.startExtension.keep(extension);
-    const bool sameEnd = modal_.endExtension.keep(extension);
+    const bool sameStart = modal_.startExtension.keep(start);
+    const bool sameEnd = modal_.endExtension.keep(end);
     if (!sameStart || !sameEnd) info |= shape_bits::Extension;
     if (!modal_.geometryX.keep(xs[0])) info |= shape_bits::X;
     if (!modal_.geometryY.keep(ys[0])) info |= shape_bits::Y;
-    return emit(kRecordHead + kLayerSize + kMaxUintSize + 1 + pointListMaxSize(count) + kXYSize,
+    return emit(kRecordHead + kLayerSize + kMaxUintSize + 1 + 2 * kMaxUintSize + pointListMaxSize(count) + kXYSize,
                 [&](OasisBytes& out) {
                     out.byte(static_cast<std::uint8_t>(OasisRecord::Path)).byte(info);
                     putLayer(out, info, layer, datatype);
                     if (info & shape_bits::HalfWidth) out.uint(halfWidth);
-                    if (info & shape_bits::Extension) out.uint(static_cast<std::uint64_t>(scheme << 2 | scheme));
+                    if (info & shape_bits::Extension) {
+                        out.uint(static_cast<std::uint64_t>(startScheme) << 2 | static_cast<std::uint64_t>(endScheme));
+                        if (startScheme == PathExtension::Explicit) out.sint(start);
+                        if (endScheme == PathExtension::Explicit) out.sint(end);
+                    }
                     putPointList(out, type, xs, ys, count, /*polygon=*/false);
                     if (info & shape_bits::X) out.sint(xs[0]);
                     if (info & shape_bits::Y) out.sint(ys[0]);

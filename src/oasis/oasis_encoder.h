@@ -59,8 +59,10 @@ public:
                    std::int16_t datatype);
     ResultCode boundary(const std::int32_t* xs, const std::int32_t* ys, std::size_t count, std::int16_t layer,
                         std::int16_t datatype);
+    // Type 4 takes its end extensions (BGNEXTN and ENDEXTN, 0 for the calls, which give none).
     ResultCode path(const std::int32_t* xs, const std::int32_t* ys, std::size_t count, std::int32_t width,
-                    std::int16_t layer, std::int16_t datatype, std::int16_t pathtype);
+                    std::int16_t layer, std::int16_t datatype, std::int16_t pathtype, std::int32_t beginExtension = 0,
+                    std::int32_t endExtension = 0);
     ResultCode text(std::int32_t x, std::int32_t y, const char* text, std::size_t length, std::int16_t layer,
                     std::int16_t texttype);
     // S_GDS_PROPERTY for the element just written; the caller has checked

@@ -57,7 +57,8 @@ inline constexpr std::uint8_t OneValue = 0x10, TwoValues = 0x20, Named = 0x04, R
 
 // Path extension schemes, two bits each for start and end.
 enum class PathExtension : std::uint8_t { Flush = 1,
-                                          HalfWidth = 2 };
+                                          HalfWidth = 2,
+                                          Explicit = 3 };
 
 // Property value types: an unsigned integer; the reference number of a
 // PROPSTRING read as a b-string (any bytes).

@@ -9,8 +9,7 @@
 #                    also writes what it read to OUT as OASIS (strict, CBLOCKs)
 #   -rd gds=FILE     writes the layout of `out` as GDSII to FILE (.gz
 #                    compresses), its cells named K_..., for the merge to
-#                    convert; the path with odd extensions is left out, as
-#                    an OASIS file from the library's calls cannot hold it
+#                    convert (its path with extensions of its own has type 4)
 # The view is JSON: per cell, shapes (polygons as point lists, paths, texts)
 # and instances with every array member, in database units.
 import json
@@ -117,10 +116,6 @@ if "gds" in globals():
     layout = build(os.path.dirname(target))
     for cell in list(layout.each_cell()):
         cell.name = "K_" + cell.name
-        for index in layout.layer_indexes():
-            for shape in list(cell.shapes(index).each()):
-                if shape.is_path() and shape.path.bgn_ext not in (0, shape.path.width // 2):
-                    cell.shapes(index).erase(shape)
     layout.write(target)
 elif "out" in globals():
     print(json.dumps(view(build(out))))  # noqa: F821 - out, src and convert are set by klayout -rd

@@ -103,6 +103,8 @@ def gds_shapes(path):
             b = body
             value = int.from_bytes(b[1:], "big") / 2 ** 56 * 16.0 ** ((b[0] & 0x7F) - 64)
             element["mag" if kind == 0x1B else "angle"] = -value if b[0] & 0x80 else value
+        elif kind in (0x30, 0x31):                                # BGNEXTN ENDEXTN
+            element["begin" if kind == 0x30 else "end"] = struct.unpack(">i", body)[0]
         elif kind in (0x12, 0x19):                                # SNAME STRING
             element["name"] = body.rstrip(b"\0").decode()
         elif kind == 0x10:                                        # XY
@@ -120,7 +122,8 @@ def gds_element(e):
     if kind == 0x09:
         w = e["width"]
         ext = w // 2 if e["pathtype"] == 2 else 0
-        return [("path", e["layer"], e["datatype"], w, ext, ext, tuple(xy))]
+        begin, end = (e.get("begin", 0), e.get("end", 0)) if e["pathtype"] == 4 else (ext, ext)
+        return [("path", e["layer"], e["datatype"], w, begin, end, tuple(xy))]
     if kind == 0x0C:
         return [("text", e["layer"], e["datatype"], e["name"], xy[0][0], xy[0][1])]
     place = ("placement", e["name"])
@@ -259,11 +262,16 @@ def test_merge_refuses_what_oasis_cannot_hold(tmp_path):
 
 def test_properties_follow_their_elements(tmp_path):
     """Python's properties= on every element kind, read back by the strict
-    reader as S_GDS_PROPERTY: attribute, then the value from PROPSTRING."""
-    oas = str(tmp_path / "props.oas")
+    reader as S_GDS_PROPERTY: attribute, then the value from PROPSTRING;
+    a .gds of the same calls merged into .oas gives the same."""
     if not library_writes_oasis(str(tmp_path)):
         pytest.skip("the library does not write OASIS yet")
-    with carvelle.Library(oas) as lib:
+    for written in ("props.oas", "props.gds"):
+        check_properties(str(tmp_path / written), str(tmp_path / "merged.oas"))
+
+
+def check_properties(target, oas):
+    with carvelle.Library(target) as lib:
         with lib.structure("LEAF") as s:
             s.box(0, 0, 10, 20, layer=1, properties={1: "box"})
             s.boundary([(0, 0), (100, 30), (20, 200)], layer=2, properties={2: "polygon", 3: b"\x01\xff"})
@@ -273,6 +281,10 @@ def test_properties_follow_their_elements(tmp_path):
         with lib.structure("TOP") as s:
             s.sref("LEAF", 100, 200, properties={7: "sref"})
             s.aref("LEAF", (0, 0), (300, 0), (0, 200), 3, 2, properties={8: "box"})
+    if target.endswith(".gds"):
+        carvelle.merge(oas, [target])
+    else:
+        oas = target
     layout = oasis.read(oas, expect_strict=True, require_validation=True)
     found = []
     for cell in (layout.cells["LEAF"], layout.cells["TOP"]):
