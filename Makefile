@@ -111,6 +111,7 @@ PLATFORMS = $(shell uname -m)-linux aarch64-linux s390x-linux x86_64-windows
 test-platforms:
 	@echo "== one library written on $(PLATFORMS)"
 	cd $(BUILD)-platforms && native/platforms/carvelle_gds_compare $(PLATFORMS:=.gds)
+	cd $(BUILD)-platforms && $(PYTHON) $(CURDIR)/tests/platforms/oas_compare.py $(PLATFORMS:=.oas)
 
 # Every fault of tests/planted/faults*.txt, planted one at a time into a
 # scratch copy, must make a core suite fail.
