@@ -77,29 +77,52 @@ bool PartScanner::fail(std::uint64_t at, std::string reason) {
 template <bool kVisit>
 std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t size) {
     // The elements that repeat the record headers of one that the element checker passed are just as good:
-    // only the elements that differ go through the checker.
+    // only the elements that differ go through the checker. A layout mostly repeats one kind of element, or
+    // a few in turn (a box, a polygon, a path, a text, ...): the last few elements learned are kept, and an
+    // element that none of them fits is learned in the place of the oldest.
+    constexpr std::size_t kTemplates = 8;
     const std::uint8_t endEl = tagOf(Record::EndEl).recordType;
-    LikeElements like;
+    LikeElements likes[kTemplates];
+    std::size_t current = 0;  // the template of the run, or the one being learned
+    std::size_t oldest = 0;   // where the next element to learn goes
     std::size_t elementStart = 0, at = 0;
     std::size_t run = 0;                    // like elements in a row up to at, for the visitor
     bool whole = elements_.afterElement();  // an element begun in an earlier piece makes no template
+    bool learning = !whole;                 // the records of an element are going into likes[current]
     while (size - at >= kRecordHeaderSize) {
-        if (like.ready()) {
-            if (like.matches(bytes + at, size - at)) {
-                if (keepReferences_ && like.nameAt() != LikeElements::kNoName) {
-                    const std::uint8_t* name = bytes + at + like.nameAt();
+        if (!learning) {
+            LikeElements* like = &likes[current];
+            if (!like->ready() || !like->matches(bytes + at, size - at)) {
+                if (kVisit && run > 0) visitor_->likeElements(bytes + at - run * like->size(), run, *like);
+                run = 0;
+                std::size_t other = 0;
+                while (other < kTemplates && (other == current || !likes[other].ready() ||
+                                              !likes[other].matches(bytes + at, size - at))) {
+                    ++other;
+                }
+                if (other < kTemplates) {
+                    current = other;
+                } else {
+                    current = oldest;
+                    oldest = (oldest + 1) % kTemplates;
+                    likes[current].restart();
+                    learning = true;
+                    elementStart = at;
+                }
+                like = &likes[current];
+            }
+            if (!learning) {
+                if (keepReferences_ && like->nameAt() != LikeElements::kNoName) {
+                    const std::uint8_t* name = bytes + at + like->nameAt();
                     reference(reinterpret_cast<const char*>(name) + kRecordHeaderSize,
                               (std::size_t{name[0]} << 8 | name[1]) - kRecordHeaderSize);
                 }
-                at += like.size();
+                at += like->size();
                 ++run;
                 continue;
             }
-            if (kVisit && run > 0) visitor_->likeElements(bytes + at - run * like.size(), run, like);
-            run = 0;
-            like.restart();
-            elementStart = at;
         }
+        LikeElements& like = likes[current];
         const std::size_t length = std::size_t{bytes[at]} << 8 | bytes[at + 1];
         if (length < kRecordHeaderSize || (length & 1) || length > size - at || bytes[at + 2] <= kLastBracket ||
             !elements_.record(length, bytes[at + 2], bytes[at + 3])) {
@@ -120,10 +143,11 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
                 like.restart();
             }
             whole = true;
+            learning = false;
             elementStart = at;
         }
     }
-    if (kVisit && run > 0) visitor_->likeElements(bytes + at - run * like.size(), run, like);
+    if (kVisit && run > 0) visitor_->likeElements(bytes + at - run * likes[current].size(), run, likes[current]);
     return at;
 }
 
