@@ -77,7 +77,8 @@ private:
 //   over such a file. On Linux the file has no name until close (O_TMPFILE,
 //   then linkat), so a killed process leaves nothing; where that is refused
 //   it is named PATH.merging-PID-N, and such files of processes that no
-//   longer run are removed at the next open beside the same path.
+//   longer run are removed at the next open beside the same path (on
+//   Windows, where every such file is named, too).
 // The first failure is kept, with the system's reason: close reports it and
 // failure() says why. A later write is still tried: whoever writes (ByteSink,
 // GzipWriter, the merge) stops at its own first failure.

@@ -156,6 +156,38 @@ std::int64_t ticks(const FILETIME& time) {
 
 HANDLE handleOf(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
+// True unless the process is known to have ended (one that cannot be asked runs).
+bool processRuns(DWORD id) {
+    const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    if (process == nullptr) return GetLastError() != ERROR_INVALID_PARAMETER;
+    DWORD code = 0;
+    const bool runs = !GetExitCodeProcess(process, &code) || code == STILL_ACTIVE;
+    CloseHandle(process);
+    return runs;
+}
+
+// Removes PATH.merging-PID-N files beside path whose process no longer runs:
+// left by a merge that was killed. Windows has no file without a name to
+// write instead; a file a live merge holds open cannot be deleted anyway.
+void removeStaleTemporaries(const std::string& path) {
+    const std::wstring pattern = wide(path + ".merging-*");
+    const std::size_t slash = pattern.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? L"" : pattern.substr(0, slash + 1);
+    const std::wstring prefix = pattern.substr(folder.size(), pattern.size() - folder.size() - 1);
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        wchar_t* end = nullptr;
+        const unsigned long id = std::wcstoul(name.c_str() + prefix.size(), &end, 10);
+        if (id == 0 || *end != L'-' || id == GetCurrentProcessId() || processRuns(id)) continue;
+        DeleteFileW((folder + name).c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
 // ReadFile and WriteFile take at most a DWORD at a time.
 DWORD chunkOf(std::size_t size) { return size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size); }
 
@@ -282,6 +314,7 @@ bool OutputFile::openBeside(const std::string& path) {
         SetLastError(ERROR_DIRECTORY);
         return fail(Step::NotRegular);
     }
+    removeStaleTemporaries(path);
     // A name of our own beside the real one, so that the rename stays within one volume.
     for (unsigned attempt = 0;; ++attempt) {
         temporary_ = path + ".merging-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt);

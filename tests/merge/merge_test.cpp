@@ -22,7 +22,10 @@
 #include "gds_test_support.h"
 #include "merge/part_reader.h"
 #include "merge/part_scanner.h"
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <process.h>
+#define getpid _getpid
+#else
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -728,6 +731,19 @@ TEST_F(Merge, TheCheckerAgreesWithAPlainWalkWhateverThePieces) {
         valid += whole;
     }
     EXPECT_GT(valid, 5000);  // the damage leaves enough whole libraries to compare names on
+}
+
+// A temporary left by a merge whose process has ended is removed by the next merge into the same output, on
+// every system; one of a running process (this one) is kept.
+TEST_F(Merge, ATemporaryOfAnEndedMergeIsRemovedByTheNext) {
+    const auto parts = write({library(structure("A"))});
+    const std::string ended = out + ".merging-2147483601-0";  // no process has that number, here or on Windows
+    const std::string ours = out + ".merging-" + std::to_string(getpid()) + "-7";
+    std::ofstream(ended) << "left by a killed merge";
+    std::ofstream(ours) << "a running merge's";
+    ASSERT_TRUE(carvelle::merge_libraries(out, parts));
+    EXPECT_EQ(files(), (std::vector<std::string>{"out.gds", "out.gds.merging-" + std::to_string(getpid()) + "-7",
+                                                 "p0.gds"}));
 }
 
 #if !defined(_WIN32)
