@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
-"""The .gds.gz benchmark: N random rectangles (10 to 100 units a side, in a
-10^7 field, 5 layers) written by the library to .gds.gz, beside what users do
+"""The .gds.gz benchmark on the three data sets of bench/write_random.c (N
+random rectangles, 10 to 100 units a side, in a 10^7 field, 5 layers; a
+hierarchy of CELLS cells placed by SREF and AREF; PATHS random-walk paths of
+200 to 8000 points) written by the library to .gds.gz, beside what users do
 without it: the plain file then gzip -6 or -1, igzip -1 -T2 on the finished
 plain file (the fastest compressor here), and KLayout writing the same
 shapes to .gds.gz (its Layout.write alone, after reading the plain file).
@@ -9,9 +11,9 @@ shapes to .gds.gz (its Layout.write alone, after reading the plain file).
 Every command runs as a whole process under /usr/bin/time (wall time, peak
 RSS), interleaved round by round; the table shows the median of --runs
 rounds after one warm-up. Prints a Markdown table and the ratios against the
-goals, and plots into docs/gzip.png.
+goals, per set, and plots the rectangles into docs/gzip.png.
 
-    bench/gzip_bench.py [--n 5000000] [--runs 3] [--build build]
+    bench/gzip_bench.py [--n 5000000] [--cells 100000] [--paths 4000] [--runs 3] [--build build]
 """
 
 import argparse
@@ -43,7 +45,9 @@ def timed(command, env=None):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--n", type=int, default=5000000)
+    parser.add_argument("--n", type=int, default=5000000, help="random rectangles")
+    parser.add_argument("--cells", type=int, default=100000, help="cells of the hierarchy")
+    parser.add_argument("--paths", type=int, default=4000, help="paths of 200 to 8000 points")
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--build", default=os.path.join(ROOT, "build"))
     parser.add_argument("--out-dir", default=None, help="folder on the real disk (default: a temporary one)")
@@ -53,10 +57,20 @@ def main():
     writer = os.path.join(build, "carvelle_write_random")
     subprocess.run(["cc", "-O2", "-I", os.path.join(ROOT, "include"), os.path.join(BENCH, "write_random.c"),
                     "-o", writer, "-L", build, "-lcarvelle", "-Wl,-rpath," + build], check=True)
+    sets = [("random rectangles", "rects", args.n), ("hierarchy", "hier", args.cells),
+            ("long paths", "paths", args.paths)]
+    for label, kind, count in sets:
+        med, sizes, names = bench_set(args, writer, label, kind, count)
+        if kind == "rects":
+            plot(args, med, sizes, names)
+
+
+def bench_set(args, writer, label, kind, count):
+    """Runs every case on one data set; prints its table and ratios."""
     folder = tempfile.mkdtemp(prefix="carvelle-gzip-", dir=args.out_dir)
-    plain = os.path.join(folder, "rects.gds")
-    packed = os.path.join(folder, "rects.gds.gz")
-    n = str(args.n)
+    plain = os.path.join(folder, kind + ".gds")
+    packed = os.path.join(folder, kind + ".gds.gz")
+    n = str(count)
     env1 = dict(os.environ, CARVELLE_GZIP_THREADS="1")
 
     def shell(text):
@@ -64,9 +78,9 @@ def main():
 
     # name, command, file it leaves (its size is reported), needs the plain file first
     cases = [
-        ("Carvelle, plain .gds", [writer, "rects", n, plain], plain),
-        ("Carvelle, .gds.gz (2 threads, default)", [writer, "rects", n, packed], packed),
-        ("Carvelle, .gds.gz (CARVELLE_GZIP_THREADS=1)", [writer, "rects", n, packed], packed),
+        ("Carvelle, plain .gds", [writer, kind, n, plain], plain),
+        ("Carvelle, .gds.gz (2 threads, default)", [writer, kind, n, packed], packed),
+        ("Carvelle, .gds.gz (CARVELLE_GZIP_THREADS=1)", [writer, kind, n, packed], packed),
         ("gzip -6 on the plain file", shell("gzip -6 -c '%s' > '%s'" % (plain, packed)), packed),
         ("gzip -1 on the plain file", shell("gzip -1 -c '%s' > '%s'" % (plain, packed)), packed),
         ("igzip -1 -T2 on the plain file", ["igzip", "-1", "-T2", "-f", "-o", packed, plain], packed),
@@ -77,10 +91,10 @@ def main():
     results = {name: [] for name, _, _ in cases}
     sizes = {}
     for round_ in range(args.runs + 1):
-        log("round %d of %d" % (round_, args.runs))
+        log("%s: round %d of %d" % (label, round_, args.runs))
         for name, command, out in cases:
             if out == plain or not os.path.exists(plain):
-                timed([writer, "rects", n, plain])
+                timed([writer, kind, n, plain])
             seconds, mib, stdout = timed(command, env=env1 if "THREADS=1" in name else None)
             inner = re.search(r"write_seconds=([0-9.]+)", stdout)
             if inner:
@@ -97,7 +111,8 @@ def main():
 
     med = {name: (statistics.median(s for s, _ in runs), statistics.median(m for _, m in runs),
                   min(s for s, _ in runs), max(s for s, _ in runs)) for name, runs in results.items()}
-    print("| %d random rectangles | seconds (median, min-max) | peak MiB | file MB |" % args.n)
+    print()
+    print("| %s (%d) | seconds (median, min-max) | peak MiB | file MB |" % (label, count))
     print("|---|---|---|---|")
     for name, _, _ in cases:
         s, m, lo, hi = med[name]
@@ -105,23 +120,25 @@ def main():
     size_ratio = sizes["Carvelle, .gds.gz (2 threads, default)"] / sizes["gzip -1 on the plain file"]
     # On a shared machine the fastest run is the least disturbed one: the
     # ratios are given from the medians and from the fastest runs.
-    for label, k in (("medians", 0), ("fastest runs", 2)):
+    for which, k in (("medians", 0), ("fastest runs", 2)):
         def t(name):
-            return med[name][k]
+            return max(med[name][k], 0.01)  # /usr/bin/time's resolution
         ours = t("Carvelle, .gds.gz (2 threads, default)")
         plain_then_gzip = t("Carvelle, plain .gds") + t("gzip -6 on the plain file")
         print()
-        print("From the %s:" % label)
+        print("From the %s:" % which)
         print("- plain write + gzip -6 / Carvelle .gds.gz: %.1f x (goal >= 5)" % (plain_then_gzip / ours))
         print("- Carvelle .gds.gz / igzip -1 -T2: %.2f x (goal <= 1.25)" % (ours / t("igzip -1 -T2 on the plain file")))
         print("- KLayout write / Carvelle .gds.gz: %.1f x (goal >= 10)" % (t("KLayout Layout.write to .gds.gz") / ours))
     print("- file size / gzip -1's: %.3f (goal <= 1)" % size_ratio)
     print("- peak memory: %.1f MiB (goal <= 64)" % med["Carvelle, .gds.gz (2 threads, default)"][1])
+    return med, sizes, [name for name, _, _ in cases]
 
+
+def plot(args, med, sizes, names):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
-    names = [name for name, _, _ in cases]
     fig, (left, right) = plt.subplots(1, 2, figsize=(11, 4.2), gridspec_kw={"width_ratios": [3, 1.3]})
     colors = ["#4c72b0" if name.startswith("Carvelle") else "#999999" for name in names]
     left.barh(names, [med[name][0] for name in names], color=colors)
