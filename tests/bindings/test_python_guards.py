@@ -22,17 +22,20 @@ def payloads(path, tag):
     return [p for t, p in records(path.read_bytes()) if t == tag]
 
 
-@pytest.mark.parametrize("kwargs", [
-    {"user_unit": 0.0}, {"user_unit": -1e-3}, {"user_unit": math.nan}, {"user_unit": math.inf},
-    {"meter_unit": 0.0}, {"meter_unit": math.nan}, {"unit": 0.0}, {"unit": -1e-6}, {"precision": math.inf},
-    {"unit": 1e300, "precision": 1e-300},  # the user unit this makes is 0
-    # UNITS would hold 0 (KLayout: a database unit of 0.0), or wrap around
-    {"precision": 1e-90}, {"unit": 1e-6, "precision": 1e-79}, {"meter_unit": 2.0 ** -261},
-    {"user_unit": 2.0 ** 252}, {"unit": 1e10, "precision": 1e-70},
-])
-def test_units_are_refused_before_the_file_is_made(in_tmp, kwargs):
-    with pytest.raises(ValueError, match="finite and greater than 0|UNITS holds"):
+NOT_UNITS = [{"user_unit": 0.0}, {"user_unit": -1e-3}, {"user_unit": math.nan}, {"user_unit": math.inf},
+             {"meter_unit": 0.0}, {"meter_unit": math.nan}, {"unit": 0.0}, {"unit": -1e-6}, {"precision": math.inf}]
+# UNITS would hold 0 (KLayout: a database unit of 0.0), or wrap around: a RangeError
+OUT_OF_UNITS = [{"precision": 1e-90}, {"unit": 1e-6, "precision": 1e-79}, {"meter_unit": 2.0 ** -261},
+                {"user_unit": 2.0 ** 252}, {"unit": 1e10, "precision": 1e-70},
+                {"unit": 1e300, "precision": 1e-300}]  # the user unit this makes is 0
+
+
+@pytest.mark.parametrize("kwargs, refusal", [(k, "finite and greater than 0") for k in NOT_UNITS] +
+                         [(k, "UNITS holds") for k in OUT_OF_UNITS])
+def test_units_are_refused_before_the_file_is_made(in_tmp, kwargs, refusal):
+    with pytest.raises(ValueError, match=refusal) as raised:
         carvelle.Library("u.gds", **kwargs)
+    assert isinstance(raised.value, carvelle.RangeError) == (kwargs in OUT_OF_UNITS)
     assert os.listdir(in_tmp) == []
 
 

@@ -158,7 +158,7 @@ def test_structures_referenced_but_never_defined_are_reported(in_tmp):
 
 
 FIFO_READER = r"""
-import os, sys, threading
+import os, sys, threading, time
 import numpy as np
 import carvelle
 fifo = sys.argv[1]
@@ -175,28 +175,33 @@ def write():
 
 thread = threading.Thread(target=write)
 thread.start()
-outcome = []
+outcome = {}
 
-def meanwhile():   # waits for the batch: no RuntimeError; then lands after it, or finds it all ended
-    for call in (lambda: opened[0].box(0, 0, 1, 1), lib.close):
-        try:
-            call()
-            outcome.append("ok")
-        except carvelle.Error as error:
-            outcome.append(error.name)
+def attempt(name, call):   # waits for the batch: no RuntimeError; then lands after it, or finds it all ended
+    try:
+        call()
+        outcome[name] = "ok"
+    except carvelle.Error as error:
+        outcome[name] = error.name
 
-total, other = 0, None
+total, others, waited = 0, [], False
 while True:   # needs the GIL while the batch blocks on the full pipe
     chunk = os.read(reader, 1 << 20)
     if not chunk:
         break
     if not total:   # the first bytes come from the batch: it is busy, on both backends
-        other = threading.Thread(target=meanwhile)
-        other.start()
+        others = [threading.Thread(target=attempt, args=("box", lambda: opened[0].box(0, 0, 1, 1))),
+                  threading.Thread(target=attempt, args=("close", lib.close))]
+        for other in others:
+            other.start()
+        # The batch has megabytes to go and waits on the pipe for this reader: the others wait for the batch.
+        time.sleep(0.3)
+        waited = all(other.is_alive() for other in others)
     total += len(chunk)
 thread.join()
-other.join()
-print(total, ",".join(outcome))
+for other in others:
+    other.join()
+print(total, outcome["box"], outcome["close"], waited)
 """
 
 
@@ -204,15 +209,16 @@ print(total, ",".join(outcome))
 def test_a_batch_lets_other_threads_run_while_it_writes(tmp_path):
     """The batch writes into a pipe that this process's main thread reads:
     were the GIL held while the batch writes, nobody would read and the
-    child would hang. Meanwhile an element call and close of another thread
-    wait for the batch: the box after the batch (44 bytes) or refused as
-    the structure has ended, close then ends the library or finds it ended."""
+    child would hang. Meanwhile an element call and close, each of another
+    thread, wait for the batch (neither has ended while the batch waits on
+    the pipe): the box after the batch (44 bytes) or refused as the
+    structure or the library has ended, close then ends the library or finds
+    it ended."""
     fifo = tmp_path / "pipe.gds"
     os.mkfifo(fifo)
     result = subprocess.run([sys.executable, "-c", FIFO_READER, str(fifo)], capture_output=True, text=True,
                             timeout=100, env=os.environ)
     assert result.returncode == 0, result.stderr
-    total, outcome = result.stdout.split()
-    box, close = outcome.split(",")
-    assert box in ("ok", "GDS_ERR_STRUCT_NOT_OPEN", "GDS_ERR_STOPPED") and close == "ok"
+    total, box, close, waited = result.stdout.split()
+    assert box in ("ok", "GDS_ERR_STRUCT_NOT_OPEN", "GDS_ERR_STOPPED") and close == "ok" and waited == "True"
     assert int(total) >= 100000 * 44 + 44 * (box == "ok")

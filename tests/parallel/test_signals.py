@@ -77,6 +77,29 @@ def test_a_signal_again_during_the_clean_up_is_held_and_the_driver_ends_by_it(tm
                 os.kill(pid, signal.SIGKILL)
 
 
+# A signal that lands in the clean-up itself, at its start: held until the parts are gone.
+SIGNALLED_CLEAN_UP = """
+import os, signal, sys, carvelle
+from carvelle import _parallel
+from layout_tasks import tile
+close = _parallel._Run.close
+def signalled(run):
+    os.kill(os.getpid(), signal.SIGTERM)
+    close(run)
+_parallel._Run.close = signalled
+carvelle.write_parallel(sys.argv[1] + "/chip.gds", [carvelle.Task(tile, 0)], workers=1, parts_dir=sys.argv[3])
+"""
+
+
+def test_a_signal_in_the_clean_up_waits_for_its_end(tmp_path):
+    parts = tmp_path / "parts"
+    parts.mkdir()
+    driver = subprocess.run([sys.executable, "-c", SIGNALLED_CLEAN_UP, str(tmp_path), "", str(parts)],
+                            capture_output=True, text=True)
+    assert driver.returncode == -signal.SIGTERM, driver.stderr
+    assert "Traceback" not in driver.stderr and os.listdir(parts) == []
+
+
 def test_a_driver_killed_takes_its_workers_along_and_the_next_call_removes_its_parts(tmp_path):
     driver, workers, parts = start(tmp_path)
     try:
