@@ -27,7 +27,7 @@ NOT_UNITS = [{"user_unit": 0.0}, {"user_unit": -1e-3}, {"user_unit": math.nan}, 
 # UNITS would hold 0 (KLayout: a database unit of 0.0), or wrap around: a RangeError
 OUT_OF_UNITS = [{"precision": 1e-90}, {"unit": 1e-6, "precision": 1e-79}, {"meter_unit": 2.0 ** -261},
                 {"user_unit": 2.0 ** 252}, {"unit": 1e10, "precision": 1e-70},
-                {"unit": 1e300, "precision": 1e-300}]  # the user unit this makes is 0
+                {"unit": 1e300, "precision": 1e-300}]  # beyond 2**252 (the user unit it would make is 0)
 
 
 @pytest.mark.parametrize("kwargs, refusal", [(k, "finite and greater than 0") for k in NOT_UNITS] +
