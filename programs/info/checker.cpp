@@ -15,16 +15,11 @@ using carvelle::Record;
 using carvelle::tagOf;
 
 constexpr std::uint8_t type(Record record) { return tagOf(record).recordType; }
-constexpr std::uint8_t kBgnStr = type(Record::BgnStr), kStrName = type(Record::StrName), kEndStr = type(Record::EndStr),
-                       kBoundary = type(Record::Boundary), kPath = type(Record::Path), kSrefRecord = type(Record::Sref),
-                       kArefRecord = type(Record::Aref), kLayer = type(Record::Layer), kDatatype = type(Record::Datatype),
-                       kXy = type(Record::Xy), kEndEl = type(Record::EndEl), kSname = type(Record::Sname),
-                       kColRow = type(Record::ColRow), kTextType = type(Record::TextType), kString = type(Record::String),
-                       kNodeType = type(Record::NodeType), kBoxType = type(Record::BoxType);
+constexpr std::uint8_t kBoundary = type(Record::Boundary), kPath = type(Record::Path), kSrefRecord = type(Record::Sref),
+                       kArefRecord = type(Record::Aref);
 
 std::size_t lengthOf(const std::uint8_t* record) { return std::size_t{record[0]} << 8 | record[1]; }
 std::uint16_t u16(const std::uint8_t* at) { return static_cast<std::uint16_t>(at[0] << 8 | at[1]); }
-bool isType(std::uint8_t t) { return t == kDatatype || t == kTextType || t == kNodeType || t == kBoxType; }
 // A string payload's length up to its first NUL.
 std::size_t textLength(const std::uint8_t* payload, std::size_t size) {
     return static_cast<std::size_t>(std::find(payload, payload + size, std::uint8_t{0}) - payload);
@@ -114,14 +109,9 @@ void Checker::record(const std::uint8_t* bytes, std::size_t length, std::uint64_
         case Role::Sname:
             reference(payload, size);
             break;
-        case Role::ColRow: {
-            const auto cols = static_cast<std::int16_t>(u16(payload)), rows = static_cast<std::int16_t>(u16(payload + 2));
-            const std::int64_t most = check_.limits.value[rules::MaxArray];
-            if (check_.limits.on(rules::MaxArray) && (cols < 1 || rows < 1 || cols > most || rows > most)) {
-                add(rules::MaxArray, offset, "columns " + std::to_string(u16(payload)) + ", rows " + std::to_string(u16(payload + 2)));
-            }
+        case Role::ColRow:
+            colRow(payload, offset);
             break;
-        }
         case Role::String:
             text(payload, size, offset);
             break;
@@ -144,64 +134,103 @@ void Checker::record(const std::uint8_t* bytes, std::size_t length, std::uint64_
     }
 }
 
-void Checker::likeElements(const std::uint8_t* first, std::size_t count, const carvelle::merge::LikeElements& like) {
-    const std::uint64_t start = next_;
-    next_ += count * like.size();
-    const std::uint8_t kind = first[2];
-    if (kind == kSrefRecord || kind == kArefRecord) {
-        // References: their names and counts may differ from one element to the next.
-        for (std::size_t n = 0; n < count; ++n) {
-            for (std::size_t r = 0; r < like.records(); ++r) {
-                const std::uint8_t* at = first + n * like.size() + like.start(r);
-                record(at, lengthOf(at), start + n * like.size() + like.start(r));
-            }
-        }
-        next_ = start + count * like.size();
-        return;
-    }
-    // Shapes: what lies at the same place in each and has the same length (the record lengths, the points) is
-    // judged once for the run; only the layer, the type and a text's length are read from each.
-    std::size_t layer = 0, kindType = 0, string = 0, stringSize = 0, points = 0;
+const Checker::Shape& Checker::shapeOf(const std::uint8_t* first, const carvelle::merge::LikeElements& like) {
+    Shape& shape = shapes_[like.id() % kShapes];
+    if (shape.id == like.id()) return shape;
+    shape = Shape{};
+    shape.id = like.id();
+    std::uint64_t points = 0;
     for (std::size_t r = 0; r < like.records(); ++r) {
         const std::uint8_t* at = first + like.start(r);
         const std::size_t length = lengthOf(at);
-        if (length > record_) {
+        shape.longRecords = shape.longRecords || length > record_;
+        const std::size_t payload = like.start(r) + 4;
+        switch (kRoles.of[at[2]]) {
+            case Role::Layer:
+                shape.layer = payload;
+                break;
+            case Role::Type:
+                shape.type = payload;
+                break;
+            case Role::Xy:
+                points += (length - 4) / 8;
+                break;
+            case Role::ColRow:
+                shape.colRow = payload;
+                break;
+            case Role::String:
+                shape.string = payload;
+                shape.stringSize = length - 4;
+                break;
+            default:
+                break;
+        }
+    }
+    const std::uint8_t kind = first[2];
+    shape.reference = kind == kSrefRecord || kind == kArefRecord;
+    shape.longText = shape.string != 0 && check_.limits.on(rules::MaxTextLength) &&
+                     shape.stringSize > static_cast<std::uint64_t>(check_.limits.value[rules::MaxTextLength]);
+    shape.tooManyPoints =
+        (kind == kBoundary && points > 0 && check_.limits.over(rules::MaxVertices, static_cast<std::int64_t>(points) - 1)) ||
+        (kind == kPath && check_.limits.over(rules::MaxPathPoints, static_cast<std::int64_t>(points)));
+    shape.points = points;
+    return shape;
+}
+
+void Checker::likeElements(const std::uint8_t* first, std::size_t count, const carvelle::merge::LikeElements& like) {
+    // What lies at the same place in each element and has the same length (the record lengths, the points) is
+    // judged once per template; only the layer, the type, a text's length and a reference's name and counts
+    // are read from each.
+    const std::uint64_t start = next_;
+    const std::size_t size = like.size();
+    next_ += count * size;
+    const Shape& shape = shapeOf(first, like);
+    if (shape.longRecords) {
+        for (std::size_t r = 0; r < like.records(); ++r) {
+            const std::size_t length = lengthOf(first + like.start(r));
+            if (length <= record_) continue;
             for (std::size_t n = 0; n < count; ++n) {
-                add(rules::MaxRecordLength, start + n * like.size() + like.start(r), "record length",
-                    static_cast<std::int64_t>(length));
+                add(rules::MaxRecordLength, start + n * size + like.start(r), "record length", static_cast<std::int64_t>(length));
             }
         }
-        if (at[2] == kLayer) layer = like.start(r) + 4;
-        if (isType(at[2])) kindType = like.start(r) + 4;
-        if (at[2] == kXy) points += (length - 4) / 8;
-        if (at[2] == kString) {
-            string = like.start(r);
-            stringSize = length - 4;
+    }
+    if (shape.reference) {
+        const std::size_t name = like.nameAt();
+        for (std::size_t n = 0; n < count; ++n) {
+            const std::uint8_t* element = first + n * size;
+            elementOffset_ = start + n * size;
+            if (name != carvelle::merge::LikeElements::kNoName) reference(element + name + 4, lengthOf(element + name) - 4);
+            if (shape.colRow != 0) colRow(element + shape.colRow, elementOffset_ + shape.colRow - 4);
         }
+        return;
     }
     const std::uint32_t layerLimit = layer_, typeLimit = datatype_;
     for (std::size_t n = 0; n < count; ++n) {
-        const std::uint8_t* element = first + n * like.size();
-        if (layer != 0 && u16(element + layer) > layerLimit) {
-            add(rules::MaxLayer, start + n * like.size() + layer - 4, "layer", u16(element + layer));
+        const std::uint8_t* element = first + n * size;
+        if (shape.layer != 0 && u16(element + shape.layer) > layerLimit) {
+            add(rules::MaxLayer, start + n * size + shape.layer - 4, "layer", u16(element + shape.layer));
         }
-        if (kindType != 0 && u16(element + kindType) > typeLimit) {
-            add(rules::MaxDatatype, start + n * like.size() + kindType - 4, "type", u16(element + kindType));
+        if (shape.type != 0 && u16(element + shape.type) > typeLimit) {
+            add(rules::MaxDatatype, start + n * size + shape.type - 4, "type", u16(element + shape.type));
         }
     }
-    const bool longText = string != 0 && check_.limits.on(rules::MaxTextLength) &&
-                          stringSize > static_cast<std::uint64_t>(check_.limits.value[rules::MaxTextLength]);
-    const bool tooManyPoints = (kind == kBoundary && points > 0 && check_.limits.over(rules::MaxVertices, static_cast<std::int64_t>(points) - 1)) ||
-                               (kind == kPath && check_.limits.over(rules::MaxPathPoints, static_cast<std::int64_t>(points)));
-    for (std::size_t n = 0; n < count && (longText || tooManyPoints); ++n) {
-        const std::uint64_t at = start + n * like.size();
-        if (longText) text(first + n * like.size() + string + 4, stringSize, at + string);
-        if (tooManyPoints) {
-            element_ = kind;
+    for (std::size_t n = 0; n < count && (shape.longText || shape.tooManyPoints); ++n) {
+        const std::uint64_t at = start + n * size;
+        if (shape.longText) text(first + n * size + shape.string, shape.stringSize, at + shape.string - 4);
+        if (shape.tooManyPoints) {
+            element_ = first[2];
             elementOffset_ = at;
-            points_ = points;
+            points_ = shape.points;
             endElement();
         }
+    }
+}
+
+void Checker::colRow(const std::uint8_t* payload, std::uint64_t offset) {
+    const auto cols = static_cast<std::int16_t>(u16(payload)), rows = static_cast<std::int16_t>(u16(payload + 2));
+    const std::int64_t most = check_.limits.value[rules::MaxArray];
+    if (check_.limits.on(rules::MaxArray) && (cols < 1 || rows < 1 || cols > most || rows > most)) {
+        add(rules::MaxArray, offset, "columns " + std::to_string(u16(payload)) + ", rows " + std::to_string(u16(payload + 2)));
     }
 }
 

@@ -67,6 +67,17 @@ private:
     void beginStructure(const std::uint8_t* payload, std::size_t size, std::uint64_t offset);
     void endElement();
     void reference(const std::uint8_t* payload, std::size_t size);
+    // An AREF's COLROW payload against the array rule; offset is the record's.
+    void colRow(const std::uint8_t* payload, std::uint64_t offset);
+    // What a template of like elements has where, and what it breaks whatever its elements hold; offsets are of
+    // payloads within an element, 0 for none.
+    struct Shape {
+        std::uint64_t id = 0;
+        std::size_t layer = 0, type = 0, colRow = 0, string = 0, stringSize = 0;
+        std::uint64_t points = 0;
+        bool reference = false, longRecords = false, longText = false, tooManyPoints = false;
+    };
+    const Shape& shapeOf(const std::uint8_t* first, const carvelle::merge::LikeElements& like);
     void text(const std::uint8_t* payload, std::size_t size, std::uint64_t offset);
 
     Check& check_;
@@ -83,6 +94,9 @@ private:
     std::uint64_t points_ = 0;  // of the open element's XY records
     std::uint32_t lastReference_ = 0;
     std::string lastName_;
+    // The last templates sized up, by id: a run of one element of a kind seen lately sizes up nothing.
+    static constexpr std::size_t kShapes = 16;
+    Shape shapes_[kShapes];
 };
 
 }  // namespace info

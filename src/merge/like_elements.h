@@ -34,15 +34,18 @@ public:
         if (records_ <= kMostRecords) nameAt_ = starts_[records_ - 1];
     }
     // The element learned ends at offset `size`: the elements after it are held against it, unless it has more
-    // records than a template holds.
-    void learned(std::size_t size) {
+    // records than a template holds. `id` tells this template from every other its scanner learns, so that a
+    // visitor may keep what it made of it.
+    void learned(std::size_t size, std::uint64_t id) {
         if (records_ <= kMostRecords) {
             size_ = size;
+            id_ = id;
         } else {
             restart();
         }
     }
     bool ready() const { return size_ > 0; }
+    std::uint64_t id() const { return id_; }
 
     // The bytes of one element, its record count, and where its record `index` begins.
     std::size_t size() const { return size_; }
@@ -72,6 +75,7 @@ private:
     std::uint32_t starts_[kMostRecords] = {};
     std::size_t records_ = 0, size_ = 0;
     std::size_t nameAt_ = kNoName;
+    std::uint64_t id_ = 0;
 };
 
 }  // namespace carvelle::merge

@@ -85,6 +85,8 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
     LikeElements likes[kTemplates];
     std::size_t current = 0;  // the template of the run, or the one being learned
     std::size_t oldest = 0;   // where the next element to learn goes
+    // The template that came after each one last: kinds in turn come back in the same order.
+    std::size_t after[kTemplates] = {};
     std::size_t elementStart = 0, at = 0;
     std::size_t run = 0;                    // like elements in a row up to at, for the visitor
     bool whole = elements_.afterElement();  // an element begun in an earlier piece makes no template
@@ -95,11 +97,15 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
             if (!like->ready() || !like->matches(bytes + at, size - at)) {
                 if (kVisit && run > 0) visitor_->likeElements(bytes + at - run * like->size(), run, *like);
                 run = 0;
-                std::size_t other = 0;
-                while (other < kTemplates && (other == current || !likes[other].ready() ||
-                                              !likes[other].matches(bytes + at, size - at))) {
-                    ++other;
+                const auto fits = [&](std::size_t other) {
+                    return other != current && likes[other].ready() && likes[other].matches(bytes + at, size - at);
+                };
+                std::size_t other = after[current];
+                if (!fits(other)) {
+                    other = 0;
+                    while (other < kTemplates && !fits(other)) ++other;
                 }
+                const std::size_t before = current;
                 if (other < kTemplates) {
                     current = other;
                 } else {
@@ -109,6 +115,7 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
                     learning = true;
                     elementStart = at;
                 }
+                after[before] = current;
                 like = &likes[current];
             }
             if (!learning) {
@@ -138,7 +145,7 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
         at += length;
         if (endsElement) {
             if (whole) {
-                like.learned(at - elementStart);
+                like.learned(at - elementStart, ++templatesLearned_);
             } else {
                 like.restart();
             }

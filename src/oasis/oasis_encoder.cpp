@@ -181,15 +181,18 @@ ResultCode OasisEncoder::path(const std::int32_t* xs, const std::int32_t* ys, st
         if (halfWidthEnds) return PathExtension::HalfWidth;
         return extension != 0 ? PathExtension::Explicit : PathExtension::Flush;
     };
-    const std::int64_t start = halfWidthEnds ? static_cast<std::int64_t>(halfWidth) : ownEnds ? beginExtension : 0;
-    const std::int64_t end = halfWidthEnds ? static_cast<std::int64_t>(halfWidth) : ownEnds ? endExtension : 0;
-    const PathExtension startScheme = schemeOf(start), endScheme = schemeOf(end);
+    const auto extensionOf = [&](std::int32_t own) -> std::int64_t {
+        if (halfWidthEnds) return static_cast<std::int64_t>(halfWidth);
+        return ownEnds ? own : 0;
+    };
+    const std::int64_t atStart = extensionOf(beginExtension), atEnd = extensionOf(endExtension);
+    const PathExtension startScheme = schemeOf(atStart), endScheme = schemeOf(atEnd);
     const PointListType type = choosePointList(xs, ys, count, /*polygon=*/false);
     std::uint8_t info = shape_bits::Points;
     layerBits(info, layer, datatype);
     if (!modal_.halfWidth.keep(halfWidth)) info |= shape_bits::HalfWidth;
-    const bool sameStart = modal_.startExtension.keep(start);
-    const bool sameEnd = modal_.endExtension.keep(end);
+    const bool sameStart = modal_.startExtension.keep(atStart);
+    const bool sameEnd = modal_.endExtension.keep(atEnd);
     if (!sameStart || !sameEnd) info |= shape_bits::Extension;
     if (!modal_.geometryX.keep(xs[0])) info |= shape_bits::X;
     if (!modal_.geometryY.keep(ys[0])) info |= shape_bits::Y;
@@ -200,8 +203,8 @@ ResultCode OasisEncoder::path(const std::int32_t* xs, const std::int32_t* ys, st
                     if (info & shape_bits::HalfWidth) out.uint(halfWidth);
                     if (info & shape_bits::Extension) {
                         out.uint(static_cast<std::uint64_t>(startScheme) << 2 | static_cast<std::uint64_t>(endScheme));
-                        if (startScheme == PathExtension::Explicit) out.sint(start);
-                        if (endScheme == PathExtension::Explicit) out.sint(end);
+                        if (startScheme == PathExtension::Explicit) out.sint(atStart);
+                        if (endScheme == PathExtension::Explicit) out.sint(atEnd);
                     }
                     putPointList(out, type, xs, ys, count, /*polygon=*/false);
                     if (info & shape_bits::X) out.sint(xs[0]);
