@@ -8,12 +8,22 @@
 
 namespace carvelle {
 
-ResultCode LibraryWriter::writePath(const std::int32_t* xs, const std::int32_t* ys, std::int16_t count,
-                                    std::int32_t width, std::int16_t layer, std::int16_t datatype,
-                                    std::int16_t pathtype, std::int16_t elflags, std::int32_t plex) {
+namespace {
+
+// What every path call refuses, in this order.
+ResultCode refusedPath(bool structureOpen, std::int16_t count, const std::int32_t* xs, const std::int32_t* ys) {
     if (!structureOpen) return GDS_ERR_STRUCT_NOT_OPEN;
     if (count < 2) return GDS_ERR_PATH_POINTS;
     if (xs == nullptr || ys == nullptr) return GDS_ERR_NO_POINTS;
+    return GDS_OK;
+}
+
+}  // namespace
+
+ResultCode LibraryWriter::writePath(const std::int32_t* xs, const std::int32_t* ys, std::int16_t count,
+                                    std::int32_t width, std::int16_t layer, std::int16_t datatype,
+                                    std::int16_t pathtype, std::int16_t elflags, std::int32_t plex) {
+    if (const ResultCode refused = refusedPath(structureOpen, count, xs, ys); refused != GDS_OK) return refused;
     if (oasis) return oasisElement(Attachable::Shape, oasis->path(xs, ys, static_cast<std::size_t>(count), width, layer, datatype, pathtype));
 
     // Consecutive pieces share their joint point, so together they trace the
@@ -44,9 +54,7 @@ ResultCode LibraryWriter::writeExtendedPath(const std::int32_t* xs, const std::i
                                             std::int32_t width, std::int16_t layer, std::int16_t datatype,
                                             std::int32_t beginExtension, std::int32_t endExtension) {
     if (!oasis) return GDS_ERR_RANGE;
-    if (!structureOpen) return GDS_ERR_STRUCT_NOT_OPEN;
-    if (count < 2) return GDS_ERR_PATH_POINTS;
-    if (xs == nullptr || ys == nullptr) return GDS_ERR_NO_POINTS;
+    if (const ResultCode refused = refusedPath(structureOpen, count, xs, ys); refused != GDS_OK) return refused;
     constexpr std::int16_t kExtendedEnds = 4;
     return oasisElement(Attachable::Shape, oasis->path(xs, ys, static_cast<std::size_t>(count), width, layer,
                                                        datatype, kExtendedEnds, beginExtension, endExtension));

@@ -166,6 +166,41 @@ TEST_F(Check, EachRuleFoundOnceWithItsStructureAndByte) {
         << json.out;
 }
 
+// Kinds in turn, each coming back: all but the first of each kind are taken by template, and each element is
+// still judged by its own layer, text and reference.
+TEST_F(Check, KindsInTurnEachJudgedByItsOwnRecords) {
+    put(head());
+    begin("A");
+    put(kEndStr);
+    begin("TOP");
+    std::vector<std::size_t> overLayer;
+    std::size_t longText = 0, undefined = 0;
+    for (int i = 0; i < 3; ++i) {
+        const std::size_t boxAt = put(box(1 + 2 * i, 0));
+        const std::size_t srefAt = put(sref(i == 2 ? "B" : "A"));
+        const std::size_t textAt = put(text(1 + 2 * i, i == 1 ? "long" : "ok"));
+        if (i > 0) overLayer.insert(overLayer.end(), {boxAt + 4, textAt + 4});
+        if (i == 1) longText = textAt + 28;
+        if (i == 2) undefined = srefAt;
+    }
+    put(kEndStr + record(ENDLIB, 0x00));
+    const std::string path = write("turns.gds", file);
+    const Outcome outcome = run("--check=readers,max-layer=2,max-text-length=3 --first=10 " + path);
+    EXPECT_EQ(outcome.status, 3);
+    for (const std::size_t at : overLayer) {
+        EXPECT_NE(outcome.out.find("max-layer: structure \"TOP\" at byte " + std::to_string(at) + ": layer "), std::string::npos)
+            << at << outcome.out;
+    }
+    EXPECT_NE(outcome.out.find("max-text-length: structure \"TOP\" at byte " + std::to_string(longText) + ": text length 4"),
+              std::string::npos)
+        << outcome.out;
+    EXPECT_NE(outcome.out.find("undefined: structure \"TOP\" at byte " + std::to_string(undefined) + ": reference to \"B\""),
+              std::string::npos)
+        << outcome.out;
+    EXPECT_EQ(outcome.out.find("max-layer: 1 more"), std::string::npos);
+    EXPECT_NE(outcome.out.find(" 4 max-layer,"), std::string::npos) << outcome.out;
+}
+
 TEST_F(Check, ExitStatusesAndTheCommandLine) {
     const std::string clean = write("clean.gds", head() + record(BGNSTR, 0x02, Bytes(24, 0)) + record(STRNAME, 0x06, padded("A$?_9")) +
                                                      box(255, 255) + kEndStr + record(ENDLIB, 0x00));
