@@ -91,41 +91,49 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
     std::size_t run = 0;                    // like elements in a row up to at, for the visitor
     bool whole = elements_.afterElement();  // an element begun in an earlier piece makes no template
     bool learning = !whole;                 // the records of an element are going into likes[current]
+    // An element that fits a template: its reference kept, and the run one longer.
+    const auto take = [&](const LikeElements& like) {
+        if (keepReferences_ && like.nameAt() != LikeElements::kNoName) {
+            const std::uint8_t* name = bytes + at + like.nameAt();
+            reference(reinterpret_cast<const char*>(name) + kRecordHeaderSize,
+                      (std::size_t{name[0]} << 8 | name[1]) - kRecordHeaderSize);
+        }
+        at += like.size();
+        ++run;
+    };
     while (size - at >= kRecordHeaderSize) {
         if (!learning) {
             LikeElements* like = &likes[current];
-            if (!like->ready() || !like->matches(bytes + at, size - at)) {
-                if (kVisit && run > 0) visitor_->likeElements(bytes + at - run * like->size(), run, *like);
-                run = 0;
-                const auto fits = [&](std::size_t other) {
-                    return other != current && likes[other].ready() && likes[other].matches(bytes + at, size - at);
-                };
-                std::size_t other = after[current];
-                if (!fits(other)) {
-                    other = 0;
-                    while (other < kTemplates && !fits(other)) ++other;
-                }
-                const std::size_t before = current;
-                if (other < kTemplates) {
-                    current = other;
-                } else {
-                    current = oldest;
-                    oldest = (oldest + 1) % kTemplates;
-                    likes[current].restart();
-                    learning = true;
-                    elementStart = at;
-                }
-                after[before] = current;
-                like = &likes[current];
+            if (like->ready()) {
+                // The run of elements like the last: the hot loop of a file of one kind.
+                const LikeElements& same = *like;
+                while (same.matches(bytes + at, size - at)) take(same);
+                if (size - at < kRecordHeaderSize) break;
             }
+            // Another kind: the template that fits it, or a new one learned from it.
+            if (kVisit && run > 0) visitor_->likeElements(bytes + at - run * like->size(), run, *like);
+            run = 0;
+            const auto fits = [&](std::size_t other) {
+                return other != current && likes[other].ready() && likes[other].matches(bytes + at, size - at);
+            };
+            std::size_t other = after[current];
+            if (!fits(other)) {
+                other = 0;
+                while (other < kTemplates && !fits(other)) ++other;
+            }
+            const std::size_t before = current;
+            if (other < kTemplates) {
+                current = other;
+            } else {
+                current = oldest;
+                oldest = (oldest + 1) % kTemplates;
+                likes[current].restart();
+                learning = true;
+                elementStart = at;
+            }
+            after[before] = current;
             if (!learning) {
-                if (keepReferences_ && like->nameAt() != LikeElements::kNoName) {
-                    const std::uint8_t* name = bytes + at + like->nameAt();
-                    reference(reinterpret_cast<const char*>(name) + kRecordHeaderSize,
-                              (std::size_t{name[0]} << 8 | name[1]) - kRecordHeaderSize);
-                }
-                at += like->size();
-                ++run;
+                take(likes[current]);
                 continue;
             }
         }
