@@ -64,7 +64,7 @@
 /** Major version: changes when the ABI breaks; also the shared library's SOVERSION. */
 #define CARVELLE_VERSION_MAJOR 1
 /** Minor version: changes when functions or result codes are added. */
-#define CARVELLE_VERSION_MINOR 1
+#define CARVELLE_VERSION_MINOR 2
 /** Patch version: changes for fixes that keep the interface. */
 #define CARVELLE_VERSION_PATCH 0
 
