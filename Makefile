@@ -32,7 +32,8 @@ all: build
 # only when missing: what a build needs, what the tests need, what the docs
 # need. No script or test installs anything; `make check` assumes them.
 DEPS_BUILD = cmake ninja-build g++ pkg-config zlib1g-dev libisal-dev
-DEPS_TEST = libgtest-dev googletest ccache time valgrind python3 python3-pytest python3-numpy python3-dev python3-venv \
+DEPS_TEST = libgtest-dev googletest ccache time valgrind python3 python3-pytest python3-pytest-timeout python3-numpy \
+  python3-dev python3-venv \
   python3-pip python3-build mypy klayout python3-gdspy python3-distributed python3-mpi4py openmpi-bin \
   clang-format clang-tidy cppcheck flake8 shellcheck clang libclang-rt-14-dev \
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 libz-mingw-w64-dev \
