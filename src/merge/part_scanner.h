@@ -123,7 +123,7 @@ private:
     std::string structure_;  // the open structure's name
     std::uint64_t structureBegin_ = 0;
     std::uint64_t templatesLearned_ = 0;  // the id of the last element template learned
-    bool named_ = false;  // the open structure's STRNAME is read
+    bool named_ = false;                  // the open structure's STRNAME is read
     bool keepReferences_ = false;
     ElementChecker elements_;
     std::uint64_t bodyStart_ = 0;
