@@ -336,27 +336,22 @@ ResultCode OasisEncoder::end() {
 ResultCode OasisEncoder::writeTables() {
     // Each table starts where the file stands after a flush: the tail is
     // written as it is, so that is its offset.
-    std::uint64_t propNames = 0, propStrings = 0, cellNames = 0, textStrings = 0;
-    if (propNames_.size() > 0) {
+    // A table of names alone, one record each in number order; its offset, 0 for none.
+    const auto plainTable = [&](const NameTable& table, OasisRecord record) -> std::uint64_t {
+        if (table.size() == 0) return 0;
         sink_.flush();
-        propNames = stream_->position();
-        for (std::uint64_t number = 0; number < propNames_.size(); ++number) {
-            const std::string& name = propNames_.name(number);
+        const std::uint64_t offset = stream_->position();
+        for (std::uint64_t number = 0; number < table.size(); ++number) {
+            const std::string& name = table.name(number);
             emit(1 + kMaxUintSize + name.size(), [&](OasisBytes& out) {
-                out.byte(static_cast<std::uint8_t>(OasisRecord::PropName)).string(name.data(), name.size());
+                out.byte(static_cast<std::uint8_t>(record)).string(name.data(), name.size());
             });
         }
-    }
-    if (propStrings_.size() > 0) {
-        sink_.flush();
-        propStrings = stream_->position();
-        for (std::uint64_t number = 0; number < propStrings_.size(); ++number) {
-            const std::string& string = propStrings_.name(number);
-            emit(1 + kMaxUintSize + string.size(), [&](OasisBytes& out) {
-                out.byte(static_cast<std::uint8_t>(OasisRecord::PropString)).string(string.data(), string.size());
-            });
-        }
-    }
+        return offset;
+    };
+    const std::uint64_t propNames = plainTable(propNames_, OasisRecord::PropName);
+    const std::uint64_t propStrings = plainTable(propStrings_, OasisRecord::PropString);
+    std::uint64_t cellNames = 0;
     const std::uint64_t cellOffsetName = propNames_.find(kCellOffsetName, sizeof kCellOffsetName - 1);
     if (cells_.size() > 0) {
         sink_.flush();
@@ -380,16 +375,7 @@ ResultCode OasisEncoder::writeTables() {
             });
         }
     }
-    if (texts_.size() > 0) {
-        sink_.flush();
-        textStrings = stream_->position();
-        for (std::uint64_t number = 0; number < texts_.size(); ++number) {
-            const std::string& string = texts_.name(number);
-            emit(1 + kMaxUintSize + string.size(), [&](OasisBytes& out) {
-                out.byte(static_cast<std::uint8_t>(OasisRecord::TextString)).string(string.data(), string.size());
-            });
-        }
-    }
+    const std::uint64_t textStrings = plainTable(texts_, OasisRecord::TextString);
 
     // END: the offsets, strict, of cell names, text strings, property
     // names, property strings, and of the two tables this writer never has; padding to 256
