@@ -20,12 +20,21 @@ BEND_RADIUS = 10.0
 TAPER_LENGTH, TAPER_WIDTH = 15.0, 3.0
 
 
-def ring_polygon(cx, cy, radius, width, count=200):
-    """A ring as one polygon: the outer circle, then the inner one backwards."""
-    angles = [2 * math.pi * i / count for i in range(count + 1)]
+def ring_halves(cx, cy, radius, width, count=192):
+    """A ring as two polygons, the upper and the lower half: each runs along
+    the outer circle, then back along the inner one."""
     outer, inner = radius + width / 2, radius - width / 2
-    return ([(cx + outer * math.cos(a), cy + outer * math.sin(a)) for a in angles]
-            + [(cx + inner * math.cos(a), cy + inner * math.sin(a)) for a in reversed(angles)])
+    halves = []
+    for start in (0.0, math.pi):
+        angles = [start + math.pi * i / (count // 2) for i in range(count // 2 + 1)]
+        halves.append([(cx + outer * math.cos(a), cy + outer * math.sin(a)) for a in angles]
+                      + [(cx + inner * math.cos(a), cy + inner * math.sin(a)) for a in reversed(angles)])
+    return halves
+
+
+def ring_name(radius):
+    """RING_5, RING_7p5: a structure name of letters, digits and '_' only."""
+    return "RING_" + ("%g" % radius).replace(".", "p")
 
 
 def ring_cell(lib, name, radius):
@@ -33,7 +42,8 @@ def ring_cell(lib, name, radius):
     with lib.structure(name) as cell:
         cell.user.path([(-PITCH / 2, 0), (PITCH / 2, 0)], width=WIDTH, layer=WAVEGUIDE)
         centre = WIDTH + GAP + radius
-        cell.user.boundary(ring_polygon(0, centre, radius, WIDTH), layer=WAVEGUIDE)
+        for half in ring_halves(0, centre, radius, WIDTH):
+            cell.user.boundary(half, layer=WAVEGUIDE)
         cell.user.text(0, centre, "R=%g" % radius, layer=LABEL)
 
 
@@ -56,13 +66,13 @@ def taper_cell(lib):
 def write(path, radii=(5.0, 7.5, 10.0)):
     with carvelle.Library(path, unit=1e-6, precision=1e-9) as lib:
         for radius in radii:
-            ring_cell(lib, "RING_%g" % radius, radius)
+            ring_cell(lib, ring_name(radius), radius)
         bend_cell(lib)
         taper_cell(lib)
         with lib.structure("TOP") as top:
             left, right = -PITCH / 2, PITCH * (len(radii) - 0.5)
             for index, radius in enumerate(radii):
-                top.user.sref("RING_%g" % radius, PITCH * index, 0)
+                top.user.sref(ring_name(radius), PITCH * index, 0)
             # right end: the bend as drawn, then the taper turned to point down
             top.user.sref("BEND", right, 0)
             top.user.sref("TAPER", right + BEND_RADIUS, -BEND_RADIUS, angle=270.0)
