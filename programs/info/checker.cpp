@@ -134,9 +134,7 @@ void Checker::record(const std::uint8_t* bytes, std::size_t length, std::uint64_
     }
 }
 
-const Checker::Shape& Checker::shapeOf(const std::uint8_t* first, const carvelle::merge::LikeElements& like) {
-    Shape& shape = shapes_[like.id() % kShapes];
-    if (shape.id == like.id()) return shape;
+const Checker::Shape& Checker::sizeUp(Shape& shape, const std::uint8_t* first, const carvelle::merge::LikeElements& like) {
     shape = Shape{};
     shape.id = like.id();
     std::uint64_t points = 0;

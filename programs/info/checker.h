@@ -77,7 +77,12 @@ private:
         std::uint64_t points = 0;
         bool reference = false, longRecords = false, longText = false, tooManyPoints = false;
     };
-    const Shape& shapeOf(const std::uint8_t* first, const carvelle::merge::LikeElements& like);
+    // The template's Shape: from the cache when it was sized up lately (the common case, inline), else sized up.
+    const Shape& shapeOf(const std::uint8_t* first, const carvelle::merge::LikeElements& like) {
+        Shape& shape = shapes_[like.id() % kShapes];
+        return shape.id == like.id() ? shape : sizeUp(shape, first, like);
+    }
+    const Shape& sizeUp(Shape& shape, const std::uint8_t* first, const carvelle::merge::LikeElements& like);
     void text(const std::uint8_t* payload, std::size_t size, std::uint64_t offset);
 
     Check& check_;

@@ -7,6 +7,7 @@
 #include "info/checker.h"
 #include "info/figures.h"
 #include "info/hierarchy.h"
+#include "info/mapped_file.h"
 #include "info/properties.h"
 #include "merge/part_reader.h"
 #include "merge/part_scanner.h"
@@ -35,9 +36,6 @@ Outcome read(Library& library, Check* check, std::FILE* properties) {
         return Outcome::Unreadable;
     }
     library.bytes = file.gzip() ? 0 : file.file().size();  // a .gz file's bytes are counted as they come
-    // Pieces of 1 MiB; a damaged .gz file reports the library bytes decompressed before its fault.
-    constexpr std::size_t kPiece = std::size_t{1} << 20;
-    const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kPiece]);
     carvelle::merge::PartScanner scanner;
     Figures figures(library);
     std::optional<Checker> checker;
@@ -49,21 +47,35 @@ Outcome read(Library& library, Check* check, std::FILE* properties) {
     } else {
         scanner.visit(&figures);
     }
-    for (;;) {
-        const std::size_t got = file.read(buffer.get(), kPiece, library.error);
-        if (!library.error.empty()) {
-            library.error = aboutTheFile(library.error, library.path);
-            if (!file.damaged()) return Outcome::Unreadable;
-            // Damaged gzip data: the library's bytes end where its decompression failed.
-            library.errorOffset = file.position();
-            library.bytes = file.position();
-            library.error += ", at byte " + std::to_string(file.position()) + " of the library";
-            return Outcome::Damaged;
+    MappedFile mapped;
+    if (!file.gzip() && mapped.open(library.path)) {
+        for (;;) {
+            const std::uint8_t* window = nullptr;
+            std::size_t size = 0;
+            if (!mapped.next(window, size, library.error)) return Outcome::Unreadable;
+            if (size == 0 || !scanner.feed(window, size)) break;
+            scanner.structures().clear();
         }
-        if (got == 0) break;
-        if (file.gzip()) library.bytes += got;
-        if (!scanner.feed(buffer.get(), got)) break;
-        scanner.structures().clear();
+    } else {
+        // Pieces of 1 MiB; a damaged .gz file reports the library bytes decompressed before its fault.
+        constexpr std::size_t kPiece = std::size_t{1} << 20;
+        const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kPiece]);
+        for (;;) {
+            const std::size_t got = file.read(buffer.get(), kPiece, library.error);
+            if (!library.error.empty()) {
+                library.error = aboutTheFile(library.error, library.path);
+                if (!file.damaged()) return Outcome::Unreadable;
+                // Damaged gzip data: the library's bytes end where its decompression failed.
+                library.errorOffset = file.position();
+                library.bytes = file.position();
+                library.error += ", at byte " + std::to_string(file.position()) + " of the library";
+                return Outcome::Damaged;
+            }
+            if (got == 0) break;
+            if (file.gzip()) library.bytes += got;
+            if (!scanner.feed(buffer.get(), got)) break;
+            scanner.structures().clear();
+        }
     }
     if (!scanner.finish()) {
         library.error = scanner.error();

@@ -80,9 +80,12 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
     // only the elements that differ go through the checker. A layout mostly repeats one kind of element, or
     // a few in turn (a box, a polygon, a path, a text, ...): the last few elements learned are kept, and an
     // element that none of them fits is learned in the place of the oldest.
-    constexpr std::size_t kTemplates = 8;
+    constexpr std::size_t kTemplates = 16;
     const std::uint8_t endEl = tagOf(Record::EndEl).recordType;
     LikeElements likes[kTemplates];
+    // Each ready template's first record header, as it lies in memory (0 for none: no header is 0): an element
+    // is held only against the templates of its own kind.
+    std::uint32_t firsts[kTemplates] = {};
     std::size_t current = 0;  // the template of the run, or the one being learned
     std::size_t oldest = 0;   // where the next element to learn goes
     // The template that came after each one last: kinds in turn come back in the same order.
@@ -113,13 +116,15 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
             // Another kind: the template that fits it, or a new one learned from it.
             if (kVisit && run > 0) visitor_->likeElements(bytes + at - run * like->size(), run, *like);
             run = 0;
-            const auto fits = [&](std::size_t other) {
-                return other != current && likes[other].ready() && likes[other].matches(bytes + at, size - at);
-            };
             std::size_t other = after[current];
-            if (!fits(other)) {
+            if (other == current || !likes[other].matches(bytes + at, size - at)) {
+                std::uint32_t first;
+                std::memcpy(&first, bytes + at, sizeof first);
                 other = 0;
-                while (other < kTemplates && !fits(other)) ++other;
+                while (other < kTemplates &&
+                       (firsts[other] != first || other == current || !likes[other].matches(bytes + at, size - at))) {
+                    ++other;
+                }
             }
             const std::size_t before = current;
             if (other < kTemplates) {
@@ -128,6 +133,7 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
                 current = oldest;
                 oldest = (oldest + 1) % kTemplates;
                 likes[current].restart();
+                firsts[current] = 0;
                 learning = true;
                 elementStart = at;
             }
@@ -154,6 +160,7 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
         if (endsElement) {
             if (whole) {
                 like.learned(at - elementStart, ++templatesLearned_);
+                if (like.ready()) std::memcpy(&firsts[current], bytes + elementStart, sizeof firsts[current]);
             } else {
                 like.restart();
             }
