@@ -161,7 +161,8 @@ TEST_F(Info, ALibraryLargerThanItsPieces) {
     std::string layers;
     for (int layer = 0; layer < 7; ++layer) layers += "  layer " + std::to_string(layer) + "/0: 10000 BOX\n";
     EXPECT_NE(info.out.find("structure \"S\": 70000 elements: 70000 BOX\n" + layers + "  bounding box: (0, 0) (70000, 70000)\n"
-                            "structure \"T\": 70001 elements: 70000 BOX, 1 SREF\n" + layers),
+                                                                                      "structure \"T\": 70001 elements: 70000 BOX, 1 SREF\n" +
+                            layers),
               std::string::npos)
         << info.out;
 
