@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 #include "encoding/record_tags.h"
@@ -183,6 +184,31 @@ void Checker::likeElements(const std::uint8_t* first, std::size_t count, const c
     const std::size_t size = like.size();
     next_ += count * size;
     const Shape& shape = shapeOf(first, like);
+    if (shape.reference || shape.longRecords || shape.longText || shape.tooManyPoints) {
+        judgeEach(first, count, like, shape, start);
+        return;
+    }
+    // The common case, kept short: a shape's layer and type against their limits.
+    for (std::size_t n = 0; n < count; ++n) {
+        const std::uint8_t* element = first + n * size;
+        if (u16(element + shape.layer) > layer_ || u16(element + shape.type) > datatype_) {
+            judgeLayers(element, start + n * size, shape);
+        }
+    }
+}
+
+void Checker::judgeLayers(const std::uint8_t* element, std::uint64_t offset, const Shape& shape) {
+    if (shape.layer != 0 && u16(element + shape.layer) > layer_) {
+        add(rules::MaxLayer, offset + shape.layer - 4, "layer", u16(element + shape.layer));
+    }
+    if (shape.type != 0 && u16(element + shape.type) > datatype_) {
+        add(rules::MaxDatatype, offset + shape.type - 4, "type", u16(element + shape.type));
+    }
+}
+
+void Checker::judgeEach(const std::uint8_t* first, std::size_t count, const carvelle::merge::LikeElements& like,
+                        const Shape& shape, std::uint64_t start) {
+    const std::size_t size = like.size();
     if (shape.longRecords) {
         for (std::size_t r = 0; r < like.records(); ++r) {
             const std::size_t length = lengthOf(first + like.start(r));
@@ -202,18 +228,9 @@ void Checker::likeElements(const std::uint8_t* first, std::size_t count, const c
         }
         return;
     }
-    const std::uint32_t layerLimit = layer_, typeLimit = datatype_;
     for (std::size_t n = 0; n < count; ++n) {
-        const std::uint8_t* element = first + n * size;
-        if (shape.layer != 0 && u16(element + shape.layer) > layerLimit) {
-            add(rules::MaxLayer, start + n * size + shape.layer - 4, "layer", u16(element + shape.layer));
-        }
-        if (shape.type != 0 && u16(element + shape.type) > typeLimit) {
-            add(rules::MaxDatatype, start + n * size + shape.type - 4, "type", u16(element + shape.type));
-        }
-    }
-    for (std::size_t n = 0; n < count && (shape.longText || shape.tooManyPoints); ++n) {
         const std::uint64_t at = start + n * size;
+        judgeLayers(first + n * size, at, shape);
         if (shape.longText) text(first + n * size + shape.string, shape.stringSize, at + shape.string - 4);
         if (shape.tooManyPoints) {
             element_ = first[2];
@@ -286,12 +303,14 @@ void Checker::beginStructure(const std::uint8_t* payload, std::size_t size, std:
 }
 
 void Checker::reference(const std::uint8_t* payload, std::size_t size) {
-    const std::size_t length = textLength(payload, size);
-    // A run of references to one structure looks its name up once.
-    if (lastReference_ != std::numeric_limits<std::uint32_t>::max() && lastName_.size() == length &&
-        std::equal(lastName_.begin(), lastName_.end(), payload)) {
+    // A run of references to one structure looks its name up once: the payload holds the last name when it
+    // begins with it and ends there or with a NUL.
+    const std::size_t last = lastName_.size();
+    if (lastReference_ != std::numeric_limits<std::uint32_t>::max() && size >= last &&
+        std::memcmp(payload, lastName_.data(), last) == 0 && (size == last || payload[last] == 0)) {
         return;
     }
+    const std::size_t length = textLength(payload, size);
     lastName_.assign(reinterpret_cast<const char*>(payload), length);
     lastReference_ = node(payload, length);
     auto& children = graph_[open_].children;

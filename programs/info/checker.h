@@ -84,6 +84,12 @@ private:
     }
     const Shape& sizeUp(Shape& shape, const std::uint8_t* first, const carvelle::merge::LikeElements& like);
     void text(const std::uint8_t* payload, std::size_t size, std::uint64_t offset);
+    // One element's layer and type, once one of them is found over its limit.
+    void judgeLayers(const std::uint8_t* element, std::uint64_t offset, const Shape& shape);
+    // The elements of a template that references, has long records, a long text or too many points: each judged
+    // by all it holds.
+    void judgeEach(const std::uint8_t* first, std::size_t count, const carvelle::merge::LikeElements& like, const Shape& shape,
+                   std::uint64_t start);
 
     Check& check_;
     // The limits as unsigned numbers, an unset rule as one no value reaches.

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -14,9 +13,9 @@ namespace carvelle::merge {
 // loads that need not wait. The headers are whole (length, record type, data type): an element that has them
 // has its payloads at the same places and of the same sizes as the element they were learned from.
 //
-// The headers within an element's first kPrefix bytes are compared all at once, as words under a mask that
-// hides the payload bytes: a fixed count of loads and no branch per record, where kinds in turn would pay a
-// mispredicted branch per record. The headers after them (ENDEL, and all after a long XY) one by one.
+// To find which template an element of another kind fits, the headers within its first kPrefix bytes are
+// compared all at once, as words under a mask that hides the payload bytes: a fixed count of loads and no branch
+// per record, where kinds in turn would pay a mispredicted branch per record.
 class LikeElements {
 public:
     static constexpr std::size_t kMostRecords = 16;
@@ -24,14 +23,24 @@ public:
 
     // Forgets the element learned, and starts learning the one that begins here.
     void restart() {
-        records_ = size_ = 0;
+        records_ = size_ = beyond_ = 0;
         nameAt_ = kNoName;
+        std::memset(prefix_, 0, sizeof prefix_);
+        std::memset(mask_, 0, sizeof mask_);
     }
     // The next record of the element being learned, at offset `from` in it.
     void add(const std::uint8_t* record, std::size_t from) {
         if (records_ < kMostRecords) {
             headers_[records_] = headerAt(record);
             starts_[records_] = static_cast<std::uint32_t>(from);
+        }
+        // A header within the prefix is compared under the mask; the records' offsets only grow, so those are
+        // the first `beyond_`.
+        if (from + kHeader <= kPrefix) {
+            constexpr std::uint32_t kKept = ~std::uint32_t{0};
+            std::memcpy(reinterpret_cast<unsigned char*>(prefix_) + from, record, kHeader);
+            std::memcpy(reinterpret_cast<unsigned char*>(mask_) + from, &kKept, kHeader);
+            ++beyond_;
         }
         ++records_;
     }
@@ -43,23 +52,12 @@ public:
     // records than a template holds. `id` tells this template from every other its scanner learns, so that a
     // visitor may keep what it made of it.
     void learned(std::size_t size, std::uint64_t id) {
-        if (records_ > kMostRecords) {
+        if (records_ <= kMostRecords) {
+            size_ = size;
+            id_ = id;
+        } else {
             restart();
-            return;
         }
-        size_ = size;
-        id_ = id;
-        // The headers within the prefix are compared under the mask (which hides whatever follows a short element).
-        const std::size_t covered = std::min(kPrefix, size);
-        std::uint8_t bytes[kPrefix] = {}, mask[kPrefix] = {};
-        beyond_ = 0;
-        while (beyond_ < records_ && starts_[beyond_] + kHeader <= covered) {
-            std::memcpy(bytes + starts_[beyond_], &headers_[beyond_], kHeader);
-            std::memset(mask + starts_[beyond_], 0xFF, kHeader);
-            ++beyond_;
-        }
-        std::memcpy(prefix_, bytes, kPrefix);
-        std::memcpy(mask_, mask, kPrefix);
     }
     bool ready() const { return size_ > 0; }
     std::uint64_t id() const { return id_; }
@@ -73,12 +71,23 @@ public:
     std::size_t nameAt() const { return nameAt_; }
 
     // The element at bytes (of which size are at hand) has the headers learned.
+    // Header by header: in a run of one kind every branch is foreseen, and this is the cheaper compare.
     bool matches(const std::uint8_t* bytes, std::size_t size) const {
+        if (size_ == 0 || size < size_) return false;
+        for (std::size_t i = 0; i < records_; ++i) {
+            if (headerAt(bytes + starts_[i]) != headers_[i]) return false;
+        }
+        return true;
+    }
+    // The same answer with the headers in the first kPrefix bytes compared at once: where kinds change at every
+    // element, a template is tried against elements of other sizes and the branch per header is not foreseen.
+    bool matchesAtOnce(const std::uint8_t* bytes, std::size_t size) const {
         // Nothing matches a template not learned. Another kind of element differs in its first header: that is
         // seen before the words are loaded.
         if (size_ == 0 || size < size_ || headerAt(bytes) != headers_[0]) return false;
         std::size_t i = 0;
         // Near the end of the bytes at hand the prefix may reach past them: there every header is compared alone.
+        // (The mask hides whatever follows an element shorter than the prefix.)
         if (size >= kPrefix) {
             std::uint64_t differ = 0;
             for (std::size_t w = 0; w < kPrefix / kWord; ++w) {

@@ -80,7 +80,7 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
     // only the elements that differ go through the checker. A layout mostly repeats one kind of element, or
     // a few in turn (a box, a polygon, a path, a text, ...): the last few elements learned are kept, and an
     // element that none of them fits is learned in the place of the oldest.
-    constexpr std::size_t kTemplates = 16;
+    constexpr std::size_t kTemplates = 8;
     const std::uint8_t endEl = tagOf(Record::EndEl).recordType;
     LikeElements likes[kTemplates];
     // Each ready template's first record header, as it lies in memory (0 for none: no header is 0): an element
@@ -103,6 +103,7 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
         }
         at += like.size();
         ++run;
+        __builtin_prefetch(bytes + at + 2048);
     };
     while (size - at >= kRecordHeaderSize) {
         if (!learning) {
@@ -117,12 +118,12 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
             if (kVisit && run > 0) visitor_->likeElements(bytes + at - run * like->size(), run, *like);
             run = 0;
             std::size_t other = after[current];
-            if (other == current || !likes[other].matches(bytes + at, size - at)) {
+            if (other == current || !likes[other].matchesAtOnce(bytes + at, size - at)) {
                 std::uint32_t first;
                 std::memcpy(&first, bytes + at, sizeof first);
                 other = 0;
                 while (other < kTemplates &&
-                       (firsts[other] != first || other == current || !likes[other].matches(bytes + at, size - at))) {
+                       (firsts[other] != first || other == current || !likes[other].matchesAtOnce(bytes + at, size - at))) {
                     ++other;
                 }
             }
