@@ -185,7 +185,7 @@ TEST_F(Check, KindsInTurnEachJudgedByItsOwnRecords) {
     std::size_t undefined = 0;
     for (int i = 0; i < 3; ++i) {
         const std::size_t boxAt = put(box(1 + 2 * i, 0));
-        const std::size_t srefAt = put(sref(i == 2 ? "B" : "A"));
+        const std::size_t srefAt = put(sref(i == 2 ? "AB" : "A"));  // "AB" begins with the last name
         const std::size_t textAt = put(text(1 + 2 * i, i == 1 ? "long" : "ok"));
         const std::size_t turnedAt = put(turnedText(1, i == 1 ? "long" : "ok"));
         if (i > 0) overLayer.insert(overLayer.end(), {boxAt + 4, textAt + 4});
@@ -205,7 +205,7 @@ TEST_F(Check, KindsInTurnEachJudgedByItsOwnRecords) {
                   std::string::npos)
             << at << outcome.out;
     }
-    EXPECT_NE(outcome.out.find("undefined: structure \"TOP\" at byte " + std::to_string(undefined) + ": reference to \"B\""),
+    EXPECT_NE(outcome.out.find("undefined: structure \"TOP\" at byte " + std::to_string(undefined) + ": reference to \"AB\""),
               std::string::npos)
         << outcome.out;
     EXPECT_EQ(outcome.out.find("max-layer: 1 more"), std::string::npos);
