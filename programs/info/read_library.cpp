@@ -49,6 +49,7 @@ Outcome read(Library& library, Check* check, std::FILE* properties) {
     }
     MappedFile mapped;
     if (!file.gzip() && mapped.open(library.path)) {
+        library.bytes = mapped.size();
         for (;;) {
             const std::uint8_t* window = nullptr;
             std::size_t size = 0;
