@@ -178,6 +178,23 @@ TEST_F(Info, ALibraryLargerThanItsPieces) {
     EXPECT_NE(cut.err.find("gzip data is cut short"), std::string::npos) << cut.err;
 }
 
+#ifdef CARVELLE_CUT_WHILE_MAPPED
+// Another process cuts the second file short while the program has it mapped: the program names that file and
+// ends with status 2, the first file's figures already written out.
+TEST_F(Info, AFileCutWhileMappedIsNamedAndEndsTheProgram) {
+    const Bytes library = head() + structure("S", box(1, 0, 0)) + record(ENDLIB, 0x00);
+    const std::string first = write("first.gds", library), cut = write("cut.gds", library);
+    // The sanitizers would otherwise refuse a library loaded before their own, and take the signal themselves.
+    const Outcome outcome = run(first + " " + cut, std::string("CARVELLE_TEST_CUT=") + cut + " LD_PRELOAD=" +
+                                                       CARVELLE_CUT_WHILE_MAPPED +
+                                                       " ASAN_OPTIONS=verify_asan_link_order=0:handle_sigbus=0");
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_EQ(outcome.err, "carvelle-info: " + cut + ": cannot read the file: it was cut short while it was read\n");
+    EXPECT_EQ(outcome.out.find(first + ": library"), 0u) << outcome.out;
+    EXPECT_EQ(outcome.out.find(cut), std::string::npos) << outcome.out;
+}
+#endif
+
 TEST_F(Info, DamagedFilesAreRefusedWithTheirByte) {
     const Bytes good = head() + structure("A", box(1, 0, 0)) + record(ENDLIB, 0x00);
     Bytes wrongType = good;

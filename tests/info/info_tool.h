@@ -21,9 +21,11 @@ struct Outcome {
 
 class InfoTool : public ::testing::Test {
 protected:
-    Outcome run(const std::string& arguments) {
+    // environment: NAME=VALUE words that go before the program on the command line.
+    Outcome run(const std::string& arguments, const std::string& environment = "") {
         const std::string out = dir.file("stdout"), err = dir.file("stderr");
-        const int status = std::system((std::string(CARVELLE_INFO) + " " + arguments + " >" + out + " 2>" + err).c_str());
+        const int status =
+            std::system((environment + " " + CARVELLE_INFO + " " + arguments + " >" + out + " 2>" + err).c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read(out), read(err)};
     }
     static std::string read(const std::string& path) {
