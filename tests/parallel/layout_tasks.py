@@ -40,10 +40,13 @@ def die(lib):
         os.kill(os.getpid(), signal.SIGKILL)
 
 
-def nap(lib, seconds, running):
-    """Sleeps, with a file named by its process in running while it does."""
+def nap(lib, seconds, running, begun=None):
+    """Sleeps, with a file named by its process in running while it does
+    (and one left in begun, when given, to count the naps that began)."""
     mark = os.path.join(running, "%d-%s" % (os.getpid(), uuid.uuid4().hex))
     open(mark, "w").close()
+    if begun:
+        open(os.path.join(begun, os.path.basename(mark)), "w").close()
     time.sleep(seconds)
     os.remove(mark)
 
