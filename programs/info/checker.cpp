@@ -135,16 +135,18 @@ void Checker::record(const std::uint8_t* bytes, std::size_t length, std::uint64_
     }
 }
 
-const Checker::Shape& Checker::sizeUp(Shape& shape, const std::uint8_t* first, const carvelle::merge::LikeElements& like) {
+const Checker::Shape& Checker::sizeUp(Shape& shape, const carvelle::merge::LikeElements& like) {
     shape = Shape{};
     shape.id = like.id();
     std::uint64_t points = 0;
     for (std::size_t r = 0; r < like.records(); ++r) {
-        const std::uint8_t* at = first + like.start(r);
-        const std::size_t length = lengthOf(at);
+        const std::size_t length = like.length(r);
         shape.longRecords = shape.longRecords || length > record_;
+        const bool varies = r == like.varying();
+        shape.otherLongRecords = shape.otherLongRecords || (!varies && length > record_);
+        if (!varies && kRoles.of[like.type(r)] == Role::Xy) shape.otherPoints += (length - 4) / 8;
         const std::size_t payload = like.start(r) + 4;
-        switch (kRoles.of[at[2]]) {
+        switch (kRoles.of[like.type(r)]) {
             case Role::Layer:
                 shape.layer = payload;
                 break;
@@ -165,7 +167,7 @@ const Checker::Shape& Checker::sizeUp(Shape& shape, const std::uint8_t* first, c
                 break;
         }
     }
-    const std::uint8_t kind = first[2];
+    const std::uint8_t kind = like.type(0);
     shape.reference = kind == kSrefRecord || kind == kArefRecord;
     shape.longText = shape.string != 0 && check_.limits.on(rules::MaxTextLength) &&
                      shape.stringSize > static_cast<std::uint64_t>(check_.limits.value[rules::MaxTextLength]);
@@ -183,7 +185,7 @@ void Checker::likeElements(const std::uint8_t* first, std::size_t count, const c
     const std::uint64_t start = next_;
     const std::size_t size = like.size();
     next_ += count * size;
-    const Shape& shape = shapeOf(first, like);
+    const Shape& shape = shapeOf(like);
     if (shape.reference || shape.longRecords || shape.longText || shape.tooManyPoints) {
         judgeEach(first, count, like, shape, start);
         return;
@@ -195,6 +197,41 @@ void Checker::likeElements(const std::uint8_t* first, std::size_t count, const c
             judgeLayers(element, start + n * size, shape);
         }
     }
+}
+
+void Checker::variedElement(const std::uint8_t* element, std::size_t size, std::uint64_t offset,
+                            const carvelle::merge::LikeElements& like) {
+    // The element is judged as its records would be, from what its shape tells and its varying record: a
+    // polygon's or a path's points, a text's string, a reference's name.
+    const Shape& shape = shapeOf(like);
+    const std::size_t varying = like.start(like.varying());
+    const std::uint8_t* record = element + varying;
+    const std::size_t length = lengthOf(record);
+    const Role role = kRoles.of[record[2]];
+    if (shape.otherLongRecords || (role != Role::Xy && role != Role::String && role != Role::Sname)) {
+        eachRecord(*this, element, size, offset, like);
+        return;
+    }
+    next_ = offset + size;
+    if (length > record_) add(rules::MaxRecordLength, offset + varying, "record length", static_cast<std::int64_t>(length));
+    if (role == Role::Sname) {
+        elementOffset_ = offset;
+        reference(record + 4, length - 4);
+        // COLROW follows the name: it moves with the name's length.
+        const std::size_t colRowAt = shape.colRow + size - like.size();
+        if (shape.colRow != 0) colRow(element + colRowAt, offset + colRowAt - 4);
+        return;
+    }
+    // A shape's layer and type come before its points and a text's string.
+    if (u16(element + shape.layer) > layer_ || u16(element + shape.type) > datatype_) judgeLayers(element, offset, shape);
+    if (role == Role::String) {
+        text(record + 4, length - 4, offset + varying);
+        return;
+    }
+    element_ = element[2];
+    elementOffset_ = offset;
+    points_ = shape.otherPoints + (length - 4) / 8;
+    endElement();
 }
 
 void Checker::judgeLayers(const std::uint8_t* element, std::uint64_t offset, const Shape& shape) {
@@ -267,13 +304,13 @@ void Checker::text(const std::uint8_t* payload, std::size_t size, std::uint64_t 
 }
 
 std::uint32_t Checker::node(const std::uint8_t* name, std::size_t length) {
-    const auto [entry, added] =
-        nodes_.emplace(std::string(reinterpret_cast<const char*>(name), length), static_cast<std::uint32_t>(graph_.size()));
-    if (added) {
-        graph_.emplace_back();
-        graph_.back().offset = kUndefined;
-    }
-    return entry->second;
+    // Looked up before it is added: a map's emplace allocates its entry before it finds the name there.
+    std::string key(reinterpret_cast<const char*>(name), length);
+    if (const auto found = nodes_.find(key); found != nodes_.end()) return found->second;
+    nodes_.emplace(std::move(key), static_cast<std::uint32_t>(graph_.size()));
+    graph_.emplace_back();
+    graph_.back().offset = kUndefined;
+    return static_cast<std::uint32_t>(graph_.size() - 1);
 }
 
 void Checker::beginStructure(const std::uint8_t* payload, std::size_t size, std::uint64_t offset) {

@@ -49,6 +49,8 @@ public:
 
     void record(const std::uint8_t* bytes, std::size_t length, std::uint64_t offset) override;
     void likeElements(const std::uint8_t* first, std::size_t count, const carvelle::merge::LikeElements& like) override;
+    void variedElement(const std::uint8_t* element, std::size_t size, std::uint64_t offset,
+                       const carvelle::merge::LikeElements& like) override;
     // After the library's last record: the rules of the hierarchy.
     void finish();
 
@@ -76,13 +78,17 @@ private:
         std::size_t layer = 0, type = 0, colRow = 0, string = 0, stringSize = 0;
         std::uint64_t points = 0;
         bool reference = false, longRecords = false, longText = false, tooManyPoints = false;
+        // For its elements whose varying record differs: the points and long records of the other records.
+        std::uint64_t otherPoints = 0;
+        bool otherLongRecords = false;
     };
-    // The template's Shape: from the cache when it was sized up lately (the common case, inline), else sized up.
-    const Shape& shapeOf(const std::uint8_t* first, const carvelle::merge::LikeElements& like) {
+    // The template's Shape: from the cache when it was sized up lately (the common case, inline), else sized up
+    // from the headers it learned.
+    const Shape& shapeOf(const carvelle::merge::LikeElements& like) {
         Shape& shape = shapes_[like.id() % kShapes];
-        return shape.id == like.id() ? shape : sizeUp(shape, first, like);
+        return shape.id == like.id() ? shape : sizeUp(shape, like);
     }
-    const Shape& sizeUp(Shape& shape, const std::uint8_t* first, const carvelle::merge::LikeElements& like);
+    const Shape& sizeUp(Shape& shape, const carvelle::merge::LikeElements& like);
     void text(const std::uint8_t* payload, std::size_t size, std::uint64_t offset);
     // One element's layer and type, once one of them is found over its limit.
     void judgeLayers(const std::uint8_t* element, std::uint64_t offset, const Shape& shape);

@@ -37,6 +37,15 @@ public:
         state_ = next;
         return true;
     }
+    // The length bounds and unit of the record just taken: another element of the same records may hold it with
+    // any length they allow.
+    struct Lengths {
+        std::size_t shortest, longest, unitMask;
+    };
+    Lengths lastLengths() const {
+        const Rule& rule = kTables.rules[state_];
+        return {rule.shortest, rule.longest, rule.unitMask};
+    }
     // Why the record just refused was refused, and where it stands.
     std::string describe(std::size_t length, std::uint8_t type, std::uint8_t dataType) const;
 

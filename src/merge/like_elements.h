@@ -16,6 +16,11 @@ namespace carvelle::merge {
 // To find which template an element of another kind fits, the headers within its first kPrefix bytes are
 // compared all at once, as words under a mask that hides the payload bytes: a fixed count of loads and no branch
 // per record, where kinds in turn would pay a mispredicted branch per record.
+//
+// Elements of one kind often differ in one record's length alone: a polygon's or a path's points, a text's
+// string, a reference's name. A template may mark that record as the one that varies: an element with every
+// other header the same, and that record of the same type and of a length its place allows, is of the same
+// shape but for where the records after it begin.
 class LikeElements {
 public:
     static constexpr std::size_t kMostRecords = 16;
@@ -25,6 +30,7 @@ public:
     void restart() {
         records_ = size_ = beyond_ = 0;
         nameAt_ = kNoName;
+        varying_ = kNoVarying;
         std::memset(prefix_, 0, sizeof prefix_);
         std::memset(mask_, 0, sizeof mask_);
     }
@@ -48,6 +54,17 @@ public:
     void markName() {
         if (records_ <= kMostRecords) nameAt_ = starts_[records_ - 1];
     }
+    // The record just added, `length` bytes long, is the one that varies in the elements of this shape: they may
+    // hold it with any length from shortest to longest whose payload is a whole number of units (unitMask + 1
+    // bytes). The first record marked is the one.
+    void markVarying(std::size_t length, std::size_t shortest, std::size_t longest, std::size_t unitMask) {
+        if (varying_ != kNoVarying || records_ > kMostRecords) return;
+        varying_ = records_ - 1;
+        varyingLength_ = length;
+        shortest_ = shortest;
+        longest_ = longest;
+        unitMask_ = unitMask;
+    }
     // The element learned ends at offset `size`: the elements after it are held against it, unless it has more
     // records than a template holds. `id` tells this template from every other its scanner learns, so that a
     // visitor may keep what it made of it.
@@ -66,9 +83,20 @@ public:
     std::size_t size() const { return size_; }
     std::size_t records() const { return records_; }
     std::size_t start(std::size_t index) const { return starts_[index]; }
+    // The length and the record type of the learned element's record `index`.
+    std::size_t length(std::size_t index) const { return std::size_t{byteOf(index, 0)} << 8 | byteOf(index, 1); }
+    std::uint8_t type(std::size_t index) const { return byteOf(index, 2); }
     // Where the learned element's SNAME record begins; kNoName for an element that references nothing.
     static constexpr std::size_t kNoName = ~std::size_t{0};
     std::size_t nameAt() const { return nameAt_; }
+
+    // The record that varies, kNoVarying for none; and where record `index` begins in an element of this shape
+    // that is `size` bytes long (the records after the varying one move with its length).
+    static constexpr std::size_t kNoVarying = ~std::size_t{0};
+    std::size_t varying() const { return varying_; }
+    std::size_t start(std::size_t index, std::size_t size) const {
+        return index > varying_ ? starts_[index] + size - size_ : starts_[index];
+    }
 
     // The element at bytes (of which size are at hand) has the headers learned.
     // Header by header: in a run of one kind every branch is foreseen, and this is the cheaper compare.
@@ -104,8 +132,37 @@ public:
         return true;
     }
 
+    // The size of the element at bytes (of which size are at hand) when it has the headers learned but for the
+    // length of the varying record, which its place allows; 0 when it has not.
+    std::size_t variedSize(const std::uint8_t* bytes, std::size_t size) const {
+        if (size_ == 0 || varying_ == kNoVarying) return 0;
+        const std::size_t at = starts_[varying_];
+        if (size < at + kHeader) return 0;
+        for (std::size_t i = 0; i < varying_; ++i) {
+            if (headerAt(bytes + starts_[i]) != headers_[i]) return 0;
+        }
+        const std::uint8_t* varied = bytes + at;
+        const std::size_t length = std::size_t{varied[0]} << 8 | varied[1];
+        std::uint16_t type;
+        std::memcpy(&type, varied + 2, sizeof type);
+        std::uint16_t learnedType;
+        std::memcpy(&learnedType, reinterpret_cast<const std::uint8_t*>(&headers_[varying_]) + 2, sizeof learnedType);
+        if (type != learnedType || length < shortest_ || length > longest_ || ((length - kHeader) & unitMask_) != 0) {
+            return 0;
+        }
+        const std::size_t whole = size_ - varyingLength_ + length;
+        if (whole > size) return 0;
+        for (std::size_t i = varying_ + 1; i < records_; ++i) {
+            if (headerAt(bytes + starts_[i] - varyingLength_ + length) != headers_[i]) return 0;
+        }
+        return whole;
+    }
+
 private:
     static constexpr std::size_t kWord = sizeof(std::uint64_t), kHeader = sizeof(std::uint32_t);
+    std::uint8_t byteOf(std::size_t index, std::size_t at) const {
+        return reinterpret_cast<const std::uint8_t*>(&headers_[index])[at];
+    }
     static std::uint32_t headerAt(const std::uint8_t* record) {
         std::uint32_t header;
         std::memcpy(&header, record, sizeof header);
@@ -120,6 +177,7 @@ private:
     std::size_t beyond_ = 0;
     std::size_t records_ = 0, size_ = 0;
     std::size_t nameAt_ = kNoName;
+    std::size_t varying_ = kNoVarying, varyingLength_ = 0, shortest_ = 0, longest_ = 0, unitMask_ = 0;
     std::uint64_t id_ = 0;
 };
 

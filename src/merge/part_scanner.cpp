@@ -35,6 +35,14 @@ constexpr RecordTag kNameRecords[] = {
 };
 constexpr std::uint8_t kSname = tagOf(Record::Sname).recordType;
 
+// The record that varies between elements of one shape, by the record that opens them: a reference's name, a
+// text's string, a shape's points.
+std::uint8_t varyingIn(std::uint8_t opener) {
+    if (opener == tagOf(Record::Sref).recordType || opener == tagOf(Record::Aref).recordType) return kSname;
+    if (opener == tagOf(Record::Text).recordType) return tagOf(Record::String).recordType;
+    return tagOf(Record::Xy).recordType;
+}
+
 bool is(const std::uint8_t* header, Record record) {
     const RecordTag tag = tagOf(record);
     return header[2] == tag.recordType && header[3] == tag.dataType;
@@ -104,6 +112,8 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
     std::size_t run = 0;                    // like elements in a row up to at, for the visitor
     bool whole = elements_.afterElement();  // an element begun in an earlier piece makes no template
     bool learning = !whole;                 // the records of an element are going into likes[current]
+    std::uint8_t varies = 0;                // the record type that may vary in the element being learned
+    std::size_t lastVaried = 0;             // the size of the last element that fitted a template but for one length
     // An element that fits a template: its reference kept, and the run one longer.
     const auto take = [&](const LikeElements& like) {
         if (keepReferences_ && like.nameAt() != LikeElements::kNoName) {
@@ -113,6 +123,18 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
         }
         at += like.size();
         ++run;
+        prefetch(bytes + at + 2048);
+    };
+    // An element of `bytesLong` bytes that fits a template but for its varying record: handed on alone.
+    const auto takeVaried = [&](const LikeElements& like, std::size_t bytesLong) {
+        // A reference's name is the record that varies: it begins where the template's does.
+        if (keepReferences_ && like.nameAt() != LikeElements::kNoName) {
+            const std::uint8_t* name = bytes + at + like.nameAt();
+            reference(reinterpret_cast<const char*>(name) + kRecordHeaderSize,
+                      (std::size_t{name[0]} << 8 | name[1]) - kRecordHeaderSize);
+        }
+        if (kVisit) visitor_->variedElement(bytes + at, bytesLong, offset_ + at, like);
+        at += bytesLong;
         prefetch(bytes + at + 2048);
     };
     while (size - at >= kRecordHeaderSize) {
@@ -128,6 +150,7 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
             if (kVisit && run > 0) visitor_->likeElements(bytes + at - run * like->size(), run, *like);
             run = 0;
             std::size_t other = after[current];
+            std::size_t varied = 0;  // the size of an element that fits `other` but for its varying record
             if (other == current || !likes[other].matchesAtOnce(bytes + at, size - at)) {
                 std::uint32_t first;
                 std::memcpy(&first, bytes + at, sizeof first);
@@ -136,6 +159,16 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
                        (firsts[other] != first || other == current || !likes[other].matchesAtOnce(bytes + at, size - at))) {
                     ++other;
                 }
+                // No template has all its headers: one of its kind (the run's own too) may, but for one length.
+                for (std::size_t t = 0; other == kTemplates && t < kTemplates; ++t) {
+                    if (firsts[t] == first && (varied = likes[t].variedSize(bytes + at, size - at)) != 0) other = t;
+                }
+                // Two such elements of one size in a row may begin a run of them: that size is learned.
+                if (varied != 0 && varied == lastVaried) {
+                    other = kTemplates;
+                    varied = 0;
+                }
+                lastVaried = varied;
             }
             const std::size_t before = current;
             if (other < kTemplates) {
@@ -149,6 +182,10 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
                 elementStart = at;
             }
             after[before] = current;
+            if (varied != 0) {
+                takeVaried(likes[current], varied);
+                continue;
+            }
             if (!learning) {
                 take(likes[current]);
                 continue;
@@ -162,6 +199,12 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
         }
         if (kVisit) visitor_->record(bytes + at, length, offset_ + at);
         like.add(bytes + at, at - elementStart);
+        if (at == elementStart) {
+            varies = varyingIn(bytes[at + 2]);
+        } else if (bytes[at + 2] == varies) {
+            const ElementChecker::Lengths lengths = elements_.lastLengths();
+            like.markVarying(length, lengths.shortest, lengths.longest, lengths.unitMask);
+        }
         if (bytes[at + 2] == kSname) {
             like.markName();
             if (keepReferences_) reference(reinterpret_cast<const char*>(bytes + at) + kRecordHeaderSize, length - kRecordHeaderSize);

@@ -21,6 +21,22 @@ public:
     virtual void record(const std::uint8_t* bytes, std::size_t length, std::uint64_t offset) = 0;
     // `count` elements in a row from `first`, each with the record headers of `like` (like.size() bytes each).
     virtual void likeElements(const std::uint8_t* first, std::size_t count, const LikeElements& like) = 0;
+    // One element of `size` bytes at `offset` with the record headers of `like` but for the length of its
+    // varying record: its record r begins at like.start(r, size). By default, its records one by one.
+    virtual void variedElement(const std::uint8_t* element, std::size_t size, std::uint64_t offset, const LikeElements& like) {
+        eachRecord(*this, element, size, offset, like);
+    }
+
+    // Hands each record of such an element to visitor.record(): a visitor of a final class gets direct calls.
+    template <class Visitor>
+    static void eachRecord(Visitor& visitor, const std::uint8_t* element, std::size_t size, std::uint64_t offset,
+                           const LikeElements& like) {
+        for (std::size_t r = 0; r < like.records(); ++r) {
+            const std::size_t start = like.start(r, size);
+            const std::uint8_t* record = element + start;
+            visitor.record(record, std::size_t{record[0]} << 8 | record[1], offset + start);
+        }
+    }
 
 protected:
     ~RecordVisitor() = default;

@@ -212,6 +212,67 @@ TEST_F(Check, KindsInTurnEachJudgedByItsOwnRecords) {
     EXPECT_NE(outcome.out.find(" 4 max-layer,"), std::string::npos) << outcome.out;
 }
 
+// Elements of one kind that differ in one record's length (a polygon's points, a text's string, a reference's
+// name): each judged by its own records, those after the one that differs where they have moved to.
+TEST_F(Check, ElementsThatDifferInOneLengthEachJudgedByTheirOwn) {
+    const auto tagged = [](std::int64_t layer, std::size_t count) {  // a polygon with a property after its points
+        return record(BOUNDARY, 0x00) + record(LAYER, 0x02, be16(layer)) + record(DATATYPE, 0x02, be16(0)) +
+               record(XY, 0x03, points(line(count))) + record(PROPATTR, 0x02, be16(1)) +
+               record(PROPVALUE, 0x06, padded("p")) + record(ENDEL, 0x00);
+    };
+    put(head());
+    begin("LEAF");
+    put(kEndStr);
+    begin("TOP");
+    put(tagged(1, 5) + tagged(1, 5));            // the first of a structure, then a template
+    const std::size_t v1 = put(tagged(300, 8));  // 7 vertices, XY of 68 bytes
+    const std::size_t v2 = put(tagged(1, 9));    // 8 vertices, XY of 76 bytes
+    const std::size_t v3 = put(tagged(1, 9));    // the same again, learned
+    const std::size_t v4 = put(tagged(1, 9));    // and taken as it
+    put(text(1, "ok") + text(1, "ok"));
+    const std::size_t t = put(text(300, "longer"));  // STRING after XY
+    put(aref("LEAF", 1, 1) + aref("LEAF", 1, 1));
+    const std::size_t a = put(aref("LEAFY", 0, 1));  // its COLROW two bytes later
+    // The first XY varies, the second does not.
+    const auto twoXy = [](std::size_t count, std::size_t more) {
+        return record(PATH, 0x00) + record(LAYER, 0x02, be16(1)) + record(DATATYPE, 0x02, be16(0)) +
+               record(XY, 0x03, points(line(count))) + record(XY, 0x03, points(line(more))) + record(ENDEL, 0x00);
+    };
+    const std::size_t p1 = put(twoXy(3, 8)) + 16 + 28, p2 = put(twoXy(5, 8));  // 11 points, then 13
+    put(twoXy(3, 2));
+    const std::size_t p3 = put(twoXy(11, 2));  // 13 points, the first XY of 92 bytes
+    put(kEndStr + record(ENDLIB, 0x00));
+    const std::string path = write("lengths.gds", file);
+    const Outcome outcome =
+        run("--check=readers,max-layer=255,max-vertices=6,max-text-length=3,max-record-length=60,max-path-points=12 " + path);
+    EXPECT_EQ(outcome.status, 3);
+    const auto at = [&](const char* rule, std::size_t offset, const std::string& what) {
+        return path + ": " + rule + ": structure \"TOP\" at byte " + std::to_string(offset) + ": " + what + " (";
+    };
+    std::vector<std::string> lines = {at("max-layer", v1 + 4, "layer 300, over 255"), at("max-layer", t + 4, "layer 300, over 255"),
+                                      at("max-vertices", v1, "vertices 7, over 6"),
+                                      at("max-record-length", v1 + 16, "record length 68, over 60"),
+                                      at("max-text-length", t + 28, "text length 6, over 3"),
+                                      at("undefined", a, "reference to \"LEAFY\""),
+                                      at("max-array", a + 14, "columns 0, rows 1, over 32767"),
+                                      at("max-record-length", p1, "record length 68, over 60"),
+                                      at("max-record-length", p2 + 16 + 44, "record length 68, over 60"),
+                                      at("max-path-points", p2, "points 13, over 12"),
+                                      at("max-path-points", p3, "points 13, over 12"),
+                                      at("max-record-length", p3 + 16, "record length 92, over 60"),
+                                      path +
+                                          ": 18 findings under readers,max-layer=255,max-vertices=6,max-text-length=3,"
+                                          "max-record-length=60,max-path-points=12: 2 max-layer, 1 max-array, "
+                                          "1 max-text-length, 7 max-record-length, 4 max-vertices, 2 max-path-points, "
+                                          "1 undefined\n"};
+    for (const std::size_t v : {v2, v3, v4}) {
+        lines.push_back(at("max-vertices", v, "vertices 8, over 6"));
+        lines.push_back(at("max-record-length", v + 16, "record length 76, over 60"));
+    }
+    for (const std::string& expected : lines) EXPECT_NE(outcome.out.find(expected), std::string::npos) << expected << "\n"
+                                                                                                       << outcome.out;
+}
+
 TEST_F(Check, ExitStatusesAndTheCommandLine) {
     const std::string clean = write("clean.gds", head() + record(BGNSTR, 0x02, Bytes(24, 0)) + record(STRNAME, 0x06, padded("A$?_9")) +
                                                      box(255, 255) + kEndStr + record(ENDLIB, 0x00));
