@@ -18,6 +18,11 @@ public:
 
     void record(const std::uint8_t* bytes, std::size_t length, std::uint64_t offset) override;
     void likeElements(const std::uint8_t* first, std::size_t count, const carvelle::merge::LikeElements& like) override;
+    // Record by record, as the records of an element learned: called directly, not through the base.
+    void variedElement(const std::uint8_t* element, std::size_t size, std::uint64_t offset,
+                       const carvelle::merge::LikeElements& like) override {
+        eachRecord(*this, element, size, offset, like);
+    }
 
 private:
     enum class Role : std::uint8_t {

@@ -106,8 +106,10 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
     std::uint32_t firsts[kTemplates] = {};
     std::size_t current = 0;  // the template of the run, or the one being learned
     std::size_t oldest = 0;   // where the next element to learn goes
-    // The template that came after each one last: kinds in turn come back in the same order.
-    std::size_t after[kTemplates] = {};
+    // The template each kind of element was last taken by, by the record type that opens it: the one tried first
+    // for the next element of that kind, which often fits it, or fits it but for one length.
+    std::size_t byKind[ElementChecker::kColumns];
+    std::fill(std::begin(byKind), std::end(byKind), kTemplates);
     std::size_t elementStart = 0, at = 0;
     std::size_t run = 0;                    // like elements in a row up to at, for the visitor
     bool whole = elements_.afterElement();  // an element begun in an earlier piece makes no template
@@ -149,19 +151,20 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
             // Another kind: the template that fits it, or a new one learned from it.
             if (kVisit && run > 0) visitor_->likeElements(bytes + at - run * like->size(), run, *like);
             run = 0;
-            std::size_t other = after[current];
+            const std::size_t kind = bytes[at + 2] & (ElementChecker::kColumns - 1);
+            std::size_t other = byKind[kind];
             std::size_t varied = 0;  // the size of an element that fits `other` but for its varying record
-            if (other == current || !likes[other].matchesAtOnce(bytes + at, size - at)) {
-                std::uint32_t first;
-                std::memcpy(&first, bytes + at, sizeof first);
-                other = 0;
-                while (other < kTemplates &&
-                       (firsts[other] != first || other == current || !likes[other].matchesAtOnce(bytes + at, size - at))) {
-                    ++other;
-                }
-                // No template has all its headers: one of its kind (the run's own too) may, but for one length.
-                for (std::size_t t = 0; other == kTemplates && t < kTemplates; ++t) {
-                    if (firsts[t] == first && (varied = likes[t].variedSize(bytes + at, size - at)) != 0) other = t;
+            if (other == kTemplates || !likes[other].matchesAtOnce(bytes + at, size - at)) {
+                // The kind's last template may fit it but for one length; else another may fit it whole.
+                if (other < kTemplates) varied = likes[other].variedSize(bytes + at, size - at);
+                if (varied == 0) {
+                    std::uint32_t first;
+                    std::memcpy(&first, bytes + at, sizeof first);
+                    other = 0;
+                    while (other < kTemplates && (firsts[other] != first || other == current ||
+                                                  !likes[other].matchesAtOnce(bytes + at, size - at))) {
+                        ++other;
+                    }
                 }
                 // Two such elements of one size in a row may begin a run of them: that size is learned.
                 if (varied != 0 && varied == lastVaried) {
@@ -170,7 +173,6 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
                 }
                 lastVaried = varied;
             }
-            const std::size_t before = current;
             if (other < kTemplates) {
                 current = other;
             } else {
@@ -181,7 +183,7 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
                 learning = true;
                 elementStart = at;
             }
-            after[before] = current;
+            byKind[kind] = current;
             if (varied != 0) {
                 takeVaried(likes[current], varied);
                 continue;
