@@ -321,6 +321,8 @@ void Checker::beginStructure(const std::uint8_t* payload, std::size_t size, std:
     lastReference_ = std::numeric_limits<std::uint32_t>::max();
     if (graph_[open_].offset != kUndefined) {
         if (check_.limits.on(rules::Duplicates)) add(rules::Duplicates, structureOffset_, "defined again");
+        // Its second body adds to the children of its first.
+        for (const auto& listed : graph_[open_].children) graph_[listed.first].listedBy = open_;
     } else {
         graph_[open_].offset = structureOffset_;
         graph_[open_].structure = structures_.size();
@@ -350,9 +352,10 @@ void Checker::reference(const std::uint8_t* payload, std::size_t size) {
     const std::size_t length = textLength(payload, size);
     lastName_.assign(reinterpret_cast<const char*>(payload), length);
     lastReference_ = node(payload, length);
-    auto& children = graph_[open_].children;
-    const bool known = std::any_of(children.begin(), children.end(), [&](const auto& c) { return c.first == lastReference_; });
-    if (!known) children.emplace_back(lastReference_, elementOffset_);
+    if (graph_[lastReference_].listedBy != open_) {
+        graph_[lastReference_].listedBy = open_;
+        graph_[open_].children.emplace_back(lastReference_, elementOffset_);
+    }
 }
 
 void Checker::finish() {

@@ -60,8 +60,12 @@ private:
         std::size_t structure = 0;
         // The names it references, by node, with the offset of the first element that does.
         std::vector<std::pair<std::uint32_t, std::uint64_t>> children;
+        // The last structure that listed it among its children: a structure that places thousands of others
+        // tells a new one from a known one without a search.
+        std::uint32_t listedBy = kNobody;
     };
     static constexpr std::uint64_t kUndefined = ~std::uint64_t{0};
+    static constexpr std::uint32_t kNobody = ~std::uint32_t{0};
 
     void add(rules::Rule rule, std::uint64_t offset, const std::string& what);
     void add(rules::Rule rule, std::uint64_t offset, const char* what, std::int64_t amount);

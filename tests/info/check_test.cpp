@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <tuple>
 #include <vector>
 
 #include "gds_test_support.h"
@@ -271,6 +272,34 @@ TEST_F(Check, ElementsThatDifferInOneLengthEachJudgedByTheirOwn) {
     }
     for (const std::string& expected : lines) EXPECT_NE(outcome.out.find(expected), std::string::npos) << expected << "\n"
                                                                                                        << outcome.out;
+}
+
+// Each structure's children are listed once, however often and in whatever order it places them, and a
+// structure defined twice adds the children of its second body to those of its first.
+TEST_F(Check, EachChildListedOnce) {
+    put(head());
+    begin("X");
+    const std::size_t xy = put(sref("Y"));
+    const std::size_t xw = put(sref("W"));
+    put(sref("Y") + kEndStr);
+    begin("Z");
+    const std::size_t zy = put(sref("Y"));
+    put(kEndStr);
+    const std::size_t again = begin("X");
+    const std::size_t xv = put(sref("V"));
+    put(sref("Y") + sref("W") + kEndStr + record(ENDLIB, 0x00));
+    const std::string path = write("children.gds", file);
+    const Outcome outcome = run("--check=readers " + path);
+    EXPECT_EQ(outcome.status, 3);
+    for (const auto& [structure, offset, name] : {std::make_tuple("X", xy, "Y"), std::make_tuple("X", xw, "W"),
+                                                  std::make_tuple("X", xv, "V"), std::make_tuple("Z", zy, "Y")}) {
+        EXPECT_NE(outcome.out.find("undefined: structure \"" + std::string(structure) + "\" at byte " + std::to_string(offset) +
+                                   ": reference to \"" + name + "\""),
+                  std::string::npos)
+            << outcome.out;
+    }
+    EXPECT_NE(outcome.out.find("duplicates: structure \"X\" at byte " + std::to_string(again)), std::string::npos);
+    EXPECT_NE(outcome.out.find(": 5 findings under readers: 4 undefined, 1 duplicates\n"), std::string::npos) << outcome.out;
 }
 
 TEST_F(Check, ExitStatusesAndTheCommandLine) {
