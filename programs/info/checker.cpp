@@ -317,8 +317,6 @@ void Checker::beginStructure(const std::uint8_t* payload, std::size_t size, std:
     const std::size_t length = textLength(payload, size);
     structure_.assign(reinterpret_cast<const char*>(payload), length);
     open_ = node(payload, length);
-    lastName_.clear();
-    lastReference_ = std::numeric_limits<std::uint32_t>::max();
     if (graph_[open_].offset != kUndefined) {
         if (check_.limits.on(rules::Duplicates)) add(rules::Duplicates, structureOffset_, "defined again");
         // Its second body adds to the children of its first.
@@ -342,19 +340,26 @@ void Checker::beginStructure(const std::uint8_t* payload, std::size_t size, std:
 }
 
 void Checker::reference(const std::uint8_t* payload, std::size_t size) {
-    // A run of references to one structure looks its name up once: the payload holds the last name when it
-    // begins with it and ends there or with a NUL.
-    const std::size_t last = lastName_.size();
-    if (lastReference_ != std::numeric_limits<std::uint32_t>::max() && size >= last &&
-        std::memcmp(payload, lastName_.data(), last) == 0 && (size == last || payload[last] == 0)) {
-        return;
+    // References name a few structures over and over: the names looked up last are kept with their nodes, and
+    // the payload holds a kept name when it begins with it and ends there or with a NUL.
+    std::uint32_t named = kNobody;
+    for (std::size_t k = 1; k <= kRecent && named == kNobody; ++k) {
+        const Recent& recent = recent_[(nextRecent_ - k) % kRecent];
+        const std::size_t length = recent.name.size();
+        if (recent.node != kNobody && size >= length && (size == length || payload[length] == 0) &&
+            std::memcmp(payload, recent.name.data(), length) == 0) {
+            named = recent.node;
+        }
     }
-    const std::size_t length = textLength(payload, size);
-    lastName_.assign(reinterpret_cast<const char*>(payload), length);
-    lastReference_ = node(payload, length);
-    if (graph_[lastReference_].listedBy != open_) {
-        graph_[lastReference_].listedBy = open_;
-        graph_[open_].children.emplace_back(lastReference_, elementOffset_);
+    if (named == kNobody) {
+        const std::size_t length = textLength(payload, size);
+        Recent& recent = recent_[nextRecent_++ % kRecent];
+        recent.name.assign(reinterpret_cast<const char*>(payload), length);
+        recent.node = named = node(payload, length);
+    }
+    if (graph_[named].listedBy != open_) {
+        graph_[named].listedBy = open_;
+        graph_[open_].children.emplace_back(named, elementOffset_);
     }
 }
 

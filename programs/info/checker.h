@@ -113,8 +113,14 @@ private:
     std::uint64_t structureOffset_ = 0, elementOffset_ = 0;
     std::uint8_t element_ = 0;  // the record type that began the open element
     std::uint64_t points_ = 0;  // of the open element's XY records
-    std::uint32_t lastReference_ = 0;
-    std::string lastName_;
+    // The names of the structures referenced last, and their nodes (kNobody for none).
+    struct Recent {
+        std::string name;
+        std::uint32_t node = kNobody;
+    };
+    static constexpr std::size_t kRecent = 4;
+    Recent recent_[kRecent];
+    std::size_t nextRecent_ = kRecent;  // where the next name goes, modulo kRecent; the last went before it
     // The last templates sized up, by id: a run of one element of a kind seen lately sizes up nothing.
     static constexpr std::size_t kShapes = 16;
     Shape shapes_[kShapes];
