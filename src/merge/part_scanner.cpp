@@ -116,25 +116,25 @@ std::size_t PartScanner::skipElements(const std::uint8_t* bytes, std::size_t siz
     bool learning = !whole;                 // the records of an element are going into likes[current]
     std::uint8_t varies = 0;                // the record type that may vary in the element being learned
     std::size_t lastVaried = 0;             // the size of the last element that fitted a template but for one length
-    // An element that fits a template: its reference kept, and the run one longer.
-    const auto take = [&](const LikeElements& like) {
+    // The structure an element that fits a template references, kept. A reference's name is the record that
+    // varies: in an element that fits but for its length, the name begins where the template's does.
+    const auto keepName = [&](const LikeElements& like) {
         if (keepReferences_ && like.nameAt() != LikeElements::kNoName) {
             const std::uint8_t* name = bytes + at + like.nameAt();
             reference(reinterpret_cast<const char*>(name) + kRecordHeaderSize,
                       (std::size_t{name[0]} << 8 | name[1]) - kRecordHeaderSize);
         }
+    };
+    // An element that fits a template: the run one longer.
+    const auto take = [&](const LikeElements& like) {
+        keepName(like);
         at += like.size();
         ++run;
         prefetch(bytes + at + 2048);
     };
     // An element of `bytesLong` bytes that fits a template but for its varying record: handed on alone.
     const auto takeVaried = [&](const LikeElements& like, std::size_t bytesLong) {
-        // A reference's name is the record that varies: it begins where the template's does.
-        if (keepReferences_ && like.nameAt() != LikeElements::kNoName) {
-            const std::uint8_t* name = bytes + at + like.nameAt();
-            reference(reinterpret_cast<const char*>(name) + kRecordHeaderSize,
-                      (std::size_t{name[0]} << 8 | name[1]) - kRecordHeaderSize);
-        }
+        keepName(like);
         if (kVisit) visitor_->variedElement(bytes + at, bytesLong, offset_ + at, like);
         at += bytesLong;
         prefetch(bytes + at + 2048);
