@@ -66,7 +66,7 @@
 /** Minor version: changes when functions or result codes are added. */
 #define CARVELLE_VERSION_MINOR 2
 /** Patch version: changes for fixes that keep the interface. */
-#define CARVELLE_VERSION_PATCH 1
+#define CARVELLE_VERSION_PATCH 2
 
 #if defined(_WIN32) || defined(__CYGWIN__)
 #if defined(CARVELLE_STATIC_DEFINE)
