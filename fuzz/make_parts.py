@@ -39,6 +39,23 @@ def ours(path):
             s.aref("CELL", (0, 0), (900, 0), (0, 400), 3, 2)
 
 
+def ours_varied(path):
+    """Elements of each kind again and again, each differing from the last in one record's length only
+    (points, string, name), twice the same in a row now and then: what the scanner takes by template."""
+    import carvelle
+    with carvelle.Library(path, unit=1e-6, precision=1e-9) as lib:
+        for name in ("A", "BB", "CCC"):
+            with lib.structure(name) as s:
+                s.box(0, 0, 1, 1)
+        with lib.structure("TOP") as s:
+            for n in (3, 5, 5, 4, 9, 3):
+                s.boundary([(i, (i * 7) % 5) for i in range(n)], layer=1)
+                s.path([(i, i % 2) for i in range(n - 1)], width=4, layer=2)
+                s.text(0, 0, "t" * n, layer=3)
+                s.sref(("A", "BB", "CCC")[n % 3], n, 0)
+                s.aref(("A", "BB", "CCC")[n % 3], (0, 0), (n * 10, 0), (0, 10), n, 1)
+
+
 def gdspy_part(path):
     import gdspy
     lib = gdspy.GdsLibrary(unit=1e-6, precision=1e-9)
@@ -85,7 +102,8 @@ def klayout_part(path):
 if __name__ == "__main__":
     os.makedirs(out, exist_ok=True)
     with tempfile.TemporaryDirectory() as tmp:
-        for name, writer in (("carvelle", ours), ("gdspy", gdspy_part), ("klayout", klayout_part)):
+        for name, writer in (("carvelle", ours), ("carvelle-varied", ours_varied), ("gdspy", gdspy_part),
+                             ("klayout", klayout_part)):
             path = os.path.join(tmp, name + ".gds")
             writer(path)
             seed("seed-" + name, path)
