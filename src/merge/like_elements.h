@@ -142,18 +142,18 @@ public:
             if (headerAt(bytes + starts_[i]) != headers_[i]) return 0;
         }
         const std::uint8_t* varied = bytes + at;
-        const std::size_t length = std::size_t{varied[0]} << 8 | varied[1];
-        std::uint16_t type;
-        std::memcpy(&type, varied + 2, sizeof type);
+        const std::size_t span = std::size_t{varied[0]} << 8 | varied[1];
+        std::uint16_t tag;
+        std::memcpy(&tag, varied + 2, sizeof tag);
         std::uint16_t learnedType;
         std::memcpy(&learnedType, reinterpret_cast<const std::uint8_t*>(&headers_[varying_]) + 2, sizeof learnedType);
-        if (type != learnedType || length < shortest_ || length > longest_ || ((length - kHeader) & unitMask_) != 0) {
+        if (tag != learnedType || span < shortest_ || span > longest_ || ((span - kHeader) & unitMask_) != 0) {
             return 0;
         }
-        const std::size_t whole = size_ - varyingLength_ + length;
+        const std::size_t whole = size_ - varyingLength_ + span;
         if (whole > size) return 0;
         for (std::size_t i = varying_ + 1; i < records_; ++i) {
-            if (headerAt(bytes + starts_[i] - varyingLength_ + length) != headers_[i]) return 0;
+            if (headerAt(bytes + starts_[i] - varyingLength_ + span) != headers_[i]) return 0;
         }
         return whole;
     }

@@ -33,8 +33,8 @@ public:
                            const LikeElements& like) {
         for (std::size_t r = 0; r < like.records(); ++r) {
             const std::size_t start = like.start(r, size);
-            const std::uint8_t* record = element + start;
-            visitor.record(record, std::size_t{record[0]} << 8 | record[1], offset + start);
+            const std::uint8_t* at = element + start;
+            visitor.record(at, std::size_t{at[0]} << 8 | at[1], offset + start);
         }
     }
 

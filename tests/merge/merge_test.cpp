@@ -693,16 +693,19 @@ TEST_F(Merge, TheCheckerAgreesWithAPlainWalkWhateverThePieces) {
                                          element(PATH, DATATYPE, points({{0, 0}, {1, 1}, {2, 0}})),
                                          element(BOUNDARY, DATATYPE, Bytes(32, 0))};
     // Elements that differ from a like one in the length of one record only, a length their grammar refuses:
-    // half a point, three points where a polygon takes four, six where a box takes five.
+    // half a point, three points where a polygon takes four, six where a box takes five. And a path of three
+    // points whose third holds an ENDEL header where a path of two has its ENDEL, and whose own is missing.
+    const Bytes hidden = record(PATH, 0x00) + record(LAYER, 0x02, be16(1)) + record(DATATYPE, 0x02, be16(0)) +
+                         record(XY, 0x03, points({{0, 0}, {1, 1}, {0x00041100, 0}})) + record(BOX, 0x00);
     const std::vector<Bytes> refused = {element(PATH, DATATYPE, Bytes(20, 0)), element(BOUNDARY, DATATYPE, Bytes(24, 0)),
-                                        element(BOX, BOXTYPE, Bytes(48, 0))};
+                                        element(BOX, BOXTYPE, Bytes(48, 0)), hidden};
     for (int round = 0; round < 20000; ++round) {
         Bytes file = head(kUnits, std::string(pick(4), 'L'));
         for (unsigned s = pick(3); s > 0; --s) {
             Bytes body;
             const unsigned kind = pick(5);
             for (unsigned e = pick(8); e > 0; --e) {
-                body = body + (pick(40) == 0 ? refused[pick(3)] : elements[pick(4) == 0 ? pick(5) : kind]);
+                body = body + (pick(40) == 0 ? refused[pick(4)] : elements[pick(4) == 0 ? pick(5) : kind]);
             }
             file = file + structure(std::string(1 + pick(3), static_cast<char>('A' + pick(3))), body);
         }
